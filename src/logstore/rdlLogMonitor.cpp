@@ -1,0 +1,457 @@
+#include "rdlLogMonitor.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+namespace velloran {
+
+namespace {
+
+constexpr uint8_t kCR = 13;
+constexpr uint8_t kLF = 10;
+constexpr uint8_t kComma = 44;
+constexpr uint32_t kPreferredBlockSize = 1048576;
+constexpr int kLineItemSize = 8;
+constexpr int64_t kOffsetMask = (int64_t{1} << 48) - 1;
+
+bool IsBreak(uint8_t AByte) { return AByte == kCR || AByte == kLF; }
+
+// First CR at or after APtr, or AEnd.
+const uint8_t* FindCR(const uint8_t* APtr, const uint8_t* AEnd) {
+  if (APtr >= AEnd) return AEnd;
+  const void* found = std::memchr(APtr, kCR, static_cast<size_t>(AEnd - APtr));
+  return found != nullptr ? static_cast<const uint8_t*>(found) : AEnd;
+}
+
+// First CR or LF at or after APtr, or AEnd.
+const uint8_t* FindBreak(const uint8_t* APtr, const uint8_t* AEnd) {
+  while (APtr < AEnd && !IsBreak(*APtr)) ++APtr;
+  return APtr;
+}
+
+}  // namespace
+
+uint64_t TrdlLineItem::Encode(int64_t AOffset, int ALength) {
+  // Lengths that do not fit the signed 16-bit field are stored as "not recorded".
+  const int length = (ALength < 0 || ALength > 32767) ? kUnknownLength : ALength;
+  return (static_cast<uint64_t>(AOffset) & static_cast<uint64_t>(kOffsetMask)) |
+         (static_cast<uint64_t>(static_cast<uint16_t>(static_cast<int16_t>(length))) << 48);
+}
+
+TrdlLineItem TrdlLineItem::Decode(uint64_t AItem) {
+  TrdlLineItem item;
+  item.Offset = static_cast<int64_t>(AItem & static_cast<uint64_t>(kOffsetMask));
+  item.Length = static_cast<int16_t>(static_cast<uint16_t>(AItem >> 48));
+  return item;
+}
+
+TrdlLogMonitor::TrdlLogMonitor() = default;
+
+TrdlLogMonitor::~TrdlLogMonitor() {
+  try {
+    SetActive(false);
+  } catch (...) {  // NOLINT(bugprone-empty-catch): a destructor must not throw; nothing is left to save
+  }
+}
+
+// --- lifecycle ---------------------------------------------------------------------------
+
+void TrdlLogMonitor::SetFileName(const std::string& AValue) {
+  if (AValue == FFileName) return;
+  const bool wasActive = FActive;
+  SetActive(false);
+  FFileName = AValue;
+  SetActive(wasActive);
+}
+
+void TrdlLogMonitor::SetActive(bool AValue) {
+  if (AValue == FActive) return;
+  if (AValue) {
+    Activate();
+  } else {
+    Deactivate();
+  }
+}
+
+std::unique_ptr<TrclDataHolder> TrdlLogMonitor::CreateIndexStore() {
+  // The paged index file store is not part of this build yet: UseFileIndex keeps the line
+  // index in memory too, which changes nothing but the saving.
+  return std::make_unique<TrclMemoryDataHolder>();
+}
+
+void TrdlLogMonitor::Activate() {
+  FLastErrorText.clear();
+  FIndexData = CreateIndexStore();
+  FIndexData->SetOnError([this](TrclDataHolder*, uint32_t ACode, const std::string& AText) { IndexError(ACode, AText); });
+  IndexOpen();
+
+  bool opened = false;
+  try {
+    opened = MapFile(true);
+  } catch (...) {
+    CloseIndexAndFile();
+    throw;
+  }
+  if (!opened) {
+    CloseIndexAndFile();  // freed at once: a store without a file serves nobody
+    return;
+  }
+  if (ReportProgress(0)) {
+    CloseIndexAndFile();
+    return;
+  }
+
+  int start = -1;
+  int count = 0;
+  try {
+    ScanLines(0, start, count);
+  } catch (...) {
+    CloseIndexAndFile();
+    throw;
+  }
+  if (FIndexErrorCode == kDataHolderErrorFull) {
+    // Showing the first lines as if they were the whole log would lose the rest silently.
+    const std::string reason = FIndexErrorText;
+    CloseIndexAndFile();
+    throw ErdlLogMonitorError(fmt::format("Cannot index {}: {}", FFileName, reason));
+  }
+  if (count == 0 && start < 0) {
+    CloseIndexAndFile();
+    return;
+  }
+  ReportProgress(100);
+  if (FWholeLogGrowOnActive) {
+    if (FOnGrow) FOnGrow(this, 0, Count());
+    FWholeLogGrowOnActive = false;
+  }
+  FActive = true;
+}
+
+void TrdlLogMonitor::Deactivate() {
+  CloseIndexAndFile();
+  FActive = false;
+}
+
+void TrdlLogMonitor::CloseIndexAndFile() {
+  if (FIndexData) {
+    IndexSave();
+    FIndexData.reset();
+  }
+  MapFile(false);
+}
+
+bool TrdlLogMonitor::ReportProgress(int APercents) {
+  bool canceled = false;
+  if (FOnProgress) FOnProgress(this, APercents, canceled);
+  return canceled;
+}
+
+// --- the saved line index ----------------------------------------------------------------
+
+void TrdlLogMonitor::IndexOpen() {
+  FIndexState = TrdlLogMonitorIndexState::ifsLoading;
+  FLastFileLineCRC = 0;
+  FIndexErrorCode = 0;
+  FIndexErrorText.clear();
+  try {
+    FIndexData->SetActive(true);
+    if (FIndexErrorCode != 0) {
+      FIndexErrorCode = 0;
+      FIndexData->Clear();
+    }
+    // Only the memory store exists in this build; it keeps no header, so a saved index is
+    // never found and every activation starts from an empty dimension.
+    FIndexData->Clear();
+    FIndexData->DimensionAdd(kLineItemSize);
+    FIndexData->SetReserved(3, FIndexDataVersion);
+    FIndexData->SetReserved(4, 1);
+  } catch (...) {
+    FIndexState = TrdlLogMonitorIndexState::ifsNone;
+    throw;
+  }
+  FIndexState = TrdlLogMonitorIndexState::ifsNone;
+}
+
+void TrdlLogMonitor::IndexSave() {
+  if (!FIndexData->ChangesExist()) return;
+  FIndexState = TrdlLogMonitorIndexState::ifsSaving;
+  FIndexErrorCode = 0;
+  try {
+    FIndexData->SetReserved(0, FLastFileLineCRC);
+    const int64_t size = FileSizeOf(FFileName);
+    FIndexData->SetReserved(1, static_cast<uint32_t>(static_cast<uint64_t>(size) & 0xFFFFFFFFu));
+    FIndexData->SetReserved(2, static_cast<uint32_t>(static_cast<uint64_t>(size) >> 32));
+    DebugMessage(fmt::format("if.flush {} crc={:X} size={}", FFileName, FIndexData->Reserved(0), size));
+    FIndexData->FlushChanges();
+    FIndexData->SetActive(false);
+  } catch (...) {
+    FIndexState = TrdlLogMonitorIndexState::ifsNone;
+    throw;
+  }
+  FIndexState = TrdlLogMonitorIndexState::ifsNone;
+}
+
+void TrdlLogMonitor::IndexVersionCheck() {
+  if (FIndexData->Reserved(3) != FIndexDataVersion) FIndexData->SetReserved(3, 0);
+}
+
+void TrdlLogMonitor::IndexError(uint32_t ACode, const std::string& AText) {
+  FIndexErrorCode = ACode;
+  FIndexErrorText = AText;
+  DebugMessage(fmt::format("Index error ({:X}) {}", ACode, AText));
+}
+
+void TrdlLogMonitor::DebugMessage(const std::string& AText) {
+  if (FOnDebugMessage) FOnDebugMessage(this, AText);
+}
+
+// --- reading the file --------------------------------------------------------------------
+
+bool TrdlLogMonitor::MapFile(bool AOpen) {
+  std::lock_guard<platform::TReentrantLock> guard(csLive);
+  if (!AOpen) {
+    MapBlock(-1);
+    FMapBlockIndex = -1;
+    FView.Release();
+    HFile.Close();
+    return true;
+  }
+  const platform::TFileLookup lookup = platform::LookupFile(FFileName);
+  FFileSize = lookup.Found ? lookup.Size : 0;
+  if (!lookup.Found) {
+    FLastErrorText = fmt::format("Cannot open {}: {}", FFileName, platform::SystemErrorText(lookup.Error));
+  } else if (lookup.IsDirectory) {
+    FLastErrorText = fmt::format("Cannot open {}: it is a folder, not a log file", FFileName);
+  }
+  if (FFileSize == 0) return true;
+  if (!HFile.Open(FFileName)) {
+    FLastErrorText = fmt::format("Cannot open {}: {}", FFileName, platform::SystemErrorText(platform::LastSystemError()));
+  }
+  FMapBlockOffset = -1;
+  FMapBlockIndex = -1;
+  MapBlocksCalculateCount();
+  return MapBlock(0);
+}
+
+void TrdlLogMonitor::MapBlocksCalculateCount() {
+  const uint32_t g = platform::AllocationGranularity();
+  int64_t b = (kPreferredBlockSize % g == 0) ? kPreferredBlockSize : (kPreferredBlockSize / g + 1) * g;
+  int64_t d = 1;
+  int tries = 0;
+  if (b > FFileSize) {
+    b = 0;
+  } else {
+    d = FFileSize / b + ((FFileSize % b) != 0 ? 1 : 0);
+    tries = 1;
+  }
+  for (;;) {
+    const int64_t length = (b == 0) ? FFileSize : b;
+    const uint32_t error = FView.Map(HFile, 0, static_cast<size_t>(length));
+    FView.Unmap();
+    if (error == 0) {
+      if (d <= 1 || tries >= 1) break;
+      ++tries;
+    } else if (error == platform::kErrorInvalidHandle) {
+      break;
+    } else {
+      const std::string text = platform::SystemErrorText(error);
+      DebugMessage(fmt::format("TrclLogMonitor.MapBlocksCalculateCount: {:X}, {}", error, text));
+      if (b != 0 && b <= g) {
+        // A block of one granularity is the smallest there is: retrying would loop forever.
+        throw ErdlLogMonitorError(fmt::format("Cannot read {}: not even {} bytes can be read at once: {}", FFileName, g, text));
+      }
+    }
+    b = (b == 0) ? FFileSize / 2 : b / 2;
+    b = ((b + 1) / g + 1) * g;
+    d *= 2;
+  }
+  FMapBlockIndex = -1;
+  if (d == 1) {
+    FMapBlockSize = 0;
+    FMapBlockEndIndex = 0;
+  } else {
+    FMapBlockSize = static_cast<uint32_t>(b);
+    FMapBlockEndIndex = static_cast<int>((FFileSize - 1) / b);
+  }
+}
+
+bool TrdlLogMonitor::MapBlock(int ABlock) {
+  if (ABlock == FMapBlockIndex) return true;
+  FView.Unmap();
+  FMapPtrBegin = FMapPtrEnd = FMapPtr = nullptr;
+  int64_t offset = 0;
+  if (ABlock >= 0 && ABlock <= FMapBlockEndIndex) {
+    int64_t length = FFileSize;
+    if (FMapBlockSize != 0) {
+      offset = static_cast<int64_t>(ABlock) * FMapBlockSize;
+      length = (ABlock == FMapBlockEndIndex) ? FFileSize - offset : FMapBlockSize;
+    }
+    const uint32_t error = FView.Map(HFile, offset, static_cast<size_t>(length));
+    if (error == platform::kErrorInvalidHandle) return false;
+    if (error != 0) throw ErdlLogMonitorError("Cannot open map view with error: \r\n" + platform::SystemErrorText(error));
+    FMapPtrBegin = FView.Data();
+    FMapPtrEnd = FMapPtrBegin + FView.Size();
+    FMapPtr = FMapPtrBegin;
+  }
+  FMapBlockIndex = ABlock;
+  FMapBlockOffset = offset;
+  return true;
+}
+
+int TrdlLogMonitor::BlockOf(int64_t AOffset) const {
+  return FMapBlockSize == 0 ? 0 : static_cast<int>(AOffset / FMapBlockSize);
+}
+
+// --- finding lines -----------------------------------------------------------------------
+
+bool TrdlLogMonitor::LineHealth(const uint8_t* APtr, int64_t ASize) const {
+  return !FOnCheckLineHealth || FOnCheckLineHealth(APtr, static_cast<int>(ASize));
+}
+
+bool TrdlLogMonitor::NextLine(TLine& ALine) {
+  FMapBetweenBlocksAPtr = 0;
+  ALine = TLine{};
+  // A block that starts with line breaks (or holds nothing else) continues the previous
+  // block's break: pass them, block after block.
+  while (FMapPtr == nullptr || FMapPtr >= FMapPtrEnd) {
+    if (FMapBlockIndex < 0 || IsLastBlock()) return false;
+    if (!MapBlock(FMapBlockIndex + 1) || FMapPtr == nullptr) return false;
+    while (FMapPtr < FMapPtrEnd && IsBreak(*FMapPtr)) ++FMapPtr;
+  }
+  const uint8_t* const start = FMapPtr;
+  const uint8_t* const end = FMapPtrEnd;
+
+  const uint8_t* q = FindCR(start, end);
+  while (q < end && *q == kCR) ++q;
+
+  // A CR run inside a field value: the record goes on after the comma when only the longer
+  // piece is a complete record. One join per line.
+  if (q < end && *q == kComma) {
+    const bool firstHealthy = LineHealth(start, q - start);
+    const uint8_t* r = FindBreak(q, end);
+    if (!firstHealthy && LineHealth(start, r - start)) q = r;
+  }
+
+  const uint8_t* last = q;
+  while (last > start && IsBreak(last[-1])) --last;
+  const int64_t length = last - start;
+
+  if (q >= end && !IsLastBlock() && !IsBreak(end[-1])) {
+    // The line goes on in the next block: join its two pieces.
+    FMapBetweenBlocksAPtr = OffsetOf(start);
+    FMapBetweenBlocksStr.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(length));
+    if (!MapBlock(FMapBlockIndex + 1) || FMapPtr == nullptr) {
+      FMapPtrNext = nullptr;
+    } else {
+      const uint8_t* tail = FindBreak(FMapPtrBegin, FMapPtrEnd);
+      FMapBetweenBlocksStr.append(reinterpret_cast<const char*>(FMapPtrBegin), static_cast<size_t>(tail - FMapPtrBegin));
+      while (tail < FMapPtrEnd && IsBreak(*tail)) ++tail;
+      FMapPtrNext = tail;
+    }
+    ALine.Bytes = reinterpret_cast<const uint8_t*>(FMapBetweenBlocksStr.data());
+    ALine.Length = static_cast<int64_t>(FMapBetweenBlocksStr.size());
+    ALine.Spanning = true;
+    return true;
+  }
+
+  ALine.Bytes = start;
+  ALine.Length = length;
+  if (q < end && *q == kCR) ++q;
+  if (q < end && *q == kLF) ++q;
+  FMapPtrNext = q;
+  return true;
+}
+
+void TrdlLogMonitor::ScanLines(int64_t AStartOffset, int& AStartLineIndex, int& ALineCount) {
+  AStartLineIndex = -1;
+  ALineCount = 0;
+  if (AStartOffset == 0 && FIndexData->ItemsCount(0) > 0) {
+    AStartLineIndex = 0;
+    ALineCount = static_cast<int>(FIndexData->ItemsCount(0));
+    return;
+  }
+  if (MapBlock(BlockOf(AStartOffset)) && FMapPtrBegin != nullptr) {
+    FMapPtr = FMapPtrBegin + (AStartOffset - FMapBlockOffset);
+    const bool skipEmpty = (FOptions & lmoSkipEmptyLines) != 0;
+    const double size = static_cast<double>(FFileSize);
+    int lastPercents = 0;
+    TLine line;
+    while (NextLine(line)) {
+      if (!skipEmpty || line.Length != 0) {
+        const int64_t offset = line.Spanning ? FMapBetweenBlocksAPtr : OffsetOf(line.Bytes);
+        const int length = line.Spanning ? TrdlLineItem::kUnknownLength : static_cast<int>(std::min<int64_t>(line.Length, 32768));
+        if (!FOnCheckRecord || FOnCheckRecord(line.Bytes, static_cast<int>(std::min<int64_t>(line.Length, INT32_MAX)))) {
+          const uint32_t count = FIndexData->ItemsCount(0);
+          const uint64_t item = TrdlLineItem::Encode(offset, length);
+          if (FIndexData->ItemAdd(0, &item) == kInvalidItemIndex) break;
+          if (AStartLineIndex < 0) AStartLineIndex = static_cast<int>(count);
+          ++ALineCount;
+          if (IsLastBlock() && (FMapPtrNext == nullptr || FMapPtrNext >= FMapPtrEnd)) {
+            FLastFileLineCRC = CalcCRC32(line.Bytes, static_cast<size_t>(line.Length));
+          }
+        }
+      }
+      const int64_t lineStart = line.Spanning ? 0 : OffsetOf(line.Bytes);
+      FMapPtr = FMapPtrNext;
+      if (FOnProgress) {
+        // nearbyint rounds ties to even under the default rounding mode.
+        const int percents = line.Spanning ? 0 : static_cast<int>(std::nearbyint(static_cast<double>(lineStart) / size * 100.0));
+        if (percents > lastPercents + 1) {
+          lastPercents = percents;
+          if (ReportProgress(percents)) {
+            AStartLineIndex = -1;
+            ALineCount = 0;
+            break;
+          }
+        }
+      }
+    }
+  }
+  IndexVersionCheck();
+}
+
+// --- reading lines -----------------------------------------------------------------------
+
+int TrdlLogMonitor::Count() const { return FIndexData ? static_cast<int>(FIndexData->ItemsCount(0)) : 0; }
+
+TrdlLineItem TrdlLogMonitor::Item(int AIndex) const {
+  uint64_t raw = 0;
+  if (AIndex < 0 || AIndex >= Count() || !FIndexData->ItemGet(0, static_cast<uint32_t>(AIndex), &raw)) {
+    throw ErdlLogMonitorError("no such line " + FFileName);
+  }
+  return TrdlLineItem::Decode(raw);
+}
+
+std::string TrdlLogMonitor::Get(int AIndex) {
+  std::lock_guard<platform::TReentrantLock> guard(csLive);
+  const TrdlLineItem item = Item(AIndex);
+  const int block = BlockOf(item.Offset);
+  if (block < 0) throw ErdlLogMonitorError(fmt::format("No block for Get({})!", AIndex));
+  if (!MapBlock(block) || FMapPtrBegin == nullptr) return {};
+  const int64_t available = FMapPtrEnd - FMapPtrBegin;
+  const int64_t position = item.Offset - FMapBlockOffset;
+  if (position < 0 || position >= available) return {};  // the file shrank under us
+  const uint8_t* ptr = FMapPtrBegin + position;
+  if (item.Length >= 0) {
+    const int64_t length = std::min<int64_t>(item.Length, FMapPtrEnd - ptr);
+    return std::string(reinterpret_cast<const char*>(ptr), static_cast<size_t>(length));
+  }
+  FMapPtr = ptr;
+  TLine line;
+  if (!NextLine(line)) return {};
+  return std::string(reinterpret_cast<const char*>(line.Bytes), static_cast<size_t>(line.Length));
+}
+
+std::string TrdlLogMonitor::HealthStr() const {
+  const int count = Count();
+  uint64_t latest = 0;
+  if (count > 0) FIndexData->ItemGet(0, static_cast<uint32_t>(count - 1), &latest);
+  return fmt::format("raw.line.size {}\r\nraw.line.count {}\r\nraw.line.DataSize {}\r\nitm.latest {} ({:X})", kLineItemSize, count,
+                     static_cast<int64_t>(count) * kLineItemSize, latest, latest);
+}
+
+}  // namespace velloran

@@ -1,0 +1,207 @@
+// TrdlLogMonitor turns a log file of any size into a numbered list of lines without reading
+// the whole file into memory: it reads the file one block (at most 1 MiB) at a time, walks it
+// once to record where every line starts, keeps one 8-byte item per line in an item store,
+// and afterwards returns the bytes of any line by its number.
+//
+// Line breaks: a run of CR bytes followed by at most one LF ends a line (CR LF, lone CR and
+// CR CR LF alike); an LF that no CR precedes belongs to the line.
+//
+// Threading: used from its owner's thread. Get and the opening and closing of the file hold
+// the re-entrant lock csLive, so a line is never read while the file is being replaced; the
+// walk itself runs without it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "PlatformFile.h"
+#include "PlatformSystem.h"
+#include "rclDataFile.h"
+
+namespace velloran {
+
+class TrdlLogMonitor;
+
+// Raised for a bad line number, a block that cannot be read, and a line index that is full.
+class ErdlLogMonitorError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Progress of long work, 0..100; setting IsCanceled cancels it. Shared by the monitor, the
+// data facade and the exporter.
+using TProgressNotifyEvent = std::function<void(void* Sender, int APercents, bool& IsCanceled)>;
+using TLogMonitorChangeEvent = std::function<void(TrdlLogMonitor* Sender, int StartLineIndex, int LineCount)>;
+using TDebugLogMessageEvent = std::function<void(void* Sender, const std::string& Value)>;
+// True: index this line.
+using TCheckRecordEvent = std::function<bool(const uint8_t* APtr, int ASize)>;
+// True: the bytes form a complete record.
+using TCheckLineHealthEvent = std::function<bool(const uint8_t* APtr, int ASize)>;
+
+enum TrdlLogMonitorOption : unsigned {
+  lmoSkipEmptyLines = 1u << 0,  // zero-length lines get no item
+};
+using TrdlLogMonitorOptions = unsigned;
+
+enum class TrdlLogMonitorIndexState { ifsNone, ifsLoading, ifsSaving };
+
+// One line's item: bits 0-47 the file offset of its first byte, bits 48-63 its length as a
+// signed 16-bit number. Length -1 means "not recorded" (the line spans two blocks or is longer
+// than 32,767 bytes): reading finds the line again.
+struct TrdlLineItem {
+  int64_t Offset = 0;
+  int Length = 0;
+
+  static constexpr int kUnknownLength = -1;
+  static uint64_t Encode(int64_t AOffset, int ALength);
+  static TrdlLineItem Decode(uint64_t AItem);
+};
+
+class TrdlLogMonitor {
+ public:
+  TrdlLogMonitor();
+  virtual ~TrdlLogMonitor();
+  TrdlLogMonitor(const TrdlLogMonitor&) = delete;
+  TrdlLogMonitor& operator=(const TrdlLogMonitor&) = delete;
+
+ public:  // the log
+  const std::string& FileName() const { return FFileName; }
+  // A different name (exact comparison) switches an active monitor to the new file in one
+  // step: deactivate, store the name, activate again.
+  void SetFileName(const std::string& AValue);
+  int64_t FileSize() const { return FFileSize; }
+
+  bool Active() const { return FActive; }
+  // Activation indexes the whole file (progress and cancel through OnProgress); it ends
+  // inactive when the walk is cancelled or finds no line. Throws ErdlLogMonitorError when a
+  // block cannot be read or the line index is full.
+  void SetActive(bool AValue);
+
+  // Why the last activation could not open the file ("Cannot open ...: reason"), or empty
+  // text when it could (an inactive monitor with empty text met a file without lines).
+  const std::string& LastErrorText() const { return FLastErrorText; }
+
+ public:  // lines
+  int Count() const;
+  // The bytes of line AIndex (0-based) without line-break bytes. Throws "no such line " +
+  // FileName for an index outside 0..Count-1. Bytes that vanished since the walk (the file
+  // was truncated) read as nothing.
+  std::string Get(int AIndex);
+  std::string Strings(int AIndex) { return Get(AIndex); }
+  // The stored item of line AIndex; throws like Get.
+  TrdlLineItem Item(int AIndex) const;
+  // Four lines of index statistics, for traces.
+  std::string HealthStr() const;
+
+ public:  // walk settings and callbacks
+  TrdlLogMonitorOptions Options() const { return FOptions; }
+  void SetOptions(TrdlLogMonitorOptions AValue) { FOptions = AValue; }
+  void SetOnCheckRecord(TCheckRecordEvent AValue) { FOnCheckRecord = std::move(AValue); }
+  void SetOnCheckLineHealth(TCheckLineHealthEvent AValue) { FOnCheckLineHealth = std::move(AValue); }
+  void SetOnProgress(TProgressNotifyEvent AValue) { FOnProgress = std::move(AValue); }
+  void SetOnDebugLogMessage(TDebugLogMessageEvent AValue) { FOnDebugMessage = std::move(AValue); }
+  void* OwnerStructPtr() const { return FOwnerStructPtr; }
+  void SetOwnerStructPtr(void* AValue) { FOwnerStructPtr = AValue; }
+
+ public:  // saved line index (kept by the paged index store; the memory store never saves)
+  bool UseFileIndex() const { return FUseFileIndex; }
+  void SetUseFileIndex(bool AValue) { FUseFileIndex = AValue; }
+  const std::string& IndexDataFolder() const { return FIndexDataFolder; }
+  void SetIndexDataFolder(const std::string& AValue) { FIndexDataFolder = AValue; }
+  uint32_t IndexDataVersion() const { return FIndexDataVersion; }
+  void SetIndexDataVersion(uint32_t AValue) { FIndexDataVersion = AValue; }
+  bool IndexClearOnStart() const { return FIndexClearOnStart; }
+  void SetIndexClearOnStart(bool AValue) { FIndexClearOnStart = AValue; }
+  uint32_t LastFileLineCRC() const { return FLastFileLineCRC; }
+  TrdlLogMonitorIndexState IndexState() const { return FIndexState; }
+
+ public:  // growth watching
+  bool MonitorChanges() const { return FMonitorChanges; }
+  void SetMonitorChanges(bool AValue) { FMonitorChanges = AValue; }
+  int FlushFileChangesDelayMS() const { return FFlushChangesMS; }
+  void SetFlushFileChangesDelayMS(int AValue) { FFlushChangesMS = AValue; }
+  void SetOnLogGrow(TLogMonitorChangeEvent AValue) { FOnGrow = std::move(AValue); }
+  bool IsFreezed() const { return FIsFreezed; }
+  bool WholeLogGrowOnActive() const { return FWholeLogGrowOnActive; }
+  void SetWholeLogGrowOnActive(bool AValue) { FWholeLogGrowOnActive = AValue; }
+
+ protected:
+  // The store that activation fills: the memory store (tests substitute their own).
+  virtual std::unique_ptr<TrclDataHolder> CreateIndexStore();
+
+ private:
+  struct TLine {
+    const uint8_t* Bytes = nullptr;
+    int64_t Length = 0;
+    bool Spanning = false;
+  };
+
+  void Activate();
+  void Deactivate();
+  void CloseIndexAndFile();
+
+  bool MapFile(bool AOpen);
+  void MapBlocksCalculateCount();
+  bool MapBlock(int ABlock);
+  int BlockOf(int64_t AOffset) const;
+  int64_t OffsetOf(const uint8_t* APtr) const { return FMapBlockOffset + (APtr - FMapPtrBegin); }
+  bool IsLastBlock() const { return FMapBlockIndex >= FMapBlockEndIndex; }
+
+  bool NextLine(TLine& ALine);
+  bool LineHealth(const uint8_t* APtr, int64_t ASize) const;
+  void ScanLines(int64_t AStartOffset, int& AStartLineIndex, int& ALineCount);
+  bool ReportProgress(int APercents);
+
+  void IndexOpen();
+  void IndexSave();
+  void IndexVersionCheck();
+  void IndexError(uint32_t ACode, const std::string& AText);
+  void DebugMessage(const std::string& AText);
+
+  std::string FFileName;
+  int64_t FFileSize = 0;
+  platform::TReadOnlyFile HFile;  // open while the file has bytes and is mapped
+  platform::TBlockView FView;     // the one block that is "mapped"
+  std::unique_ptr<TrclDataHolder> FIndexData;
+  int FMapBlockIndex = -1;
+  int64_t FMapBlockOffset = -1;
+  int FMapBlockEndIndex = 0;
+  uint32_t FMapBlockSize = 0;
+  bool FActive = false;
+  // The view's bytes are [FMapPtrBegin, FMapPtrEnd): FMapPtrEnd is one past the last byte.
+  const uint8_t* FMapPtrBegin = nullptr;
+  const uint8_t* FMapPtrEnd = nullptr;
+  const uint8_t* FMapPtr = nullptr;      // walk cursor: start of the line being found
+  const uint8_t* FMapPtrNext = nullptr;  // start of the following line
+  std::string FMapBetweenBlocksStr;      // joined copy of a line that spans two blocks
+  int64_t FMapBetweenBlocksAPtr = 0;     // that line's file offset while it is the current one
+  std::string FLastErrorText;
+
+  TLogMonitorChangeEvent FOnGrow;
+  TDebugLogMessageEvent FOnDebugMessage;
+  TCheckRecordEvent FOnCheckRecord;
+  TCheckLineHealthEvent FOnCheckLineHealth;
+  TProgressNotifyEvent FOnProgress;
+  bool FIsFreezed = false;
+  bool FNeedGrowAfterUnfreeze = false;
+  bool FWholeLogGrowOnActive = false;
+  bool FInNotificationState = false;
+  bool FMonitorChanges = false;
+  void* FOwnerStructPtr = nullptr;
+  int FFlushChangesMS = 0;
+  bool FUseFileIndex = false;
+  std::string FIndexDataFolder;
+  uint32_t FIndexErrorCode = 0;
+  std::string FIndexErrorText;
+  TrdlLogMonitorIndexState FIndexState = TrdlLogMonitorIndexState::ifsNone;
+  uint32_t FLastFileLineCRC = 0;
+  mutable platform::TReentrantLock csLive;
+  TrdlLogMonitorOptions FOptions = 0;
+  uint32_t FIndexDataVersion = 0;
+  bool FIndexClearOnStart = false;
+};
+
+}  // namespace velloran

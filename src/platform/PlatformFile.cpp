@@ -1,0 +1,136 @@
+#include "PlatformFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+
+#include "PlatformSystem.h"
+
+namespace velloran::platform {
+
+uint32_t AllocationGranularity() { return 65536; }
+
+TFileLookup LookupFile(const std::string& APath) {
+  TFileLookup result;
+  struct stat info {};
+  if (APath.empty()) {
+    result.Error = ENOENT;
+    return result;
+  }
+  if (::stat(APath.c_str(), &info) != 0) {
+    result.Error = static_cast<uint32_t>(errno);
+    return result;
+  }
+  result.Found = true;
+  result.IsDirectory = S_ISDIR(info.st_mode);
+  result.Size = result.IsDirectory ? 0 : static_cast<int64_t>(info.st_size);
+  return result;
+}
+
+bool FileExists(const std::string& APath) {
+  const TFileLookup lookup = LookupFile(APath);
+  return lookup.Found && !lookup.IsDirectory;
+}
+
+bool FolderExists(const std::string& APath) {
+  const TFileLookup lookup = LookupFile(APath);
+  return lookup.Found && lookup.IsDirectory;
+}
+
+TReadOnlyFile::~TReadOnlyFile() { Close(); }
+
+bool TReadOnlyFile::Open(const std::string& APath) {
+  Close();
+  int handle = -1;
+  do {
+    handle = ::open(APath.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (handle < 0 && errno == EINTR);
+  if (handle < 0) {
+    SetLastSystemErrorFromErrno();
+    return false;
+  }
+  struct stat info {};
+  if (::fstat(handle, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(handle);
+    SetLastSystemError(EISDIR);
+    return false;
+  }
+  FHandle = handle;
+  return true;
+}
+
+void TReadOnlyFile::Close() {
+  if (FHandle >= 0) ::close(FHandle);
+  FHandle = -1;
+}
+
+int64_t TReadOnlyFile::ReadAt(int64_t AOffset, void* ABuffer, size_t ALength) const {
+  if (FHandle < 0) {
+    SetLastSystemError(kErrorInvalidHandle);
+    return -1;
+  }
+  auto* target = static_cast<uint8_t*>(ABuffer);
+  size_t done = 0;
+  while (done < ALength) {
+    const ssize_t got = ::pread(FHandle, target + done, ALength - done, static_cast<off_t>(AOffset) + static_cast<off_t>(done));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      SetLastSystemErrorFromErrno();
+      return -1;
+    }
+    if (got == 0) break;  // end of file: the file is shorter than it was
+    done += static_cast<size_t>(got);
+  }
+  return static_cast<int64_t>(done);
+}
+
+TBlockView::~TBlockView() { Release(); }
+
+void TBlockView::Release() {
+  std::free(FBuffer);
+  FBuffer = nullptr;
+  FCapacity = 0;
+  Unmap();
+}
+
+uint32_t TBlockView::Map(const TReadOnlyFile& AFile, int64_t AOffset, size_t ALength) {
+  Unmap();
+  if (!AFile.IsOpen()) {
+    SetLastSystemError(kErrorInvalidHandle);
+    return kErrorInvalidHandle;
+  }
+  if (ALength > FCapacity) {
+    // malloc, not new: a buffer that cannot be had is an error code here, as a view that
+    // cannot be mapped is on Windows, not an exception.
+    void* grown = std::malloc(ALength);
+    if (grown == nullptr) {
+      SetLastSystemError(ENOMEM);
+      return ENOMEM;
+    }
+    std::free(FBuffer);
+    FBuffer = static_cast<uint8_t*>(grown);
+    FCapacity = ALength;
+  }
+  const int64_t got = AFile.ReadAt(AOffset, FBuffer, ALength);
+  if (got < 0) return LastSystemError();
+  FSize = static_cast<size_t>(got);
+  FMapped = true;
+  return 0;
+}
+
+bool ProbeCreateDeleteOnClose(const std::string& APath) {
+  const int handle = ::open(APath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (handle < 0) {
+    SetLastSystemErrorFromErrno();
+    return false;
+  }
+  ::unlink(APath.c_str());
+  ::close(handle);
+  return true;
+}
+
+}  // namespace velloran::platform

@@ -1,0 +1,91 @@
+// Files as the log store uses them: shared read-only access, size by directory lookup, and
+// block "views" that are the block's bytes read into a buffer this layer owns.
+//
+// Why read instead of map: on a warm file, reading 1 MiB blocks into a buffer is several
+// times faster than touching 1 MiB mmap views, and a mapped file that another process
+// truncates kills the reader with SIGBUS, while a read merely comes back short.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace velloran::platform {
+
+// GetSystemInfo's allocation granularity: view offsets are multiples of it. 64 KiB keeps the
+// log store's blocks at exactly 1 MiB.
+uint32_t AllocationGranularity();
+
+// FindFirstFileW on one path: whether an entry exists and its size. A directory is found
+// with size 0, as the Windows directory search reports it.
+struct TFileLookup {
+  bool Found = false;
+  bool IsDirectory = false;
+  int64_t Size = 0;
+  uint32_t Error = 0;  // why nothing was found (errno), 0 when found
+};
+TFileLookup LookupFile(const std::string& APath);
+
+bool FileExists(const std::string& APath);
+bool FolderExists(const std::string& APath);
+
+// CreateFileW(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING): POSIX opens
+// never block writers, so the writer keeps appending while we read. Directories are refused
+// with EISDIR so that every later read fails early and clearly.
+class TReadOnlyFile {
+ public:
+  TReadOnlyFile() = default;
+  ~TReadOnlyFile();
+  TReadOnlyFile(const TReadOnlyFile&) = delete;
+  TReadOnlyFile& operator=(const TReadOnlyFile&) = delete;
+
+  // False on failure, with LastSystemError() set.
+  bool Open(const std::string& APath);
+  void Close();
+  bool IsOpen() const { return FHandle >= 0; }
+
+  // ReadFile at a 64-bit position: reads until ALength bytes arrived or the file ends.
+  // Returns the bytes read (fewer at the end of a file that was truncated meanwhile), or -1
+  // with LastSystemError() set; kErrorInvalidHandle when the file is not open.
+  int64_t ReadAt(int64_t AOffset, void* ABuffer, size_t ALength) const;
+
+ private:
+  int FHandle = -1;
+};
+
+// MapViewOfFile(FILE_MAP_READ) of [offset, offset + length): the bytes are read into a buffer
+// that the view owns and keeps between mappings, so walking a file block by block allocates
+// once. Data() stays valid until the next Map or Release.
+class TBlockView {
+ public:
+  TBlockView() = default;
+  ~TBlockView();
+  TBlockView(const TBlockView&) = delete;
+  TBlockView& operator=(const TBlockView&) = delete;
+
+  // 0 on success, else the error code (also in LastSystemError()): kErrorInvalidHandle when
+  // the file is not open (no mapping object), ENOMEM when the buffer cannot be had, or the
+  // read's errno. A read that comes back short is a success with a smaller Size(): the file
+  // shrank, and the missing bytes simply are not there.
+  uint32_t Map(const TReadOnlyFile& AFile, int64_t AOffset, size_t ALength);
+  void Unmap() { FSize = 0; FMapped = false; }
+  // Gives the buffer back to the system.
+  void Release();
+
+  bool IsMapped() const { return FMapped; }
+  const uint8_t* Data() const { return FBuffer; }
+  size_t Size() const { return FSize; }
+
+ private:
+  uint8_t* FBuffer = nullptr;
+  size_t FCapacity = 0;
+  size_t FSize = 0;
+  bool FMapped = false;
+};
+
+// CreateFileW(OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE) then CloseHandle: creates APath for
+// reading and writing and removes it again. False when it cannot be created.
+bool ProbeCreateDeleteOnClose(const std::string& APath);
+
+}  // namespace velloran::platform

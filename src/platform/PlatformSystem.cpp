@@ -1,0 +1,55 @@
+#include "PlatformSystem.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+
+namespace velloran::platform {
+
+namespace {
+thread_local uint32_t tLastError = 0;
+}  // namespace
+
+uint32_t LastSystemError() { return tLastError; }
+
+void SetLastSystemError(uint32_t ACode) { tLastError = ACode; }
+
+uint32_t SetLastSystemErrorFromErrno() {
+  const int code = errno == ENXIO ? EIO : errno;
+  tLastError = static_cast<uint32_t>(code);
+  return tLastError;
+}
+
+std::string SystemErrorText(uint32_t ACode) {
+  if (ACode == kErrorInvalidHandle) return "The handle is invalid.";
+  // strerror_r's GNU form returns the text, which may not be the buffer passed in.
+  char buffer[256];
+  const char* text = strerror_r(static_cast<int>(ACode), buffer, sizeof buffer);
+  return text;
+}
+
+uint32_t CurrentThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
+
+uint32_t TickCount() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  const auto ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<uint32_t>(ms);
+}
+
+bool DebugOutputEnabled() {
+  static const bool enabled = std::getenv("VELLORAN_DEBUG") != nullptr;
+  return enabled;
+}
+
+void DebugOutput(std::string_view AText) {
+  if (!DebugOutputEnabled()) return;
+  std::cerr << AText << '\n';
+}
+
+}  // namespace velloran::platform

@@ -1,0 +1,395 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "TestFiles.h"
+#include "rdlLogMonitor.h"
+
+namespace velloran {
+namespace {
+
+using test::TTempDir;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+constexpr int64_t kBlock = 1048576;
+
+std::vector<std::string> AllLines(TrdlLogMonitor& AMonitor) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < AMonitor.Count(); ++i) lines.push_back(AMonitor.Get(i));
+  return lines;
+}
+
+class LogMonitorTest : public ::testing::Test {
+ protected:
+  // Indexes ABytes as a log file and returns its lines.
+  std::vector<std::string> LinesOf(const std::string& ABytes, TrdlLogMonitorOptions AOptions = 0) {
+    FMonitor.SetActive(false);
+    FMonitor.SetOptions(AOptions);
+    FMonitor.SetFileName(FDir.Write("log" + std::to_string(++FFiles) + ".log", ABytes));
+    FMonitor.SetActive(true);
+    return AllLines(FMonitor);
+  }
+
+  TTempDir FDir;
+  TrdlLogMonitor FMonitor;
+  int FFiles = 0;
+};
+
+TEST_F(LogMonitorTest, LineBreaks) {
+  struct TCase {
+    const char* Name;
+    std::string Bytes;
+    std::vector<std::string> Lines;
+    TrdlLogMonitorOptions Options = 0;
+  };
+  const TCase cases[] = {
+      {"CR LF", "A\r\nB\r\n", {"A", "B"}},
+      {"lone CR", "A\rB", {"A", "B"}},
+      {"LF inside a line", "A\nB\r\n", {"A\nB"}},
+      {"CR CR LF is one break", "A\r\r\nB", {"A", "B"}},
+      {"empty line kept", "A\r\n\r\nB", {"A", "", "B"}},
+      {"empty line skipped", "A\r\n\r\nB", {"A", "B"}, lmoSkipEmptyLines},
+      {"second LF starts the next line", "A\r\n\nB", {"A", "\nB"}},
+      {"last line without a break", "A\r\nBC", {"A", "BC"}},
+      {"leading empty line", "\r\nA\r\n", {"", "A"}},
+      {"only breaks", "\r\n\r\n", {"", ""}},
+      {"only breaks, skipped", "\r\n\r\n", {}, lmoSkipEmptyLines},
+      {"comma without a health test is no join", "a,b\r,c\r\n", {"a,b", ",c"}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::vector<std::string> lines = LinesOf(c.Bytes, c.Options);
+    EXPECT_EQ(lines, c.Lines);
+    EXPECT_EQ(FMonitor.Active(), !c.Lines.empty());
+  }
+}
+
+TEST_F(LogMonitorTest, ItemsHoldOffsetAndLength) {
+  LinesOf("A\r\nB\r\n");
+  ASSERT_EQ(FMonitor.Count(), 2);
+  EXPECT_EQ(FMonitor.Item(0).Offset, 0);
+  EXPECT_EQ(FMonitor.Item(0).Length, 1);
+  EXPECT_EQ(FMonitor.Item(1).Offset, 3);
+  EXPECT_EQ(FMonitor.Item(1).Length, 1);
+  EXPECT_EQ(FMonitor.Get(1), "B");
+  EXPECT_EQ(FMonitor.Strings(0), "A");
+}
+
+TEST(LineItemTest, EncodingKeepsOffsetAndSignedLength) {
+  EXPECT_EQ(TrdlLineItem::Encode(3, 1), 0x0001000000000003u);
+  EXPECT_EQ(TrdlLineItem::Encode(5, -1), 0xFFFF000000000005u);
+  EXPECT_EQ(TrdlLineItem::Encode(5, 40000), 0xFFFF000000000005u);  // too long: found again when read
+  const TrdlLineItem item = TrdlLineItem::Decode(TrdlLineItem::Encode(0xFFFFFFFFFFFF, 32767));
+  EXPECT_EQ(item.Offset, 0xFFFFFFFFFFFF);
+  EXPECT_EQ(item.Length, 32767);
+}
+
+// The line rules inside one view, written plainly: a run of CRs and at most one LF ends a line.
+std::vector<std::string> ReferenceLines(const std::string& ABytes) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < ABytes.size()) {
+    const size_t cr = ABytes.find('\r', pos);
+    if (cr == std::string::npos) {
+      std::string line = ABytes.substr(pos);
+      while (!line.empty() && (line.back() == '\n')) line.pop_back();
+      lines.push_back(line);
+      break;
+    }
+    std::string line = ABytes.substr(pos, cr - pos);
+    while (!line.empty() && line.back() == '\n') line.pop_back();
+    lines.push_back(line);
+    pos = cr;
+    while (pos < ABytes.size() && ABytes[pos] == '\r') ++pos;
+    if (pos < ABytes.size() && ABytes[pos] == '\n') ++pos;
+  }
+  return lines;
+}
+
+TEST_F(LogMonitorTest, RandomBreaksMatchThePlainRules) {
+  std::mt19937 random(7);
+  const char alphabet[] = {'a', 'b', '\r', '\n', ','};
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes(random() % 40, 'a');
+    for (char& byte : bytes) byte = alphabet[random() % sizeof alphabet];
+    SCOPED_TRACE(::testing::PrintToString(bytes));
+    EXPECT_EQ(LinesOf(bytes), ReferenceLines(bytes));
+  }
+}
+
+TEST_F(LogMonitorTest, CommaContinuationJoinsARecordWithABreakInAValue) {
+  std::vector<int> asked;
+  FMonitor.SetOnCheckLineHealth([&](const uint8_t*, int ASize) {
+    asked.push_back(ASize);
+    return ASize == 6;  // "a,b\r,c" is complete; "a,b\r" is not
+  });
+  EXPECT_THAT(LinesOf("a,b\r,c\r\nd\r\n"), ElementsAre("a,b\r,c", "d"));
+  EXPECT_THAT(asked, ElementsAre(4, 6));
+  EXPECT_EQ(FMonitor.Item(0).Length, 6);
+
+  // A healthy first piece is never joined.
+  FMonitor.SetOnCheckLineHealth([](const uint8_t*, int) { return true; });
+  EXPECT_THAT(LinesOf("a,b\r,c\r\n"), ElementsAre("a,b", ",c"));
+}
+
+TEST_F(LogMonitorTest, CheckRecordFiltersLines) {
+  FMonitor.SetOnCheckRecord([](const uint8_t* APtr, int ASize) { return ASize > 0 && APtr[0] == '<'; });
+  EXPECT_THAT(LinesOf("<a>\r\nnoise\r\n<b>\r\n"), ElementsAre("<a>", "<b>"));
+  EXPECT_TRUE(FMonitor.Active());
+
+  FMonitor.SetOnCheckRecord([](const uint8_t*, int) { return false; });
+  EXPECT_THAT(LinesOf("<a>\r\n<b>\r\n"), ElementsAre());
+  EXPECT_FALSE(FMonitor.Active());
+  EXPECT_EQ(FMonitor.Count(), 0);
+}
+
+TEST_F(LogMonitorTest, GetOutsideTheLinesNamesTheFile) {
+  LinesOf("A\r\nB\r\n");
+  const std::string expected = "no such line " + FMonitor.FileName();
+  for (int index : {-1, 2, 1000}) {
+    try {
+      FMonitor.Get(index);
+      ADD_FAILURE() << "no exception for " << index;
+    } catch (const ErdlLogMonitorError& e) {
+      EXPECT_EQ(e.what(), expected);
+    }
+  }
+}
+
+TEST_F(LogMonitorTest, FilesThatCannotBeReadLeaveTheMonitorInactiveWithTheReason) {
+  struct TCase {
+    const char* Name;
+    std::string Path;
+    std::string Reason;  // empty: a log without lines, no error
+  };
+  const std::string empty = FDir.Write("empty.log", "");
+  const TCase cases[] = {
+      {"missing", FDir.File("missing.log"), "No such file or directory"},
+      {"folder", FDir.Path().string(), "folder"},
+      {"0 bytes", empty, ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TrdlLogMonitor monitor;
+    monitor.SetFileName(c.Path);
+    monitor.SetActive(true);
+    EXPECT_FALSE(monitor.Active());
+    EXPECT_EQ(monitor.Count(), 0);
+    if (c.Reason.empty()) {
+      EXPECT_EQ(monitor.LastErrorText(), "");
+    } else {
+      EXPECT_THAT(monitor.LastErrorText(), ::testing::HasSubstr(c.Path));
+      EXPECT_THAT(monitor.LastErrorText(), ::testing::HasSubstr(c.Reason));
+    }
+  }
+}
+
+TEST_F(LogMonitorTest, UnreadableFileLeavesTheMonitorInactiveWithTheReason) {
+  if (test::RunningAsRoot()) GTEST_SKIP() << "root reads files without read permission";
+  const std::string path = FDir.Write("secret.log", "A\r\n");
+  std::filesystem::permissions(path, std::filesystem::perms::none);
+  FMonitor.SetFileName(path);
+  FMonitor.SetActive(true);
+  EXPECT_FALSE(FMonitor.Active());
+  EXPECT_THAT(FMonitor.LastErrorText(), ::testing::HasSubstr("Permission denied"));
+}
+
+TEST_F(LogMonitorTest, ProgressStepsByAtLeastTwoFromZeroToHundred) {
+  std::string bytes;
+  while (bytes.size() < 10 * kBlock) bytes += std::string(1000, 'x') + "\r\n";
+  std::vector<int> reported;
+  FMonitor.SetOnProgress([&](void* Sender, int APercents, bool&) {
+    EXPECT_EQ(Sender, &FMonitor);
+    reported.push_back(APercents);
+  });
+  LinesOf(bytes);
+  ASSERT_GE(reported.size(), 3u);
+  EXPECT_EQ(reported.front(), 0);
+  EXPECT_EQ(reported.back(), 100);
+  for (size_t i = 1; i + 1 < reported.size(); ++i) EXPECT_GE(reported[i], reported[i - 1] + 2) << i;
+  EXPECT_LE(reported[reported.size() - 2], 100);
+}
+
+TEST_F(LogMonitorTest, CancelStopsTheWalkAndLeavesNoIndex) {
+  std::string bytes;
+  while (bytes.size() < 3 * kBlock) bytes += std::string(500, 'x') + "\r\n";
+  for (int cancelAt : {0, 50}) {
+    SCOPED_TRACE(cancelAt);
+    FMonitor.SetOnProgress([&](void*, int APercents, bool& IsCanceled) { IsCanceled = APercents >= cancelAt; });
+    EXPECT_THAT(LinesOf(bytes), ElementsAre());
+    EXPECT_FALSE(FMonitor.Active());
+    EXPECT_EQ(FMonitor.Count(), 0);
+    EXPECT_EQ(FMonitor.HealthStr(), "raw.line.size 8\r\nraw.line.count 0\r\nraw.line.DataSize 0\r\nitm.latest 0 (0)");
+  }
+}
+
+TEST_F(LogMonitorTest, LineAcrossABlockBoundaryIsJoined) {
+  // Line 1 starts 10 bytes before the boundary and ends 20 bytes after it.
+  const std::string first(kBlock - 12, 'a');
+  const std::string spanning = std::string(10, 'b') + std::string(20, 'c');
+  const std::string bytes = first + "\r\n" + spanning + "\r\nlast\r\n";
+  const std::vector<std::string> lines = LinesOf(bytes);
+  EXPECT_THAT(lines, ElementsAre(first, spanning, "last"));
+  EXPECT_EQ(FMonitor.Item(1).Offset, kBlock - 10);
+  EXPECT_EQ(FMonitor.Item(1).Length, TrdlLineItem::kUnknownLength);
+  EXPECT_EQ(FMonitor.Item(2).Length, 4);
+}
+
+TEST_F(LogMonitorTest, BreakSplitAcrossTheBoundaryMakesNoExtraLine) {
+  // CR is the last byte of block 0, LF the first of block 1.
+  const std::string first(kBlock - 1, 'a');
+  EXPECT_THAT(LinesOf(first + "\r\nB\r\n"), ElementsAre(first, "B"));
+}
+
+TEST_F(LogMonitorTest, FileOfExactlyTwoBlocksReadsItsLastLine) {
+  std::string bytes;
+  int n = 0;
+  while (bytes.size() < 2 * kBlock - 2000) bytes += "line " + std::to_string(n++) + std::string(900, '.') + "\r\n";
+  bytes += std::string(2 * kBlock - bytes.size() - 2, 'z') + "\r\n";
+  ASSERT_EQ(bytes.size(), static_cast<size_t>(2 * kBlock));
+  const std::vector<std::string> lines = LinesOf(bytes);
+  ASSERT_EQ(lines.size(), static_cast<size_t>(n + 1));
+  EXPECT_EQ(lines.back(), std::string(lines.back().size(), 'z'));
+  EXPECT_EQ(lines[0].substr(0, 6), "line 0");
+  EXPECT_EQ(ReferenceLines(bytes), lines);
+}
+
+TEST_F(LogMonitorTest, LinesLongerThanTheLengthFieldAreReadWhole) {
+  const std::string longLine(40000, 'L');
+  EXPECT_THAT(LinesOf("a\r\n" + longLine + "\r\nb"), ElementsAre("a", longLine, "b"));
+  EXPECT_EQ(FMonitor.Item(1).Length, TrdlLineItem::kUnknownLength);
+  const std::string exact(32767, 'E');
+  EXPECT_THAT(LinesOf(exact + "\r\n"), ElementsAre(exact));
+  EXPECT_EQ(FMonitor.Item(0).Length, 32767);
+}
+
+TEST_F(LogMonitorTest, ReadingLinesMovesTheViewBetweenBlocks) {
+  std::string bytes;
+  std::vector<std::string> expected;
+  for (int i = 0; bytes.size() < 5 * kBlock; ++i) {
+    expected.push_back("record " + std::to_string(i) + std::string(static_cast<size_t>(i % 1700), '#'));
+    bytes += expected.back() + "\r\n";
+  }
+  LinesOf(bytes);
+  ASSERT_EQ(FMonitor.Count(), static_cast<int>(expected.size()));
+  // Out of order, so that consecutive reads jump between blocks.
+  for (size_t i = 0; i < expected.size(); i += 97) {
+    EXPECT_EQ(FMonitor.Get(static_cast<int>(expected.size() - 1 - i)), expected[expected.size() - 1 - i]);
+    EXPECT_EQ(FMonitor.Get(static_cast<int>(i)), expected[i]);
+  }
+}
+
+TEST_F(LogMonitorTest, TruncationWhileOpenYieldsEmptyLinesNotASignal) {
+  std::string bytes;
+  while (bytes.size() < 3 * kBlock) bytes += std::string(1200, 'x') + "\r\n";
+  LinesOf(bytes);
+  const int count = FMonitor.Count();
+  std::filesystem::resize_file(FMonitor.FileName(), kBlock + 100);
+  for (int i = count - 1; i >= 0; i -= 50) {
+    const std::string line = FMonitor.Get(i);
+    EXPECT_LE(line.size(), 1200u);
+  }
+  EXPECT_EQ(FMonitor.Get(count - 1), "");
+  EXPECT_EQ(FMonitor.Get(0), std::string(1200, 'x'));
+}
+
+TEST_F(LogMonitorTest, SwitchingFileNameReindexesAndStaysActive) {
+  int reports = 0;
+  FMonitor.SetOnProgress([&](void*, int, bool&) { ++reports; });
+  LinesOf("A\r\nB\r\n");
+  const std::string second = FDir.Write("second.log", "X\r\nY\r\nZ\r\n");
+  reports = 0;
+  FMonitor.SetFileName(second);
+  EXPECT_TRUE(FMonitor.Active());
+  EXPECT_THAT(AllLines(FMonitor), ElementsAre("X", "Y", "Z"));
+  EXPECT_GT(reports, 0);
+
+  reports = 0;
+  FMonitor.SetFileName(second);  // the same name: nothing happens
+  EXPECT_EQ(reports, 0);
+  EXPECT_EQ(FMonitor.Count(), 3);
+
+  FMonitor.SetActive(false);
+  FMonitor.SetFileName(FDir.Write("third.log", "Q\r\n"));
+  EXPECT_FALSE(FMonitor.Active());  // an inactive monitor stays inactive
+}
+
+TEST_F(LogMonitorTest, HealthStrSummarisesTheIndex) {
+  LinesOf("A\r\nBB\r\n");
+  EXPECT_EQ(FMonitor.HealthStr(),
+            "raw.line.size 8\r\nraw.line.count 2\r\nraw.line.DataSize 16\r\nitm.latest 562949953421315 (2000000000003)");
+}
+
+TEST_F(LogMonitorTest, LastLineCrcIsTheCrcOfTheFinalLine) {
+  for (const char* bytes : {"A\r\nlast", "A\r\nlast\r\n", "A\r\nlast\r"}) {
+    LinesOf(bytes);
+    EXPECT_EQ(FMonitor.LastFileLineCRC(), CalcCRC32("last", 4)) << ::testing::PrintToString(std::string(bytes));
+  }
+}
+
+TEST_F(LogMonitorTest, DefaultsOfTheOptionalCapabilities) {
+  TrdlLogMonitor monitor;
+  EXPECT_FALSE(monitor.Active());
+  EXPECT_FALSE(monitor.MonitorChanges());
+  EXPECT_EQ(monitor.FlushFileChangesDelayMS(), 0);
+  EXPECT_EQ(monitor.IndexDataVersion(), 0u);
+  EXPECT_FALSE(monitor.IndexClearOnStart());
+  EXPECT_FALSE(monitor.UseFileIndex());
+  EXPECT_FALSE(monitor.IsFreezed());
+  EXPECT_FALSE(monitor.WholeLogGrowOnActive());
+  EXPECT_EQ(monitor.Options(), 0u);
+
+  // With a file index asked for, the memory index still serves.
+  const std::string path = FDir.Write("a.log", "A\r\nB\r\n");
+  monitor.SetUseFileIndex(true);
+  monitor.SetFileName(path);
+  monitor.SetActive(true);
+  EXPECT_EQ(monitor.Count(), 2);
+}
+
+TEST_F(LogMonitorTest, WholeLogGrowOnActiveReportsOnceAfterActivation) {
+  std::vector<std::pair<int, int>> grown;
+  FMonitor.SetOnLogGrow([&](TrdlLogMonitor*, int AStart, int ACount) { grown.emplace_back(AStart, ACount); });
+  FMonitor.SetWholeLogGrowOnActive(true);
+  LinesOf("A\r\nB\r\nC\r\n");
+  EXPECT_THAT(grown, ElementsAre(std::make_pair(0, 3)));
+  EXPECT_FALSE(FMonitor.WholeLogGrowOnActive());
+  LinesOf("D\r\n");
+  EXPECT_EQ(grown.size(), 1u);
+}
+
+// A monitor whose line index holds at most 100 lines.
+class TSmallIndexMonitor : public TrdlLogMonitor {
+ protected:
+  std::unique_ptr<TrclDataHolder> CreateIndexStore() override { return std::make_unique<TrclMemoryDataHolder>(800); }
+};
+
+TEST_F(LogMonitorTest, FullIndexStopsTheWalkWithAnErrorNamingTheLimit) {
+  std::string bytes;
+  for (int i = 0; i < 150; ++i) bytes += "line\r\n";
+  const std::string path = FDir.Write("big.log", bytes);
+  TSmallIndexMonitor monitor;
+  monitor.SetFileName(path);
+  try {
+    monitor.SetActive(true);
+    FAIL() << "no exception";
+  } catch (const ErdlLogMonitorError& e) {
+    EXPECT_THAT(e.what(), ::testing::HasSubstr(path));
+    EXPECT_THAT(e.what(), ::testing::HasSubstr("800 bytes"));
+  }
+  EXPECT_FALSE(monitor.Active());
+  EXPECT_EQ(monitor.Count(), 0);
+
+  // Within the limit the same monitor works.
+  monitor.SetFileName(FDir.Write("small.log", "A\r\n"));
+  monitor.SetActive(true);
+  EXPECT_EQ(monitor.Count(), 1);
+}
+
+}  // namespace
+}  // namespace velloran
