@@ -1,0 +1,112 @@
+// The velloran command line is an interface scripts rely on: output bytes, messages and
+// exit codes are checked here against the built program.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "TestFiles.h"
+
+namespace {
+
+using velloran::test::TTempDir;
+using ::testing::HasSubstr;
+
+struct TResult {
+  int ExitCode = -1;
+  std::string Out;
+  std::string Err;
+};
+
+std::string Quote(const std::string& AText) { return "'" + AText + "'"; }
+
+TResult RunCli(const std::string& AArguments, const TTempDir& ADir) {
+  const std::string errFile = ADir.File("stderr.txt");
+  const std::string command = std::string(VELLORAN_CLI) + " " + AArguments + " 2>" + Quote(errFile);
+  TResult result;
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  std::array<char, 4096> buffer{};
+  size_t got = 0;
+  while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.Out.append(buffer.data(), got);
+  const int status = ::pclose(pipe);
+  result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::FILE* err = std::fopen(errFile.c_str(), "rb");
+  while (err != nullptr && (got = std::fread(buffer.data(), 1, buffer.size(), err)) > 0) result.Err.append(buffer.data(), got);
+  if (err != nullptr) std::fclose(err);
+  return result;
+}
+
+TEST(CliTest, CountAndLinePrintTheIndexedLines) {
+  TTempDir dir;
+  const std::string log = Quote(dir.Write("a.log", "first\r\nsec\nond\r\n\r\nlast"));
+  TResult count = RunCli("count " + log, dir);
+  EXPECT_EQ(count.ExitCode, 0);
+  EXPECT_EQ(count.Out, "4\n");
+  EXPECT_EQ(count.Err, "");
+
+  struct TCase {
+    const char* Line;
+    const char* Out;
+  };
+  const TCase cases[] = {{"0", "first\n"}, {"1", "sec\nond\n"}, {"2", "\n"}, {"3", "last\n"}};
+  for (const TCase& c : cases) {
+    const TResult line = RunCli("line " + log + " " + c.Line, dir);
+    EXPECT_EQ(line.ExitCode, 0) << c.Line;
+    EXPECT_EQ(line.Out, c.Out) << c.Line;
+  }
+}
+
+TEST(CliTest, EmptyFileHasNoLines) {
+  TTempDir dir;
+  const std::string log = Quote(dir.Write("empty.log", ""));
+  const TResult count = RunCli("count " + log, dir);
+  EXPECT_EQ(count.ExitCode, 0);
+  EXPECT_EQ(count.Out, "0\n");
+  const TResult line = RunCli("line " + log + " 0", dir);
+  EXPECT_EQ(line.ExitCode, 1);
+  EXPECT_THAT(line.Err, HasSubstr("no such line"));
+}
+
+TEST(CliTest, ErrorsNameTheFileAndTheCause) {
+  TTempDir dir;
+  const std::string log = dir.Write("a.log", "A\r\n");
+  struct TCase {
+    std::string Arguments;
+    int ExitCode;
+    std::string Message;
+  };
+  const TCase cases[] = {
+      {"count " + Quote(dir.File("missing.log")), 1, dir.File("missing.log") + ": No such file or directory"},
+      {"count " + Quote(dir.Path().string()), 1, dir.Path().string() + ": it is a folder"},
+      {"line " + Quote(log) + " 1", 1, "no such line " + log},
+      {"line " + Quote(log) + " -1", 1, "no such line " + log},
+      {"line " + Quote(log) + " x", 2, "N"},
+      {"count", 2, "FILE"},
+      {"frobnicate " + Quote(log), 2, ""},
+      {"", 2, ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Arguments);
+    const TResult result = RunCli(c.Arguments, dir);
+    EXPECT_EQ(result.ExitCode, c.ExitCode);
+    EXPECT_EQ(result.Out, "");
+    EXPECT_THAT(result.Err, HasSubstr(c.Message));
+  }
+}
+
+TEST(CliTest, HelpAndVersion) {
+  TTempDir dir;
+  const TResult help = RunCli("--help", dir);
+  EXPECT_EQ(help.ExitCode, 0);
+  EXPECT_THAT(help.Out, HasSubstr("count"));
+  EXPECT_THAT(help.Out, HasSubstr("line"));
+  const TResult version = RunCli("--version", dir);
+  EXPECT_EQ(version.ExitCode, 0);
+  EXPECT_THAT(version.Out, ::testing::StartsWith("velloran "));
+}
+
+}  // namespace
