@@ -107,9 +107,7 @@ void TrclMemoryDataHolder::Clear() {
   DimensionsClear();
 }
 
-uint32_t TrclMemoryDataHolder::ItemsCount(int ADim) {
-  return IsDimension(ADim) ? FItemsCount[static_cast<size_t>(ADim)] : 0;
-}
+uint32_t TrclMemoryDataHolder::ItemsCount(int ADim) { return IsDimension(ADim) ? FItemsCount[static_cast<size_t>(ADim)] : 0; }
 
 void TrclMemoryDataHolder::ItemsClear(int ADim) {
   if (IsDimension(ADim) && FItemsCount[static_cast<size_t>(ADim)] > 0) SetCapacity(ADim, 0);
@@ -193,7 +191,8 @@ void TrclMemoryDataHolder::SetCapacity(int ADim, uint32_t ANewCapacity) {
     if (block == nullptr) throw std::bad_alloc();
     FItemsData[d] = static_cast<uint8_t*>(block);
     if (ANewCapacity > oldCapacity) {
-      std::memset(FItemsData[d] + static_cast<size_t>(oldCapacity) * size, 0, static_cast<size_t>(ANewCapacity - oldCapacity) * size);
+      std::memset(FItemsData[d] + static_cast<size_t>(oldCapacity) * size, 0,
+                  static_cast<size_t>(ANewCapacity - oldCapacity) * size);
     }
     if (FItemsCount[d] > ANewCapacity) FItemsCount[d] = ANewCapacity;
   }

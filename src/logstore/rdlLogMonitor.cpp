@@ -302,9 +302,7 @@ bool TrdlLogMonitor::MapBlock(int ABlock) {
   return true;
 }
 
-int TrdlLogMonitor::BlockOf(int64_t AOffset) const {
-  return FMapBlockSize == 0 ? 0 : static_cast<int>(AOffset / FMapBlockSize);
-}
+int TrdlLogMonitor::BlockOf(int64_t AOffset) const { return FMapBlockSize == 0 ? 0 : static_cast<int>(AOffset / FMapBlockSize); }
 
 // --- finding lines -----------------------------------------------------------------------
 
@@ -450,8 +448,8 @@ std::string TrdlLogMonitor::HealthStr() const {
   const int count = Count();
   uint64_t latest = 0;
   if (count > 0) FIndexData->ItemGet(0, static_cast<uint32_t>(count - 1), &latest);
-  return fmt::format("raw.line.size {}\r\nraw.line.count {}\r\nraw.line.DataSize {}\r\nitm.latest {} ({:X})", kLineItemSize, count,
-                     static_cast<int64_t>(count) * kLineItemSize, latest, latest);
+  return fmt::format("raw.line.size {}\r\nraw.line.count {}\r\nraw.line.DataSize {}\r\nitm.latest {} ({:X})", kLineItemSize,
+                     count, static_cast<int64_t>(count) * kLineItemSize, latest, latest);
 }
 
 }  // namespace velloran

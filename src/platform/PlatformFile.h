@@ -69,7 +69,10 @@ class TBlockView {
   // read's errno. A read that comes back short is a success with a smaller Size(): the file
   // shrank, and the missing bytes simply are not there.
   uint32_t Map(const TReadOnlyFile& AFile, int64_t AOffset, size_t ALength);
-  void Unmap() { FSize = 0; FMapped = false; }
+  void Unmap() {
+    FSize = 0;
+    FMapped = false;
+  }
   // Gives the buffer back to the system.
   void Release();
 

@@ -12,8 +12,8 @@
 
 namespace {
 
-using velloran::test::TTempDir;
 using ::testing::HasSubstr;
+using velloran::test::TTempDir;
 
 struct TResult {
   int ExitCode = -1;

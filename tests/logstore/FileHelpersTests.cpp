@@ -33,10 +33,21 @@ TEST(FileHelpersTest, FolderTokens) {
     int Csidl;
   };
   const TCase cases[] = {
-      {"userappdata", 26},   {"UserAppData", 26},        {"{USERAPPDATA}", 26}, {"{userappdata}", 26},
-      {"commonappdata", 35}, {"app", 256},               {"{App}", 256},        {"localappdata", 28},
-      {"commondocuments", 46}, {"programfiles", 38},     {"{}", -1},            {"", -1},
-      {"{userappdata", -1},  {"documents", -1},          {"{x}", -1},
+      {"userappdata", 26},
+      {"UserAppData", 26},
+      {"{USERAPPDATA}", 26},
+      {"{userappdata}", 26},
+      {"commonappdata", 35},
+      {"app", 256},
+      {"{App}", 256},
+      {"localappdata", 28},
+      {"commondocuments", 46},
+      {"programfiles", 38},
+      {"{}", -1},
+      {"", -1},
+      {"{userappdata", -1},
+      {"documents", -1},
+      {"{x}", -1},
   };
   for (const TCase& c : cases) EXPECT_EQ(FolderTokenToCSIDL(c.Token), c.Csidl) << c.Token;
 }

@@ -92,7 +92,7 @@ TEST_P(ItemStoreInterfaceTest, MoveShiftsTheItemsBetween) {
     const char* After;
   };
   const TCase cases[] = {
-      {2, 5, true, "ABDEFCG"}, {5, 2, true, "ABFCDEG"}, {3, 3, true, "ABCDEFG"}, {0, 6, true, "BCDEFGA"},
+      {2, 5, true, "ABDEFCG"}, {5, 2, true, "ABFCDEG"},  {3, 3, true, "ABCDEFG"},  {0, 6, true, "BCDEFGA"},
       {6, 0, true, "GABCDEF"}, {7, 0, false, "ABCDEFG"}, {0, 7, false, "ABCDEFG"},
   };
   for (const TCase& c : cases) {
