@@ -1,0 +1,1176 @@
+// velloran-genlog: writes a synthetic accounting log of a network policy (RADIUS) server in its
+// XML form: one <Event> element per line, CR LF line ends, UTF-8, no declaration, no root.
+// It feeds the tests, the benchmarks and the bundled sample, so two rules hold throughout:
+//
+//  * Same options, same bytes, on any machine. Every random choice comes from
+//    std::mt19937_64 (whose output the C++ standard fixes) scaled by our own modulo and
+//    53-bit fractions, never from the standard distributions, whose results differ between
+//    standard libraries. Only +, *, / and < on doubles are used, no libm.
+//  * The oddities (BOM, empty lines, hex lines, long lines, split line breaks) draw from an
+//    engine of their own, so switching one on leaves the ordinary records as they were,
+//    except where an oddity itself rewrites or adds a line.
+//
+// Exit codes follow the velloran command: 1 for an error (named on standard error), 2 for
+// bad usage.
+#include <CLI/CLI.hpp>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <limits>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr int kExitError = 1;
+constexpr int kExitUsage = 2;
+
+constexpr std::uint64_t kMiB = 1048576;
+// A record only crosses a 1 MiB boundary in the padded way when at least this much room is
+// left before the boundary: a filler record cannot be made shorter than about 600 bytes.
+constexpr std::uint64_t kSplitMinRoom = 700;
+// Fillers of natural length go first while more than this would remain for the padded one,
+// so the padded filler never needs more than a couple of KB of spaces.
+constexpr std::uint64_t kSplitNaturalSlack = 1800;
+// Long lines land between these lengths (40 to 70 KiB), well past 32,767 bytes.
+constexpr std::uint64_t kLongLineMin = 40 * 1024;
+constexpr std::uint64_t kLongLineMax = 70 * 1024;
+
+// ---------------------------------------------------------------------------------------------
+// Randomness
+
+class TRandom {
+ public:
+  explicit TRandom(std::uint64_t ASeed) : FEngine(ASeed) {}
+
+  std::uint64_t Next() { return FEngine(); }
+  // Plain modulo: for the small ranges used here the bias is far below anything visible,
+  // and unlike std::uniform_int_distribution it is the same in every standard library.
+  std::uint64_t Below(std::uint64_t AN) { return AN == 0 ? 0 : FEngine() % AN; }
+  std::uint64_t Range(std::uint64_t ALow, std::uint64_t AHigh) { return ALow + Below(AHigh - ALow + 1); }
+  std::uint32_t Range32(std::uint32_t ALow, std::uint32_t AHigh) { return static_cast<std::uint32_t>(Range(ALow, AHigh)); }
+  // A fraction in [0, 1) from the top 53 bits; exact in IEEE double everywhere.
+  double Unit() { return static_cast<double>(FEngine() >> 11) * 0x1.0p-53; }
+  // Draws nothing for a zero probability, so an oddity left off leaves the stream untouched.
+  bool Chance(double AP) { return AP > 0.0 && Unit() < AP; }
+  template <class T>
+  std::size_t Index(const T& AContainer) {
+    return static_cast<std::size_t>(Below(AContainer.size()));
+  }
+  // Index into AWeights, each chosen in proportion to its weight; the sum must be positive.
+  template <class T>
+  std::size_t Weighted(const T& AWeights) {
+    std::uint64_t total = 0;
+    for (const auto w : AWeights) total += w;
+    std::uint64_t r = Below(total);
+    for (std::size_t i = 0; i < AWeights.size(); ++i) {
+      if (r < AWeights[i]) return i;
+      r -= AWeights[i];
+    }
+    return AWeights.size() - 1;
+  }
+
+ private:
+  std::mt19937_64 FEngine;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Text helpers. Everything appends to a reused std::string, so the hot loop does not allocate
+// once the buffers have grown.
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+void AppendUInt(std::string& AOut, std::uint64_t AValue) {
+  char buf[24];
+  const auto res = std::to_chars(buf, buf + sizeof buf, AValue);
+  AOut.append(buf, static_cast<std::size_t>(res.ptr - buf));
+}
+
+void Append2(std::string& AOut, std::int64_t AValue) {
+  AOut += static_cast<char>('0' + AValue / 10);
+  AOut += static_cast<char>('0' + AValue % 10);
+}
+
+void AppendHexBytes(std::string& AOut, std::string_view ABytes) {
+  for (const char c : ABytes) {
+    const auto b = static_cast<unsigned char>(c);
+    AOut += kHexDigits[b >> 4];
+    AOut += kHexDigits[b & 0x0F];
+  }
+}
+
+void AppendRandomHex(std::string& AOut, TRandom& ARandom, std::size_t AByteCount) {
+  std::uint64_t bits = 0;
+  for (std::size_t i = 0; i < AByteCount; ++i) {
+    if (i % 8 == 0) bits = ARandom.Next();
+    const auto b = static_cast<unsigned>(bits & 0xFF);
+    bits >>= 8;
+    AOut += kHexDigits[b >> 4];
+    AOut += kHexDigits[b & 0x0F];
+  }
+}
+
+void AppendIPv4(std::string& AOut, std::uint32_t AAddress) {
+  AppendUInt(AOut, AAddress >> 24);
+  AOut += '.';
+  AppendUInt(AOut, (AAddress >> 16) & 0xFF);
+  AOut += '.';
+  AppendUInt(AOut, (AAddress >> 8) & 0xFF);
+  AOut += '.';
+  AppendUInt(AOut, AAddress & 0xFF);
+}
+
+std::string MacText(std::uint64_t AMac, char ASeparator, bool AUpper) {
+  const char* digits = AUpper ? "0123456789ABCDEF" : "0123456789abcdef";
+  std::string out;
+  for (int i = 5; i >= 0; --i) {
+    const auto b = static_cast<unsigned>((AMac >> (8 * i)) & 0xFF);
+    out += digits[b >> 4];
+    out += digits[b & 0x0F];
+    if (i > 0 && ASeparator != '\0') out += ASeparator;
+  }
+  return out;
+}
+
+// Local time of the server, in milliseconds since 1970-01-01 00:00 of the same clock; no time
+// zone is involved, the log simply records wall-clock time.
+std::int64_t DaysFromCivil(std::int64_t AYear, std::int64_t AMonth, std::int64_t ADay) {
+  AYear -= AMonth <= 2 ? 1 : 0;
+  const std::int64_t era = (AYear >= 0 ? AYear : AYear - 399) / 400;
+  const std::int64_t yoe = AYear - era * 400;
+  const std::int64_t doy = (153 * (AMonth + (AMonth > 2 ? -3 : 9)) + 2) / 5 + ADay - 1;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+// MM/DD/YYYY HH:MM:SS, with .mmm when AWithMillis: the server writes Timestamp with
+// milliseconds and date-time attributes (Event-Timestamp) without.
+void AppendDateTime(std::string& AOut, std::int64_t AMillis, bool AWithMillis) {
+  const std::int64_t days = AMillis / 86400000;
+  const std::int64_t msOfDay = AMillis % 86400000;
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  Append2(AOut, month);
+  AOut += '/';
+  Append2(AOut, day);
+  AOut += '/';
+  Append2(AOut, year / 100);
+  Append2(AOut, year % 100);
+  AOut += ' ';
+  Append2(AOut, msOfDay / 3600000);
+  AOut += ':';
+  Append2(AOut, msOfDay / 60000 % 60);
+  AOut += ':';
+  Append2(AOut, msOfDay / 1000 % 60);
+  if (AWithMillis) {
+    const std::int64_t ms = msOfDay % 1000;
+    AOut += '.';
+    AOut += static_cast<char>('0' + ms / 100);
+    Append2(AOut, ms % 100);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Elements. Each child is <Name data_type="N">value</Name>: 0 integer, 1 string, 2 octets as
+// upper-case hex, 3 dotted IPv4, 4 date-time. Values given here are already XML-escaped.
+
+void OpenTag(std::string& AOut, std::string_view AName, char AType) {
+  AOut += '<';
+  AOut.append(AName);
+  AOut.append(" data_type=\"");
+  AOut += AType;
+  AOut.append("\">");
+}
+
+void CloseTag(std::string& AOut, std::string_view AName) {
+  AOut.append("</");
+  AOut.append(AName);
+  AOut += '>';
+}
+
+void Str(std::string& AOut, std::string_view AName, std::string_view AValue) {
+  OpenTag(AOut, AName, '1');
+  AOut.append(AValue);
+  CloseTag(AOut, AName);
+}
+
+void Int(std::string& AOut, std::string_view AName, std::uint64_t AValue) {
+  OpenTag(AOut, AName, '0');
+  AppendUInt(AOut, AValue);
+  CloseTag(AOut, AName);
+}
+
+void Ip(std::string& AOut, std::string_view AName, std::string_view AAddress) {
+  OpenTag(AOut, AName, '3');
+  AOut.append(AAddress);
+  CloseTag(AOut, AName);
+}
+
+void Octets(std::string& AOut, std::string_view AName, std::string_view ABytes) {
+  OpenTag(AOut, AName, '2');
+  AppendHexBytes(AOut, ABytes);
+  CloseTag(AOut, AName);
+}
+
+void OctetsHex(std::string& AOut, std::string_view AName, std::string_view AHex) {
+  OpenTag(AOut, AName, '2');
+  AOut.append(AHex);
+  CloseTag(AOut, AName);
+}
+
+void DateTime(std::string& AOut, std::string_view AName, std::int64_t AMillis) {
+  OpenTag(AOut, AName, '4');
+  AppendDateTime(AOut, AMillis, false);
+  CloseTag(AOut, AName);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The simulated site: one policy server, its RADIUS clients (access points, switches, a VPN
+// gateway), their policies, and the people and devices that log on.
+
+constexpr std::string_view kServerName = "NPS-HQ-01";
+constexpr std::string_view kServerIp = "10.10.1.20";
+
+enum class TMedium { Wireless, Wired, Mab, Vpn };
+
+struct TNas {
+  std::string_view Ip;
+  std::string_view Identifier;
+  std::string_view FriendlyName;  // Client-Friendly-Name, as configured on the server
+  std::uint32_t Vendor;           // Client-Vendor: 0 RADIUS Standard, 9 Cisco, 14823 Aruba
+  TMedium Medium;
+  std::string_view CalledStation;
+  bool HexSessionId;  // some clients' Acct-Session-Id is logged as octets
+  std::string_view ProxyPolicy;
+  std::string_view Policy;
+  std::uint32_t AuthType;  // 1 PAP, 4 MS-CHAP v2, 5 EAP, 11 PEAP
+  std::string_view EapName;
+  std::uint32_t Vlan;
+  std::uint32_t Weight;
+};
+
+// Policy and client names carry non-ASCII text and an escaped ampersand on purpose; "Wi‑Fi"
+// is written with U+2011 (non-breaking hyphen), as such names get typed in real consoles.
+constexpr std::array<TNas, 7> kNases = {{
+    {"10.20.0.10", "WLC-HQ-01", "WLC Zentrale", 9, TMedium::Wireless, "00-1A-1E-00-11-22:CORP-WIFI", false,
+     "Secure Wireless Connections", "Secure Wireless Connections", 11, "Microsoft: Secured password (EAP-MSCHAP v2)", 120, 30},
+    {"10.20.0.11", "aruba-mc-02", "Contrôleur Wi‑Fi Lyon", 14823, TMedium::Wireless, "24-DE-C6-4A-10-F0:CORP-WIFI", true,
+     "Use Windows authentication for all users", "Política Wi‑Fi", 11, "Microsoft: Secured password (EAP-MSCHAP v2)", 130, 20},
+    {"10.20.5.22", "AP-Buero-2OG", "Zugangspunkt Büro 2", 0, TMedium::Wireless, "F0-9F-C2-77-01-A3:CORP-WIFI", true,
+     "Use Windows authentication for all users", "Richtlinie für WLAN", 11, "Microsoft: Secured password (EAP-MSCHAP v2)", 140,
+     10},
+    {"10.30.1.3", "SW-CORE-3F", "Switch Core 3F", 9, TMedium::Wired, "00-1B-2C-3D-4E-5F", false, "Wired connections",
+     "Wired 802.1X – Corp", 5, "Microsoft: Smart Card or other certificate", 200, 15},
+    {"10.30.1.7", "SW-ACC-07", "Access switch 7 (Lager)", 9, TMedium::Mab, "00-1B-2C-3D-4E-07", false, "Wired connections",
+     "MAC Authentication Bypass", 1, "", 30, 8},
+    {"10.40.0.2", "VPN-GW-01", "VPN-Gateway Frankfurt", 0, TMedium::Vpn, "198.51.100.10", false,
+     "Use Windows authentication for all users", "VPN Users &amp; Contractors", 4, "", 0, 10},
+    {"10.20.0.12", "WLC-BR-02", "WLC Branch Madrid", 9, TMedium::Wireless, "00-1A-1E-00-33-44:CORP-WIFI", false,
+     "Secure Wireless Connections", "Política Wi‑Fi", 11, "Microsoft: Secured password (EAP-MSCHAP v2)", 150, 7},
+}};
+
+struct TPersonName {
+  std::string_view Display;
+  std::string_view Account;
+  std::string_view Unit;  // organisational unit in Fully-Qualifed-User-Name
+};
+
+constexpr std::array<TPersonName, 32> kPeople = {{
+    {"Anna Schmidt", "aschmidt", "Users"},
+    {"Jürgen Müller", "jmueller", "Staff/Zürich"},
+    {"José García", "jgarcia", "Users"},
+    {"Łukasz Nowak", "lnowak", "Users"},
+    {"Emma Johnson", "ejohnson", "Users"},
+    {"Liam O'Brien", "lobrien", "Sales"},
+    {"Sophie Dubois", "sdubois", "Users"},
+    {"François Lefèvre", "flefevre", "Staff/Lyon"},
+    {"María Fernández", "mfernandez", "Staff/Madrid"},
+    {"Noah Williams", "nwilliams", "Users"},
+    {"Olivia Brown", "obrown", "Sales"},
+    {"Björn Andersson", "bandersson", "Users"},
+    {"Chiara Rossi", "crossi", "Users"},
+    {"Mateo López", "mlopez", "Staff/Madrid"},
+    {"Hannah Weber", "hweber", "Staff/Zürich"},
+    {"Lucas Martin", "lmartin", "Users"},
+    {"Ava Davis", "adavis", "Users"},
+    {"Søren Kristensen", "skristensen", "Users"},
+    {"Yuki Tanaka", "ytanaka", "R&amp;D"},
+    {"Priya Patel", "ppatel", "R&amp;D"},
+    {"Mehmet Yılmaz", "myilmaz", "Users"},
+    {"Elena Popescu", "epopescu", "Users"},
+    {"Ingrid Larsen", "ilarsen", "Users"},
+    {"Pieter de Vries", "pdevries", "Sales"},
+    {"Zoë Clarke", "zclarke", "Users"},
+    {"Daniel Kim", "dkim", "R&amp;D"},
+    {"Fatima Benali", "fbenali", "Staff/Lyon"},
+    {"Jan Novák", "jnovak", "Users"},
+    {"Grace Taylor", "gtaylor", "Users"},
+    {"Ömer Demir", "odemir", "Users"},
+    {"Ethan Wright", "ewright", "IT"},
+    {"Isabel Costa", "icosta", "Users"},
+}};
+
+constexpr std::array<std::string_view, 8> kDevices = {"Printer 3F Ost",      "Printer 2F West",
+                                                      "IP phone Reception",  "IP phone Lager",
+                                                      "Badge reader Tor 1",  "Conference display Raum Adler",
+                                                      "Label printer Lager", "Camera Hof"};
+
+// Names that the directory does not know (Reason-Code 8).
+constexpr std::array<std::string_view, 6> kStrangers = {"CORP\\olduser",   "test",          "admin",
+                                                        "guest@gmail.com", "CORP\\j.smith", "user"};
+
+constexpr std::array<std::uint32_t, 6> kOuis = {0x3C22FB, 0xF01898, 0x8C8590, 0xDCA632, 0xA483E7, 0x001A1E};
+
+struct TIdentity {
+  std::string UserName;  // as the client sent it
+  std::string Sam;       // SAM-Account-Name
+  std::string Fqun;      // Fully-Qualifed-User-Name
+  std::vector<std::uint64_t> Macs;
+};
+
+struct TReason {
+  std::uint32_t Code;
+  std::uint32_t Weight;
+};
+
+// Why a plain reject happens: 16 wrong credentials, 48 no network policy matched, 65 dial-in
+// denied on the account, 66 authentication method not enabled, 8 no such account, 22 EAP not
+// processed, 23 EAP error, 49 no connection request policy matched, 262 incomplete message.
+constexpr std::array<TReason, 9> kRejectReasons = {
+    {{16, 36}, {48, 14}, {65, 10}, {66, 9}, {8, 10}, {22, 8}, {23, 5}, {49, 4}, {262, 4}}};
+// After EAP challenge rounds only the credential and EAP failures make sense.
+constexpr std::array<TReason, 4> kChallengeRejectReasons = {{{16, 60}, {22, 20}, {23, 12}, {262, 8}}};
+// Acct-Terminate-Cause: 1 user request, 2 lost carrier, 4 idle timeout, 5 session timeout,
+// 6 admin reset, 11 NAS reboot.
+constexpr std::array<TReason, 6> kTerminateCauses = {{{1, 40}, {2, 15}, {4, 25}, {5, 10}, {6, 5}, {11, 5}}};
+
+constexpr std::array<std::string_view, 5> kWirelessConnect = {"CONNECT 11Mbps 802.11b", "CONNECT 54Mbps 802.11g",
+                                                              "CONNECT 54Mbps 802.11a", "CONNECT 144.4Mbps 802.11n",
+                                                              "CONNECT 866.7Mbps 802.11ac"};
+
+enum TKind : std::size_t { kAccept, kReject, kChallenge, kAccounting, kKindCount };
+constexpr std::array<std::string_view, kKindCount> kKindNames = {"accept", "reject", "challenge", "accounting"};
+
+// One authentication conversation or accounting session, as much as the records need.
+struct TSession {
+  std::size_t Nas = 0;
+  const TIdentity* Who = nullptr;
+  std::uint64_t Mac = 0;
+  std::string Class;
+  std::string AcctSessionId;  // the text; logged as hex octets for HexSessionId clients
+  std::string_view Connect;
+  std::uint32_t NasPort = 0;
+  std::uint32_t VpnPeer = 0;
+  std::int64_t StartMillis = 0;
+  std::int64_t LastMillis = 0;  // of the previous accounting record
+  std::uint32_t Interims = 0;
+  std::uint64_t InOctets = 0, OutOctets = 0, InPackets = 0, OutPackets = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The generator: produces the records of one "step" (a whole short conversation, or one
+// accounting exchange) at a time, in time order.
+
+class TGenerator {
+ public:
+  TGenerator(std::uint64_t ASeed, const std::array<std::uint32_t, kKindCount>& AMix, double ALongRate)
+      : FRandom(ASeed), FOdd(ASeed ^ 0x9E3779B97F4A7C15ULL), FMix(AMix), FLongRate(ALongRate) {
+    BuildDirectory();
+    // The log opens some time on the morning of 2 March 2026; the service started a while
+    // before, and that start time is what Class values carry.
+    FClock = DaysFromCivil(2026, 3, 2) * 86400000 + static_cast<std::int64_t>(6 * 3600000 + FRandom.Below(3600000));
+    const std::int64_t serviceStart = FClock - static_cast<std::int64_t>(3600000 + FRandom.Below(6 * 86400000));
+    FClassPrefix = "311 1 ";
+    FClassPrefix.append(kServerIp);
+    FClassPrefix += ' ';
+    AppendDateTime(FClassPrefix, serviceStart, false);
+    FClassPrefix += ' ';
+    FClassCounter = 1 + FRandom.Below(5000);
+    FAcctCounter = FRandom.Next() & 0xFFFFFFF;
+  }
+
+  // Replaces ALines[0, ACount) with the records of the next step; each line ends with CR LF.
+  void Step(std::vector<std::string>& ALines, std::size_t& ACount) {
+    FLines = &ALines;
+    FCount = 0;
+    // Gaps average 1.5 s, so a 1 GiB file spans several days and crosses midnights.
+    FClock += static_cast<std::int64_t>(FRandom.Below(3000));
+    switch (static_cast<TKind>(FRandom.Weighted(FMix))) {
+      case kAccept:
+        AuthConversation(0, false);
+        break;
+      case kReject:
+        AuthConversation(0, true);
+        break;
+      case kChallenge:
+        AuthConversation(FRandom.Range32(1, 4), FRandom.Below(100) < 20);
+        break;
+      case kAccounting:
+      case kKindCount:
+        Accounting();
+        break;
+    }
+    ACount = FCount;
+  }
+
+  // An Access-Request that the server logged and never answered (a retransmission it
+  // dropped): the filler used to place a line break exactly on a 1 MiB boundary. It takes
+  // the Timestamp of the record it precedes (AStamp, MM/DD/YYYY HH:MM:SS.mmm) so the file
+  // stays in time order. With APadTo = 0 it has its natural length; otherwise Connect-Info is
+  // padded with spaces to make the line exactly APadTo bytes. Returns false when it cannot
+  // be that short.
+  bool Filler(std::string& AOut, std::string_view AStamp, std::uint64_t APadTo) {
+    const std::size_t nasIndex = FOdd.Below(3);  // the wireless clients
+    const TNas& nas = kNases[nasIndex];
+    const TIdentity& who = FPeople[FOdd.Index(FPeople)];
+    AOut.clear();
+    AOut.append("<Event>");
+    OpenTag(AOut, "Timestamp", '4');
+    AOut.append(AStamp);
+    CloseTag(AOut, "Timestamp");
+    Str(AOut, "Computer-Name", kServerName);
+    Str(AOut, "Event-Source", "IAS");
+    Str(AOut, "User-Name", who.UserName);
+    Ip(AOut, "NAS-IP-Address", nas.Ip);
+    // Kept this short (no NAS-Identifier, no server policy names) so that a filler always
+    // fits the 700 bytes of room that kSplitMinRoom promises.
+    Str(AOut, "Calling-Station-Id", MacText(who.Macs[0], '-', true));
+    OpenTag(AOut, "Connect-Info", '1');
+    AOut.append(kWirelessConnect[FOdd.Index(kWirelessConnect)]);
+    const std::size_t padAt = AOut.size();
+    CloseTag(AOut, "Connect-Info");
+    Ip(AOut, "Client-IP-Address", nas.Ip);
+    Str(AOut, "Client-Friendly-Name", nas.FriendlyName);
+    Int(AOut, "Packet-Type", 1);
+    Int(AOut, "Reason-Code", 0);
+    AOut.append("</Event>\r\n");
+    if (APadTo == 0) return true;
+    if (APadTo < AOut.size()) return false;
+    AOut.insert(padAt, static_cast<std::size_t>(APadTo - AOut.size()), ' ');
+    return true;
+  }
+
+ private:
+  void BuildDirectory() {
+    auto mac = [this](std::size_t AOuiIndex) {
+      return (static_cast<std::uint64_t>(kOuis[AOuiIndex % kOuis.size()]) << 24) | (FRandom.Next() & 0xFFFFFF);
+    };
+    for (std::size_t i = 0; i < kPeople.size(); ++i) {
+      const TPersonName& p = kPeople[i];
+      TIdentity id;
+      // Some clients send DOMAIN\user, others the user principal name.
+      if (i % 5 == 3) {
+        id.UserName.append(p.Account).append("@corp.example.com");
+      } else {
+        id.UserName.append("CORP\\").append(p.Account);
+      }
+      id.Sam.append("CORP\\").append(p.Account);
+      id.Fqun.append("corp.example.com/").append(p.Unit).append("/").append(p.Display);
+      id.Macs.push_back(mac(FRandom.Below(kOuis.size())));
+      if (i % 3 == 0) id.Macs.push_back(mac(FRandom.Below(kOuis.size())));
+      FPeople.push_back(std::move(id));
+    }
+    for (std::size_t i = 0; i < 10; ++i) {
+      std::string host = "LAPTOP-";
+      for (int k = 0; k < 4; ++k) host += "0123456789ABCDEFGHJKLMNPQRSTUVWXYZ"[FRandom.Below(34)];
+      TIdentity id;
+      id.UserName.append("host/").append(host).append(".corp.example.com");
+      id.Sam.append("CORP\\").append(host).append("$");
+      id.Fqun.append("corp.example.com/Computers/").append(host);
+      id.Macs.push_back(mac(FRandom.Below(kOuis.size())));
+      FMachines.push_back(std::move(id));
+    }
+    for (const std::string_view device : kDevices) {
+      // MAC authentication bypass: the switch sends the MAC as the user name.
+      TIdentity id;
+      const std::uint64_t m = mac(FRandom.Below(kOuis.size()));
+      id.UserName = MacText(m, '\0', false);
+      id.Sam.append("CORP\\").append(id.UserName);
+      id.Fqun.append("corp.example.com/Devices/").append(device);
+      id.Macs.push_back(m);
+      FDevices.push_back(std::move(id));
+    }
+    for (const std::string_view stranger : kStrangers) {
+      TIdentity id;
+      id.UserName = stranger;
+      id.Sam = stranger;
+      id.Fqun = stranger;
+      id.Macs.push_back(mac(FRandom.Below(kOuis.size())));
+      FStrangers.push_back(std::move(id));
+    }
+  }
+
+  std::string& NextLine() {
+    if (FCount == FLines->size()) FLines->emplace_back();
+    std::string& line = (*FLines)[FCount++];
+    line.clear();
+    return line;
+  }
+
+  void Header(std::string& AOut, std::int64_t AMillis) {
+    AOut.append("<Event>");
+    OpenTag(AOut, "Timestamp", '4');
+    AppendDateTime(AOut, AMillis, true);
+    CloseTag(AOut, "Timestamp");
+    Str(AOut, "Computer-Name", kServerName);
+    Str(AOut, "Event-Source", "IAS");
+  }
+
+  // Ends a record; now and then (oddity engine) stretches it with one very long octet string
+  // among the client's attributes, placed before the server's own attributes.
+  void Finish(std::string& AOut, std::size_t AServerPartAt) {
+    AOut.append("</Event>\r\n");
+    if (!FOdd.Chance(FLongRate)) return;
+    const std::uint64_t target = FOdd.Range(kLongLineMin, kLongLineMax);
+    constexpr std::string_view name = "Chargeable-User-Identity";
+    const std::size_t overhead = 2 * name.size() + 19;  // <name data_type="2"></name>
+    const std::size_t hexLength = (static_cast<std::size_t>(target) - AOut.size() - overhead) & ~std::size_t{1};
+    FScratch.clear();
+    OpenTag(FScratch, name, '2');
+    AppendRandomHex(FScratch, FOdd, hexLength / 2);
+    CloseTag(FScratch, name);
+    AOut.insert(AServerPartAt, FScratch);
+  }
+
+  std::string NewClass() {
+    std::string c = FClassPrefix;
+    AppendUInt(c, FClassCounter++);
+    return c;
+  }
+
+  const TIdentity& PickIdentity(TMedium AMedium) {
+    switch (AMedium) {
+      case TMedium::Mab:
+        return FDevices[FRandom.Index(FDevices)];
+      case TMedium::Wired:
+        if (FRandom.Below(100) < 60) return FMachines[FRandom.Index(FMachines)];
+        break;
+      case TMedium::Wireless:
+        if (FRandom.Below(100) < 15) return FMachines[FRandom.Index(FMachines)];
+        break;
+      case TMedium::Vpn:
+        break;
+    }
+    return FPeople[FRandom.Index(FPeople)];
+  }
+
+  // AEapOnly: challenge rounds only happen with EAP, so not on the VPN gateway or for MAB.
+  TSession NewSession(bool AStranger, bool AEapOnly) {
+    TSession s;
+    s.Nas = FRandom.Weighted(NasWeights(AEapOnly));
+    const TNas& nas = kNases[s.Nas];
+    s.Who = AStranger ? &FStrangers[FRandom.Index(FStrangers)] : &PickIdentity(nas.Medium);
+    s.Mac = s.Who->Macs[FRandom.Index(s.Who->Macs)];
+    s.Class = NewClass();
+    switch (nas.Medium) {
+      case TMedium::Wireless:
+        s.Connect = kWirelessConnect[FRandom.Index(kWirelessConnect)];
+        s.NasPort = FRandom.Range32(1, 64);
+        break;
+      case TMedium::Wired:
+        s.Connect = "CONNECT Ethernet 1000Mbps Full duplex";
+        s.NasPort = 50100 + FRandom.Range32(1, 48);
+        break;
+      case TMedium::Mab:
+        s.Connect = "CONNECT Ethernet 100Mbps Full duplex";
+        s.NasPort = 50100 + FRandom.Range32(1, 48);
+        break;
+      case TMedium::Vpn:
+        s.NasPort = FRandom.Range32(1, 1000);
+        s.VpnPeer = (203u << 24) | (0u << 16) | (113u << 8) | FRandom.Range32(1, 254);
+        break;
+    }
+    return s;
+  }
+
+  static std::array<std::uint32_t, kNases.size()> NasWeights(bool AEapOnly) {
+    std::array<std::uint32_t, kNases.size()> w{};
+    for (std::size_t i = 0; i < kNases.size(); ++i) w[i] = AEapOnly && kNases[i].EapName.empty() ? 0 : kNases[i].Weight;
+    return w;
+  }
+
+  // The attributes the access point, switch or gateway put in an Access-Request.
+  void AccessRequestAttributes(std::string& AOut, const TSession& AS, std::string_view AStateHex) {
+    const TNas& nas = kNases[AS.Nas];
+    Str(AOut, "User-Name", AS.Who->UserName);
+    Ip(AOut, "NAS-IP-Address", nas.Ip);
+    Str(AOut, "NAS-Identifier", nas.Identifier);
+    Int(AOut, "NAS-Port", AS.NasPort);
+    switch (nas.Medium) {
+      case TMedium::Wireless:
+        Int(AOut, "NAS-Port-Type", 19);
+        Int(AOut, "Service-Type", 2);
+        Int(AOut, "Framed-MTU", 1300);
+        break;
+      case TMedium::Wired:
+        Int(AOut, "NAS-Port-Type", 15);
+        Int(AOut, "Service-Type", 2);
+        Int(AOut, "Framed-MTU", 1500);
+        break;
+      case TMedium::Mab:
+        Int(AOut, "NAS-Port-Type", 15);
+        Int(AOut, "Service-Type", 10);
+        break;
+      case TMedium::Vpn:
+        Int(AOut, "NAS-Port-Type", 5);
+        Int(AOut, "Service-Type", 2);
+        Int(AOut, "Framed-Protocol", 1);
+        break;
+    }
+    Str(AOut, "Called-Station-Id", nas.CalledStation);
+    if (nas.Medium == TMedium::Vpn) {
+      FScratch.clear();
+      AppendIPv4(FScratch, AS.VpnPeer);
+      Str(AOut, "Calling-Station-Id", FScratch);
+      Int(AOut, "Tunnel-Type", 3);
+      Int(AOut, "Tunnel-Medium-Type", 1);
+      Str(AOut, "Tunnel-Client-Endpt", FScratch);
+      Str(AOut, "Tunnel-Server-Endpt", nas.CalledStation);
+    } else {
+      Str(AOut, "Calling-Station-Id", MacText(AS.Mac, '-', true));
+      Str(AOut, "Connect-Info", AS.Connect);
+    }
+    if (!AStateHex.empty()) OctetsHex(AOut, "State", AStateHex);
+  }
+
+  // The server's own attributes, which close every record.
+  void ServerAttributes(std::string& AOut, const TSession& AS, std::uint32_t APacketType, std::uint32_t AReason,
+                        bool AAuthentication) {
+    const TNas& nas = kNases[AS.Nas];
+    Ip(AOut, "Client-IP-Address", nas.Ip);
+    Int(AOut, "Client-Vendor", nas.Vendor);
+    Str(AOut, "Client-Friendly-Name", nas.FriendlyName);
+    // Reason 49: no connection request policy matched, so none is named.
+    Str(AOut, "Proxy-Policy-Name", AReason == 49 ? std::string_view() : nas.ProxyPolicy);
+    Int(AOut, "Provider-Type", 1);
+    Str(AOut, "SAM-Account-Name", AS.Who->Sam);
+    Str(AOut, "Fully-Qualifed-User-Name", AS.Who->Fqun);
+    Str(AOut, "Class", AS.Class);
+    if (AAuthentication) {
+      Int(AOut, "Authentication-Type", AReason == 66 ? 1 : nas.AuthType);
+      // Reasons 48 and 49: no network policy was reached.
+      Str(AOut, "NP-Policy-Name", AReason == 48 || AReason == 49 ? std::string_view() : nas.Policy);
+      // The outcome of the EAP method and the health check is known once the server replies.
+      if (APacketType != 1) {
+        Int(AOut, "Quarantine-Update-Non-Compliant", 1);
+        if (!nas.EapName.empty() && AReason != 66) Str(AOut, "EAP-Friendly-Name", nas.EapName);
+      }
+    }
+    Int(AOut, "Packet-Type", APacketType);
+    Int(AOut, "Reason-Code", AReason);
+  }
+
+  // A reply is usually logged in the same millisecond as its request, sometimes a little later.
+  std::int64_t ReplyDelay() { return FRandom.Below(100) < 70 ? 0 : static_cast<std::int64_t>(FRandom.Range(1, 40)); }
+
+  void AccessRequest(const TSession& AS, std::string_view AStateHex) {
+    std::string& line = NextLine();
+    Header(line, FClock);
+    AccessRequestAttributes(line, AS, AStateHex);
+    const std::size_t serverAt = line.size();
+    ServerAttributes(line, AS, 1, 0, true);
+    Finish(line, serverAt);
+  }
+
+  void AccessReply(const TSession& AS, std::uint32_t APacketType, std::uint32_t AReason, std::string_view AStateHex) {
+    FClock += ReplyDelay();
+    const TNas& nas = kNases[AS.Nas];
+    std::string& line = NextLine();
+    Header(line, FClock);
+    if (APacketType == 11) {
+      Int(line, "Session-Timeout", 30);
+      OctetsHex(line, "State", AStateHex);
+    } else if (APacketType == 2) {
+      if (nas.Medium == TMedium::Vpn) {
+        Int(line, "Framed-Protocol", 1);
+        Int(line, "Service-Type", 2);
+      } else {
+        Int(line, "Session-Timeout", nas.Medium == TMedium::Wireless ? 28800 : 86400);
+        Int(line, "Termination-Action", 1);
+        Int(line, "Tunnel-Type", 13);
+        Int(line, "Tunnel-Medium-Type", 6);
+        FScratch.clear();
+        AppendUInt(FScratch, nas.Vlan);
+        Str(line, "Tunnel-Pvt-Group-ID", FScratch);
+      }
+    }
+    const std::size_t serverAt = line.size();
+    ServerAttributes(line, AS, APacketType, AReason, true);
+    Finish(line, serverAt);
+  }
+
+  // Access-Request, optional Access-Challenge rounds carrying State, then Accept or Reject.
+  void AuthConversation(std::uint32_t AChallengeRounds, bool AReject) {
+    std::uint32_t reason = 0;
+    if (AReject) {
+      reason = AChallengeRounds > 0 ? kChallengeRejectReasons[FRandom.Weighted(ReasonWeights(kChallengeRejectReasons))].Code
+                                    : kRejectReasons[FRandom.Weighted(ReasonWeights(kRejectReasons))].Code;
+    }
+    TSession s = NewSession(reason == 8, AChallengeRounds > 0);
+    std::string state;
+    for (std::uint32_t round = 0; round <= AChallengeRounds; ++round) {
+      AccessRequest(s, state);
+      if (round == AChallengeRounds) break;
+      state.clear();
+      AppendRandomHex(state, FRandom, FRandom.Range(20, 48));
+      AccessReply(s, 11, 0, state);
+      FClock += static_cast<std::int64_t>(FRandom.Range(3, 80));  // the client's next round
+    }
+    AccessReply(s, AReject ? 3 : 2, reason, {});
+    if (!AReject) Admit(std::move(s));
+  }
+
+  template <std::size_t N>
+  static std::array<std::uint32_t, N> ReasonWeights(const std::array<TReason, N>& AReasons) {
+    std::array<std::uint32_t, N> w{};
+    for (std::size_t i = 0; i < N; ++i) w[i] = AReasons[i].Weight;
+    return w;
+  }
+
+  // Accepted sessions wait in FPending for their accounting start, started ones in FActive
+  // for interim updates and their stop. When either is full a session is forgotten without
+  // accounting or without a stop, as happens when a client loses its accounting.
+  void Admit(TSession&& AS) {
+    constexpr std::size_t kMaxPending = 64;
+    if (FPending.size() >= kMaxPending) FPending.erase(FPending.begin());
+    FPending.push_back(std::move(AS));
+  }
+
+  void Activate(TSession&& AS) {
+    constexpr std::size_t kMaxActive = 256;
+    if (FActive.size() >= kMaxActive) {
+      const std::size_t victim = FRandom.Index(FActive);
+      FActive[victim] = std::move(FActive.back());
+      FActive.pop_back();
+    }
+    FActive.push_back(std::move(AS));
+  }
+
+  // One Accounting-Request and its Accounting-Response: a start, an interim update or a stop.
+  // Starts take a third of the steps, so that with interims and stops the number of started
+  // sessions stays level instead of piling up.
+  void Accounting() {
+    if (FPending.empty() && FActive.empty()) Admit(NewSession(false, false));  // authenticated before the log began
+    if (!FPending.empty() && (FActive.empty() || FRandom.Below(100) < 35)) {
+      // The most recently accepted session starts first.
+      TSession s = std::move(FPending.back());
+      FPending.pop_back();
+      s.StartMillis = FClock;
+      s.LastMillis = FClock;
+      s.AcctSessionId.clear();
+      const std::uint64_t id = FAcctCounter++;
+      for (int shift = 28; shift >= 0; shift -= 4) s.AcctSessionId += kHexDigits[(id >> shift) & 0xF];
+      AccountingRequest(s, 1);
+      AccountingResponse(s);
+      Activate(std::move(s));
+      return;
+    }
+    const std::size_t index = FRandom.Index(FActive);
+    TSession& s = FActive[index];
+    std::uint32_t status = 2;
+    if (s.Interims < 3 && FRandom.Below(100) < 55) {
+      status = 3;
+      ++s.Interims;
+    }
+    const auto seconds = static_cast<std::uint64_t>(FClock - s.LastMillis) / 1000 + 1;
+    s.LastMillis = FClock;
+    const std::uint64_t inPackets = seconds * FRandom.Range(1, 40) + FRandom.Below(50);
+    const std::uint64_t outPackets = seconds * FRandom.Range(1, 60) + FRandom.Below(50);
+    s.InPackets += inPackets;
+    s.OutPackets += outPackets;
+    // The octet counters are 32-bit on the wire and wrap (gigawords are not modelled).
+    s.InOctets = (s.InOctets + inPackets * FRandom.Range(60, 900)) & 0xFFFFFFFF;
+    s.OutOctets = (s.OutOctets + outPackets * FRandom.Range(60, 1400)) & 0xFFFFFFFF;
+    AccountingRequest(s, status);
+    AccountingResponse(s);
+    if (status == 2) {
+      FActive[index] = std::move(FActive.back());
+      FActive.pop_back();
+    }
+  }
+
+  void AccountingRequest(const TSession& AS, std::uint32_t AStatus) {
+    const TNas& nas = kNases[AS.Nas];
+    std::string& line = NextLine();
+    Header(line, FClock);
+    Str(line, "User-Name", AS.Who->UserName);
+    Ip(line, "NAS-IP-Address", nas.Ip);
+    Int(line, "NAS-Port", AS.NasPort);
+    Int(line, "NAS-Port-Type", nas.Medium == TMedium::Vpn ? 5 : nas.Medium == TMedium::Wireless ? 19 : 15);
+    Int(line, "Service-Type", nas.Medium == TMedium::Mab ? 10 : 2);
+    if (nas.Medium == TMedium::Vpn) {
+      FScratch.clear();
+      AppendIPv4(FScratch, AS.VpnPeer);
+      Str(line, "Calling-Station-Id", FScratch);
+    } else {
+      Str(line, "Called-Station-Id", nas.CalledStation);
+      Str(line, "Calling-Station-Id", MacText(AS.Mac, '-', true));
+    }
+    if (AStatus == 1 && !AS.Connect.empty()) Str(line, "Connect-Info", AS.Connect);
+    Int(line, "Acct-Status-Type", AStatus);
+    if (nas.HexSessionId) {
+      Octets(line, "Acct-Session-Id", AS.AcctSessionId);
+    } else {
+      Str(line, "Acct-Session-Id", AS.AcctSessionId);
+    }
+    const std::uint64_t delay = FRandom.Below(100) < 85 ? 0 : FRandom.Range(1, 5);
+    Int(line, "Acct-Delay-Time", delay);
+    if (AStatus != 1) {
+      Int(line, "Acct-Input-Octets", AS.InOctets);
+      Int(line, "Acct-Output-Octets", AS.OutOctets);
+      Int(line, "Acct-Input-Packets", AS.InPackets);
+      Int(line, "Acct-Output-Packets", AS.OutPackets);
+      Int(line, "Acct-Session-Time", static_cast<std::uint64_t>(FClock - AS.StartMillis) / 1000);
+    }
+    Int(line, "Acct-Authentic", 1);
+    if (AStatus == 2) Int(line, "Acct-Terminate-Cause", kTerminateCauses[FRandom.Weighted(ReasonWeights(kTerminateCauses))].Code);
+    DateTime(line, "Event-Timestamp", FClock - static_cast<std::int64_t>(delay) * 1000);
+    const std::size_t serverAt = line.size();
+    Ip(line, "Client-IP-Address", nas.Ip);
+    Int(line, "Client-Vendor", nas.Vendor);
+    Str(line, "Client-Friendly-Name", nas.FriendlyName);
+    Str(line, "Proxy-Policy-Name", nas.ProxyPolicy);
+    Int(line, "Provider-Type", 1);
+    Str(line, "Class", AS.Class);
+    Int(line, "Packet-Type", 4);
+    Int(line, "Reason-Code", 0);
+    Finish(line, serverAt);
+  }
+
+  void AccountingResponse(const TSession& AS) {
+    FClock += ReplyDelay();
+    std::string& line = NextLine();
+    Header(line, FClock);
+    Str(line, "User-Name", AS.Who->UserName);
+    Ip(line, "NAS-IP-Address", kNases[AS.Nas].Ip);
+    const std::size_t serverAt = line.size();
+    ServerAttributes(line, AS, 5, 0, false);
+    Finish(line, serverAt);
+  }
+
+  TRandom FRandom;
+  TRandom FOdd;
+  std::array<std::uint32_t, kKindCount> FMix;
+  double FLongRate;
+  std::int64_t FClock = 0;
+  std::string FClassPrefix;
+  std::uint64_t FClassCounter = 0;
+  std::uint64_t FAcctCounter = 0;
+  std::vector<TIdentity> FPeople, FMachines, FDevices, FStrangers;
+  std::vector<TSession> FPending, FActive;
+  std::vector<std::string>* FLines = nullptr;
+  std::size_t FCount = 0;
+  std::string FScratch;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Output: large buffered writes, and the oddities that concern the byte stream (BOM, empty
+// lines, hex lines, line breaks split across 1 MiB boundaries).
+
+class TOutput {
+ public:
+  explicit TOutput(const std::string& AFileName) : FName(AFileName.empty() || AFileName == "-" ? "standard output" : AFileName) {
+    if (AFileName.empty() || AFileName == "-") {
+      FFile = stdout;
+    } else {
+      FFile = std::fopen(AFileName.c_str(), "wb");
+      if (FFile == nullptr) throw std::runtime_error("cannot create " + AFileName + ": " + std::strerror(errno));
+      FOwned = true;
+    }
+    FBuffer.reserve(kFlushAt + 256 * 1024);
+  }
+  ~TOutput() {
+    if (FOwned) std::fclose(FFile);
+  }
+  TOutput(const TOutput&) = delete;
+  TOutput& operator=(const TOutput&) = delete;
+
+  std::uint64_t Position() const { return FPosition; }
+
+  void Put(std::string_view ABytes) {
+    FBuffer.append(ABytes);
+    FPosition += ABytes.size();
+    if (FBuffer.size() >= kFlushAt) Flush();
+  }
+
+  void Close() {
+    Flush();
+    if (std::fflush(FFile) != 0) Fail();
+    if (FOwned) {
+      FOwned = false;
+      if (std::fclose(FFile) != 0) Fail();
+    }
+  }
+
+ private:
+  static constexpr std::size_t kFlushAt = 8 * 1024 * 1024;
+
+  void Flush() {
+    if (!FBuffer.empty() && std::fwrite(FBuffer.data(), 1, FBuffer.size(), FFile) != FBuffer.size()) Fail();
+    FBuffer.clear();
+  }
+  [[noreturn]] void Fail() { throw std::runtime_error("cannot write " + FName + ": " + std::strerror(errno)); }
+
+  std::string FName;
+  std::FILE* FFile = nullptr;
+  bool FOwned = false;
+  std::string FBuffer;
+  std::uint64_t FPosition = 0;
+};
+
+struct TOptions {
+  std::uint64_t Seed = 1;
+  std::uint64_t SizeLimit = 0;    // 0: none
+  std::uint64_t RecordLimit = 0;  // 0: none
+  std::array<std::uint32_t, kKindCount> Mix = {45, 15, 12, 28};
+  std::string OutFile;
+  bool Bom = false;
+  double EmptyRate = 0.0;
+  double HexRate = 0.0;
+  double LongRate = 0.0;
+  bool SplitBreaks = false;
+};
+
+class TWriter {
+ public:
+  TWriter(const TOptions& AOptions, TGenerator& AGenerator, TOutput& AOutput)
+      : FOptions(AOptions), FGenerator(AGenerator), FOutput(AOutput), FOdd(AOptions.Seed ^ 0xD1B54A32D192ED03ULL) {}
+
+  void Run() {
+    if (FOptions.Bom) FOutput.Put("\xEF\xBB\xBF");
+    std::vector<std::string> lines;
+    std::size_t count = 0;
+    for (;;) {
+      FGenerator.Step(lines, count);
+      for (std::size_t i = 0; i < count; ++i) {
+        if (!Record(lines[i])) return;
+      }
+    }
+  }
+
+ private:
+  // Writes one generated record (with the fillers a split break needs before it); false once
+  // a limit is reached.
+  bool Record(const std::string& ALine) {
+    std::string_view out = ALine;
+    if (FOdd.Chance(FOptions.HexRate)) {
+      // The whole line but its CR LF, as 0x and two upper-case hex digits per byte.
+      FHex.assign("0x");
+      AppendHexBytes(FHex, std::string_view(ALine).substr(0, ALine.size() - 2));
+      FHex.append("\r\n");
+      out = FHex;
+    }
+    if (FOptions.SplitBreaks && !SplitBefore(out.size(), TimestampOf(ALine))) return false;
+    return Emit(out);
+  }
+
+  // Every generated record starts <Event><Timestamp data_type="4"> and a 23-character stamp.
+  static std::string_view TimestampOf(std::string_view ALine) {
+    constexpr std::string_view head = "<Event><Timestamp data_type=\"4\">";
+    return ALine.substr(head.size(), 23);
+  }
+
+  bool Emit(std::string_view ALine) {
+    FOutput.Put(ALine);
+    ++FRecords;
+    if (FOdd.Chance(FOptions.EmptyRate)) FOutput.Put("\r\n");
+    return !LimitReached();
+  }
+
+  bool LimitReached() const {
+    return (FOptions.RecordLimit != 0 && FRecords >= FOptions.RecordLimit) ||
+           (FOptions.SizeLimit != 0 && FOutput.Position() >= FOptions.SizeLimit);
+  }
+
+  // A record of ALength bytes is about to be written. If it would cross the next 1 MiB
+  // boundary anywhere but exactly between its CR and LF, and there is room, fill up to the
+  // boundary so that the last filler's CR is the byte before it and its LF the byte after.
+  bool SplitBefore(std::uint64_t ALength, std::string_view AStamp) {
+    const std::uint64_t pos = FOutput.Position();
+    const std::uint64_t boundary = (pos / kMiB + 1) * kMiB;
+    if (pos + ALength <= boundary + 1 || boundary - pos < kSplitMinRoom) return true;
+    std::uint64_t need = boundary + 1 - pos;  // bytes up to and including the LF after the boundary
+    for (;;) {
+      FGenerator.Filler(FFill, AStamp, 0);
+      if (need >= FFill.size() + kSplitNaturalSlack) {
+        if (!Emit(FFill)) return false;
+        need = boundary + 1 - FOutput.Position();
+        continue;
+      }
+      // Empty lines after natural fillers can leave too little room; then the record just
+      // crosses the boundary mid-line, which readers must handle anyway.
+      if (need < kSplitMinRoom || FOutput.Position() > boundary) return true;
+      if (!FGenerator.Filler(FFill, AStamp, need)) return true;
+      // An empty line here would push the break off the boundary, so none follows a filler.
+      FOutput.Put(FFill);
+      ++FRecords;
+      return !LimitReached();
+    }
+  }
+
+  const TOptions& FOptions;
+  TGenerator& FGenerator;
+  TOutput& FOutput;
+  TRandom FOdd;
+  std::uint64_t FRecords = 0;
+  std::string FHex;
+  std::string FFill;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Command line
+
+std::uint64_t ParseSize(const std::string& AText) {
+  std::uint64_t value = 0;
+  const char* first = AText.data();
+  const char* last = first + AText.size();
+  const auto res = std::from_chars(first, last, value);
+  if (res.ec != std::errc() || res.ptr == first) throw CLI::ValidationError("--size", "not a size: " + AText);
+  std::uint64_t unit = 1;
+  std::string_view suffix(res.ptr, static_cast<std::size_t>(last - res.ptr));
+  if (!suffix.empty()) {
+    switch (suffix[0]) {
+      case 'k':
+      case 'K':
+        unit = 1024;
+        break;
+      case 'm':
+      case 'M':
+        unit = 1024 * 1024;
+        break;
+      case 'g':
+      case 'G':
+        unit = 1024 * 1024 * 1024;
+        break;
+      default:
+        throw CLI::ValidationError("--size", "unknown unit in " + AText + " (use K, M or G)");
+    }
+    suffix.remove_prefix(1);
+    if (suffix == "iB" || suffix == "B") suffix = {};
+    if (!suffix.empty()) throw CLI::ValidationError("--size", "unknown unit in " + AText + " (use K, M or G)");
+  }
+  if (value == 0 || value > std::numeric_limits<std::uint64_t>::max() / unit) {
+    throw CLI::ValidationError("--size", "out of range: " + AText);
+  }
+  return value * unit;
+}
+
+std::array<std::uint32_t, kKindCount> ParseMix(const std::string& AText) {
+  std::array<std::uint32_t, kKindCount> mix{};
+  std::string_view rest = AText;
+  while (!rest.empty()) {
+    const std::size_t comma = rest.find(',');
+    const std::string_view item = rest.substr(0, comma);
+    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    const std::size_t eq = item.find('=');
+    if (eq == std::string_view::npos) throw CLI::ValidationError("--mix", "expected KIND=WEIGHT, got " + std::string(item));
+    const std::string_view name = item.substr(0, eq);
+    const std::string_view number = item.substr(eq + 1);
+    std::size_t kind = kKindCount;
+    for (std::size_t i = 0; i < kKindCount; ++i) {
+      if (kKindNames[i] == name) kind = i;
+    }
+    if (kind == kKindCount) {
+      throw CLI::ValidationError("--mix", "unknown kind " + std::string(name) + " (accept, reject, challenge, accounting)");
+    }
+    std::uint32_t weight = 0;
+    const auto res = std::from_chars(number.data(), number.data() + number.size(), weight);
+    if (res.ec != std::errc() || res.ptr != number.data() + number.size() || number.empty() || weight > 1000000) {
+      throw CLI::ValidationError("--mix", "bad weight for " + std::string(name) + ": " + std::string(number));
+    }
+    mix[kind] = weight;
+  }
+  std::uint64_t total = 0;
+  for (const auto w : mix) total += w;
+  if (total == 0) throw CLI::ValidationError("--mix", "all weights are zero");
+  return mix;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TOptions options;
+  std::string sizeText;
+  std::string mixText;
+
+  CLI::App app{
+      "velloran-genlog: write a synthetic, deterministic XML accounting log of a network policy (RADIUS) server.\n"
+      "One <Event> record per line, CR LF line ends, UTF-8. The same options give the same bytes on any machine.\n"
+      "With neither --size nor --records, 1000 records are written."};
+  app.footer(
+      "Records: Access-Request (Packet-Type 1) answered by Access-Accept (2), Access-Reject (3, with its Reason-Code) "
+      "or Access-Challenge (11, with State); Accounting-Request (4) answered by Accounting-Response (5). A request "
+      "and its reply share the Class value, and usually the Timestamp, which never goes backwards.\n"
+      "The oddities (--bom, --empty-lines, --hex-lines, --long-lines, --split-breaks) are off by default and draw "
+      "from a random stream of their own: the ordinary records stay the same whichever are on. The fillers that "
+      "--split-breaks writes count as records for --records; where the record crossing a boundary is a long one, "
+      "fillers of ordinary length come first and only the last one is padded.");
+  app.add_option("--seed", options.Seed, "Seed of the random choices (default 1)");
+  app.add_option("--size", sizeText,
+                 "Stop after the first record that makes the output reach BYTES; K, M and G suffixes are binary "
+                 "(1M = 1,048,576)")
+      ->type_name("BYTES");
+  app.add_option("--records", options.RecordLimit, "Stop after N records (with --size too: whichever comes first)")
+      ->type_name("N")
+      ->check(CLI::PositiveNumber);
+  app.add_option("-o,--out", options.OutFile, "Output file (default, or -: standard output)")->type_name("FILE");
+  app.add_option("--mix", mixText,
+                 "Relative weights of the session kinds, e.g. accept=60,reject=25,challenge=5,accounting=10; kinds "
+                 "left out weigh 0 (default accept=45,reject=15,challenge=12,accounting=28). accept: request and "
+                 "accept; reject: request and reject with a reason code; challenge: 1-4 Access-Challenge rounds, then "
+                 "accept or (1 in 5) reject; accounting: one start, interim or stop of an accepted session, as an "
+                 "Accounting-Request and its Accounting-Response")
+      ->type_name("KIND=W,...");
+  app.add_flag("--bom", options.Bom, "Begin the file with a UTF-8 byte-order mark (EF BB BF)");
+  app.add_option("--empty-lines", options.EmptyRate, "Probability of an empty line (CR LF) after a record")
+      ->type_name("RATE")
+      ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--hex-lines", options.HexRate,
+                 "Probability that a record is written as 0x and its bytes in upper-case hex (two digits per byte)")
+      ->type_name("RATE")
+      ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--long-lines", options.LongRate,
+                 "Probability that a record carries one very long octet-string attribute, making the line 40-70 KiB")
+      ->type_name("RATE")
+      ->check(CLI::Range(0.0, 1.0));
+  app.add_flag("--split-breaks", options.SplitBreaks,
+               "Where the next record would cross a 1 MiB boundary of the output with at least 700 bytes left before "
+               "it, write a padded unanswered Access-Request (Connect-Info filled with spaces) whose CR is the last "
+               "byte before the boundary and whose LF is the first after it");
+
+  try {
+    app.parse(argc, argv);
+    if (!sizeText.empty()) options.SizeLimit = ParseSize(sizeText);
+    if (!mixText.empty()) options.Mix = ParseMix(mixText);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : kExitUsage;
+  }
+  if (options.SizeLimit == 0 && options.RecordLimit == 0) options.RecordLimit = 1000;
+
+  try {
+    TGenerator generator(options.Seed, options.Mix, options.LongRate);
+    TOutput output(options.OutFile);
+    TWriter writer(options, generator, output);
+    writer.Run();
+    output.Close();
+  } catch (const std::exception& e) {
+    std::cerr << "velloran-genlog: " << e.what() << '\n';
+    return kExitError;
+  }
+  return 0;
+}
