@@ -202,11 +202,14 @@ void CloseTag(std::string& AOut, std::string_view AName) {
   AOut += '>';
 }
 
-void Str(std::string& AOut, std::string_view AName, std::string_view AValue) {
-  OpenTag(AOut, AName, '1');
+// An element whose value is written as given.
+void TextElement(std::string& AOut, std::string_view AName, char AType, std::string_view AValue) {
+  OpenTag(AOut, AName, AType);
   AOut.append(AValue);
   CloseTag(AOut, AName);
 }
+
+void Str(std::string& AOut, std::string_view AName, std::string_view AValue) { TextElement(AOut, AName, '1', AValue); }
 
 void Int(std::string& AOut, std::string_view AName, std::uint64_t AValue) {
   OpenTag(AOut, AName, '0');
@@ -214,11 +217,7 @@ void Int(std::string& AOut, std::string_view AName, std::uint64_t AValue) {
   CloseTag(AOut, AName);
 }
 
-void Ip(std::string& AOut, std::string_view AName, std::string_view AAddress) {
-  OpenTag(AOut, AName, '3');
-  AOut.append(AAddress);
-  CloseTag(AOut, AName);
-}
+void Ip(std::string& AOut, std::string_view AName, std::string_view AAddress) { TextElement(AOut, AName, '3', AAddress); }
 
 void Octets(std::string& AOut, std::string_view AName, std::string_view ABytes) {
   OpenTag(AOut, AName, '2');
@@ -226,11 +225,7 @@ void Octets(std::string& AOut, std::string_view AName, std::string_view ABytes) 
   CloseTag(AOut, AName);
 }
 
-void OctetsHex(std::string& AOut, std::string_view AName, std::string_view AHex) {
-  OpenTag(AOut, AName, '2');
-  AOut.append(AHex);
-  CloseTag(AOut, AName);
-}
+void OctetsHex(std::string& AOut, std::string_view AName, std::string_view AHex) { TextElement(AOut, AName, '2', AHex); }
 
 void DateTime(std::string& AOut, std::string_view AName, std::int64_t AMillis) {
   OpenTag(AOut, AName, '4');
