@@ -73,6 +73,18 @@ void OpenLog(TrdlLogMonitor& AMonitor, const std::string& AFileName) {
   if (!AMonitor.Active() && !AMonitor.LastErrorText().empty()) throw std::runtime_error(AMonitor.LastErrorText());
 }
 
+// An error message on one line that names the file: the log store's read errors carry a
+// line break and no file name.
+std::string NamingTheFile(const std::string& AFileName, std::string AMessage) {
+  for (char& c : AMessage) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  size_t spaces = 0;
+  while ((spaces = AMessage.find("  ")) != std::string::npos) AMessage.erase(spaces, 1);
+  if (AMessage.find(AFileName) == std::string::npos) AMessage = AFileName + ": " + AMessage;
+  return AMessage;
+}
+
 int CountCommand(const std::string& AFileName) {
   TrdlLogMonitor monitor;
   OpenLog(monitor, AFileName);
@@ -125,7 +137,7 @@ int main(int argc, char** argv) {
     std::cerr << "velloran: interrupted\n";
     return kExitInterrupted;
   } catch (const std::exception& e) {
-    std::cerr << "velloran: " << e.what() << '\n';
+    std::cerr << "velloran: " << NamingTheFile(fileName, e.what()) << '\n';
     return kExitError;
   }
   return kExitUsage;

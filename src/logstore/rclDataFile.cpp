@@ -56,6 +56,16 @@ void TrclDataHolder::SetActive(bool AValue) {
 }
 
 int TrclDataHolder::DimensionAdd(int ADataSize) {
+  // Both stores keep eight dimension places, and an item must fit a page: anything else
+  // would index past those arrays or divide by zero later.
+  if (DimensionsCount() >= kDataHolderMaxDimensions) {
+    DoError(kDataHolderErrorDimension, fmt::format("An item store holds at most {} dimensions", kDataHolderMaxDimensions));
+    return -1;
+  }
+  if (ADataSize < 1 || ADataSize > kDataHolderPageSize) {
+    DoError(kDataHolderErrorDimension, fmt::format("Item size {} is outside 1..{} bytes", ADataSize, kDataHolderPageSize));
+    return -1;
+  }
   auto dimension = std::make_unique<TrclDataHolderDimension>(this);
   dimension->SetItemSize(ADataSize);
   const int index = DimensionsCount();
@@ -131,7 +141,7 @@ bool TrclMemoryDataHolder::ItemSet(int ADim, uint32_t AIndex, const void* AData)
 
 uint32_t TrclMemoryDataHolder::ItemAdd(int ADim, const void* AData) {
   if (!IsDimension(ADim)) {
-    DoError(kDataHolderErrorFull, fmt::format("No dimension {} in the item store", ADim));
+    DoError(kDataHolderErrorDimension, fmt::format("No dimension {} in the item store", ADim));
     return kInvalidItemIndex;
   }
   const auto d = static_cast<size_t>(ADim);

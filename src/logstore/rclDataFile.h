@@ -37,6 +37,8 @@ inline constexpr uint32_t kDataHolderErrorSystem = 0x10000000;
 inline constexpr uint32_t kDataHolderErrorClassMask = 0x70000000;
 // A memory dimension cannot grow: its byte size would pass the 32-bit limit.
 inline constexpr uint32_t kDataHolderErrorFull = 0x60000000;
+// No such dimension, a ninth one, or an item size outside 1..16,384 bytes.
+inline constexpr uint32_t kDataHolderErrorDimension = 0x70000000;
 // ItemAdd's result when nothing was added (no index can reach it: counts stay below it).
 inline constexpr uint32_t kInvalidItemIndex = 0xFFFFFFFF;
 
@@ -94,7 +96,9 @@ class TrclDataHolder {
   void SetActive(bool AValue);
 
  public:  // dimensions
-  // Appends a dimension of items of ADataSize bytes (1..16,384); returns its number.
+  // Appends a dimension of items of ADataSize bytes; returns its number. Both stores hold
+  // at most eight dimensions of 1..16,384-byte items: anything else is reported through
+  // DoError (kDataHolderErrorDimension) and gives -1.
   int DimensionAdd(int ADataSize);
   void DimensionsClear();
   int DimensionsCount() const { return static_cast<int>(FDimensions.size()); }

@@ -1,14 +1,15 @@
 // The file and folder helpers declared in rclDataFile.h.
 #include <fmt/format.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
 #include <limits>
-#include <random>
 
 #include "PlatformFile.h"
 #include "PlatformFolders.h"
+#include "PlatformSystem.h"
 #include "rclDataFile.h"
 
 namespace velloran {
@@ -72,8 +73,8 @@ std::string PathWithDelimiter(std::string_view APath) {
 
 bool FolderIsWritable(const std::string& AFolder) {
   if (!platform::FolderExists(AFolder)) return false;
-  std::random_device seed;
-  int number = static_cast<int>(seed() % 32768u);
+  // Any start will do; the clock and the process id spread concurrent probes apart.
+  int number = static_cast<int>((platform::TickCount() ^ static_cast<uint32_t>(::getpid())) % 32768u);
   std::string probe;
   do {
     probe = PathWithDelimiter(AFolder) + fmt::format("xqz_{}.tmp", number++);

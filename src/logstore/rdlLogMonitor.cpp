@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <mutex>
 
@@ -20,6 +19,16 @@ constexpr int64_t kOffsetMask = (int64_t{1} << 48) - 1;
 
 bool IsBreak(uint8_t AByte) { return AByte == kCR || AByte == kLF; }
 
+// APart / AWhole x 100 rounded to the nearest integer, ties to even; exact in integers (a
+// double quotient makes 109/200 a hair above or below 54.5).
+int PercentOf(int64_t APart, int64_t AWhole) {
+  const int64_t scaled = APart * 100;  // offsets stay below 2^48, so this cannot overflow
+  int64_t quotient = scaled / AWhole;
+  const int64_t twiceRemainder = (scaled % AWhole) * 2;
+  if (twiceRemainder > AWhole || (twiceRemainder == AWhole && quotient % 2 == 1)) ++quotient;
+  return static_cast<int>(quotient);
+}
+
 // First CR at or after APtr, or AEnd.
 const uint8_t* FindCR(const uint8_t* APtr, const uint8_t* AEnd) {
   if (APtr >= AEnd) return AEnd;
@@ -32,6 +41,9 @@ const uint8_t* FindBreak(const uint8_t* APtr, const uint8_t* AEnd) {
   while (APtr < AEnd && !IsBreak(*APtr)) ++APtr;
   return APtr;
 }
+
+// Half of ASize, rounded past the next multiple of AGranularity.
+int64_t ShrunkBlockSize(int64_t ASize, int64_t AGranularity) { return ((ASize / 2 + 1) / AGranularity + 1) * AGranularity; }
 
 }  // namespace
 
@@ -85,50 +97,42 @@ std::unique_ptr<TrclDataHolder> TrdlLogMonitor::CreateIndexStore() {
 
 void TrdlLogMonitor::Activate() {
   FLastErrorText.clear();
+  bool indexed = false;
+  try {
+    indexed = OpenAndIndex();
+  } catch (...) {
+    // Whatever threw (a read, a full index, a callback), nothing stays half open.
+    CloseIndexAndFile();
+    throw;
+  }
+  if (!indexed) {
+    CloseIndexAndFile();  // freed at once: a store without lines serves nobody
+    return;
+  }
+  FActive = true;
+}
+
+bool TrdlLogMonitor::OpenAndIndex() {
   FIndexData = CreateIndexStore();
   FIndexData->SetOnError([this](TrclDataHolder*, uint32_t ACode, const std::string& AText) { IndexError(ACode, AText); });
   IndexOpen();
-
-  bool opened = false;
-  try {
-    opened = MapFile(true);
-  } catch (...) {
-    CloseIndexAndFile();
-    throw;
-  }
-  if (!opened) {
-    CloseIndexAndFile();  // freed at once: a store without a file serves nobody
-    return;
-  }
-  if (ReportProgress(0)) {
-    CloseIndexAndFile();
-    return;
-  }
+  if (!MapFile(true)) return false;
+  if (ReportProgress(0)) return false;
 
   int start = -1;
   int count = 0;
-  try {
-    ScanLines(0, start, count);
-  } catch (...) {
-    CloseIndexAndFile();
-    throw;
-  }
+  ScanLines(0, start, count);
   if (FIndexErrorCode == kDataHolderErrorFull) {
     // Showing the first lines as if they were the whole log would lose the rest silently.
-    const std::string reason = FIndexErrorText;
-    CloseIndexAndFile();
-    throw ErdlLogMonitorError(fmt::format("Cannot index {}: {}", FFileName, reason));
+    throw ErdlLogMonitorError(fmt::format("Cannot index {}: {}", FFileName, FIndexErrorText));
   }
-  if (count == 0 && start < 0) {
-    CloseIndexAndFile();
-    return;
-  }
+  if (count == 0 && start < 0) return false;
   ReportProgress(100);
   if (FWholeLogGrowOnActive) {
     if (FOnGrow) FOnGrow(this, 0, Count());
     FWholeLogGrowOnActive = false;
   }
-  FActive = true;
+  return true;
 }
 
 void TrdlLogMonitor::Deactivate() {
@@ -260,13 +264,13 @@ void TrdlLogMonitor::MapBlocksCalculateCount() {
     } else {
       const std::string text = platform::SystemErrorText(error);
       DebugMessage(fmt::format("TrclLogMonitor.MapBlocksCalculateCount: {:X}, {}", error, text));
-      if (b != 0 && b <= g) {
-        // A block of one granularity is the smallest there is: retrying would loop forever.
-        throw ErdlLogMonitorError(fmt::format("Cannot read {}: not even {} bytes can be read at once: {}", FFileName, g, text));
+      // The rounding keeps at least two granularities, so halving stops shrinking there;
+      // retrying the same size would loop for as long as the reads fail.
+      if (b != 0 && ShrunkBlockSize(b, g) >= b) {
+        throw ErdlLogMonitorError(fmt::format("Cannot read {}: not even {} bytes can be read at once: {}", FFileName, b, text));
       }
     }
-    b = (b == 0) ? FFileSize / 2 : b / 2;
-    b = ((b + 1) / g + 1) * g;
+    b = ShrunkBlockSize(b == 0 ? FFileSize : b, g);
     d *= 2;
   }
   FMapBlockIndex = -1;
@@ -283,6 +287,10 @@ bool TrdlLogMonitor::MapBlock(int ABlock) {
   if (ABlock == FMapBlockIndex) return true;
   FView.Unmap();
   FMapPtrBegin = FMapPtrEnd = FMapPtr = nullptr;
+  // Nothing is mapped from here until a read succeeds: a failed read must not leave the old
+  // block number behind, or the next request for that block would find an empty view.
+  FMapBlockIndex = -1;
+  FMapBlockOffset = -1;
   int64_t offset = 0;
   if (ABlock >= 0 && ABlock <= FMapBlockEndIndex) {
     int64_t length = FFileSize;
@@ -331,7 +339,8 @@ bool TrdlLogMonitor::NextLine(TLine& ALine) {
   if (q < end && *q == kComma) {
     const bool firstHealthy = LineHealth(start, q - start);
     const uint8_t* r = FindBreak(q, end);
-    if (!firstHealthy && LineHealth(start, r - start)) q = r;
+    const bool joinedHealthy = LineHealth(start, r - start);
+    if (joinedHealthy && !firstHealthy) q = r;
   }
 
   const uint8_t* last = q;
@@ -372,10 +381,14 @@ void TrdlLogMonitor::ScanLines(int64_t AStartOffset, int& AStartLineIndex, int& 
     ALineCount = static_cast<int>(FIndexData->ItemsCount(0));
     return;
   }
+  FInScan = true;
+  const struct TScanEnd {
+    bool& Flag;
+    ~TScanEnd() { Flag = false; }
+  } scanEnd{FInScan};
   if (MapBlock(BlockOf(AStartOffset)) && FMapPtrBegin != nullptr) {
     FMapPtr = FMapPtrBegin + (AStartOffset - FMapBlockOffset);
     const bool skipEmpty = (FOptions & lmoSkipEmptyLines) != 0;
-    const double size = static_cast<double>(FFileSize);
     int lastPercents = 0;
     TLine line;
     while (NextLine(line)) {
@@ -396,8 +409,7 @@ void TrdlLogMonitor::ScanLines(int64_t AStartOffset, int& AStartLineIndex, int& 
       const int64_t lineStart = line.Spanning ? 0 : OffsetOf(line.Bytes);
       FMapPtr = FMapPtrNext;
       if (FOnProgress) {
-        // nearbyint rounds ties to even under the default rounding mode.
-        const int percents = line.Spanning ? 0 : static_cast<int>(std::nearbyint(static_cast<double>(lineStart) / size * 100.0));
+        const int percents = line.Spanning ? 0 : PercentOf(lineStart, FFileSize);
         if (percents > lastPercents + 1) {
           lastPercents = percents;
           if (ReportProgress(percents)) {
@@ -426,6 +438,22 @@ TrdlLineItem TrdlLogMonitor::Item(int AIndex) const {
 
 std::string TrdlLogMonitor::Get(int AIndex) {
   std::lock_guard<platform::TReentrantLock> guard(csLive);
+  if (!FInScan) return ReadLine(AIndex);
+  // Called from a walk's callback (a progress handler that lets the GUI repaint its list):
+  // reading moves the one view, so put the walk back where it was afterwards.
+  TWalkPosition saved = SaveWalkPosition();
+  std::string result;
+  try {
+    result = ReadLine(AIndex);
+  } catch (...) {
+    RestoreWalkPosition(saved);
+    throw;
+  }
+  RestoreWalkPosition(saved);
+  return result;
+}
+
+std::string TrdlLogMonitor::ReadLine(int AIndex) {
   const TrdlLineItem item = Item(AIndex);
   const int block = BlockOf(item.Offset);
   if (block < 0) throw ErdlLogMonitorError(fmt::format("No block for Get({})!", AIndex));
@@ -442,6 +470,26 @@ std::string TrdlLogMonitor::Get(int AIndex) {
   TLine line;
   if (!NextLine(line)) return {};
   return std::string(reinterpret_cast<const char*>(line.Bytes), static_cast<size_t>(line.Length));
+}
+
+TrdlLogMonitor::TWalkPosition TrdlLogMonitor::SaveWalkPosition() {
+  TWalkPosition position;
+  position.Block = FMapBlockIndex;
+  position.Cursor = FMapPtr != nullptr ? OffsetOf(FMapPtr) : -1;
+  position.Next = FMapPtrNext != nullptr ? OffsetOf(FMapPtrNext) : -1;
+  position.BetweenBlocksStr = std::move(FMapBetweenBlocksStr);
+  position.BetweenBlocksAPtr = FMapBetweenBlocksAPtr;
+  return position;
+}
+
+void TrdlLogMonitor::RestoreWalkPosition(TWalkPosition& APosition) {
+  // Moving the joined copy back keeps its bytes where the walk's line points; the view keeps
+  // its buffer, so the block read again lands where it was.
+  FMapBetweenBlocksStr = std::move(APosition.BetweenBlocksStr);
+  FMapBetweenBlocksAPtr = APosition.BetweenBlocksAPtr;
+  if (APosition.Block < 0 || !MapBlock(APosition.Block) || FMapPtrBegin == nullptr) return;
+  FMapPtr = APosition.Cursor >= 0 ? FMapPtrBegin + (APosition.Cursor - FMapBlockOffset) : nullptr;
+  FMapPtrNext = APosition.Next >= 0 ? FMapPtrBegin + (APosition.Next - FMapBlockOffset) : nullptr;
 }
 
 std::string TrdlLogMonitor::HealthStr() const {

@@ -133,6 +133,15 @@ class TrdlLogMonitor {
   virtual std::unique_ptr<TrclDataHolder> CreateIndexStore();
 
  private:
+  // Where a walk stands, as file offsets (-1: none), so that a Get from one of the walk's
+  // callbacks can put it back.
+  struct TWalkPosition {
+    int Block = -1;
+    int64_t Cursor = -1;
+    int64_t Next = -1;
+    std::string BetweenBlocksStr;
+    int64_t BetweenBlocksAPtr = 0;
+  };
   struct TLine {
     const uint8_t* Bytes = nullptr;
     int64_t Length = 0;
@@ -140,6 +149,8 @@ class TrdlLogMonitor {
   };
 
   void Activate();
+  // Activation's work up to the last step; false when it ends without lines.
+  bool OpenAndIndex();
   void Deactivate();
   void CloseIndexAndFile();
 
@@ -151,6 +162,9 @@ class TrdlLogMonitor {
   bool IsLastBlock() const { return FMapBlockIndex >= FMapBlockEndIndex; }
 
   bool NextLine(TLine& ALine);
+  std::string ReadLine(int AIndex);
+  TWalkPosition SaveWalkPosition();
+  void RestoreWalkPosition(TWalkPosition& APosition);
   bool LineHealth(const uint8_t* APtr, int64_t ASize) const;
   void ScanLines(int64_t AStartOffset, int& AStartLineIndex, int& ALineCount);
   bool ReportProgress(int APercents);
@@ -189,6 +203,7 @@ class TrdlLogMonitor {
   bool FNeedGrowAfterUnfreeze = false;
   bool FWholeLogGrowOnActive = false;
   bool FInNotificationState = false;
+  bool FInScan = false;  // ScanLines is running
   bool FMonitorChanges = false;
   void* FOwnerStructPtr = nullptr;
   int FFlushChangesMS = 0;

@@ -13,6 +13,16 @@
 
 namespace velloran::platform {
 
+namespace {
+TPreadFunction gPread = ::pread;
+}  // namespace
+
+TPreadFunction SetPreadFunction(TPreadFunction AFunction) {
+  const TPreadFunction previous = gPread;
+  gPread = AFunction != nullptr ? AFunction : ::pread;
+  return previous;
+}
+
 uint32_t AllocationGranularity() { return 65536; }
 
 TFileLookup LookupFile(const std::string& APath) {
@@ -77,7 +87,7 @@ int64_t TReadOnlyFile::ReadAt(int64_t AOffset, void* ABuffer, size_t ALength) co
   auto* target = static_cast<uint8_t*>(ABuffer);
   size_t done = 0;
   while (done < ALength) {
-    const ssize_t got = ::pread(FHandle, target + done, ALength - done, static_cast<off_t>(AOffset) + static_cast<off_t>(done));
+    const ssize_t got = gPread(FHandle, target + done, ALength - done, static_cast<off_t>(AOffset) + static_cast<off_t>(done));
     if (got < 0) {
       if (errno == EINTR) continue;
       SetLastSystemErrorFromErrno();

@@ -6,6 +6,8 @@
 // truncates kills the reader with SIGBUS, while a read merely comes back short.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -86,6 +88,11 @@ class TBlockView {
   size_t FSize = 0;
   bool FMapped = false;
 };
+
+// The positioned read that every file read goes through (pread by default). Tests substitute
+// it to reach the error paths of its callers; returns the function it replaces.
+using TPreadFunction = ssize_t (*)(int AHandle, void* ABuffer, size_t ALength, off_t AOffset);
+TPreadFunction SetPreadFunction(TPreadFunction AFunction);
 
 // CreateFileW(OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE) then CloseHandle: creates APath for
 // reading and writing and removes it again. False when it cannot be created.

@@ -33,8 +33,15 @@ std::string XdgFolder(const char* AName, std::string_view AFallback) {
 std::string FirstDataDir() {
   const char* value = std::getenv("XDG_DATA_DIRS");
   std::string_view dirs = (value != nullptr && *value != '\0') ? value : "/usr/local/share:/usr/share";
-  const size_t colon = dirs.find(':');
-  return WithoutTrailingSeparator(std::string(dirs.substr(0, colon)));
+  // The first absolute entry; empty or relative entries are skipped, as XDG asks.
+  while (!dirs.empty()) {
+    const size_t colon = dirs.find(':');
+    const std::string_view entry = dirs.substr(0, colon);
+    if (!entry.empty() && entry[0] == '/') return WithoutTrailingSeparator(std::string(entry));
+    if (colon == std::string_view::npos) break;
+    dirs.remove_prefix(colon + 1);
+  }
+  return "/usr/local/share";
 }
 
 // The XDG documents folder as xdg-user-dirs records it in user-dirs.dirs:

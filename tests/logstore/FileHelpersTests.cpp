@@ -78,7 +78,13 @@ TEST(FileHelpersTest, PathWithDelimiter) {
     const char* Result;
   };
   const TCase cases[] = {
-      {"", ""}, {"  \t ", ""}, {"/data", "/data/"}, {"/data/", "/data/"}, {" /data \r\n", "/data/"}, {"/", "/"},
+      {"", ""},
+      {"  \t ", ""},
+      {"/data", "/data/"},
+      {"/data/", "/data/"},
+      {" /data \r\n", "/data/"},
+      {"/", "/"},
+      {"/daten/\xC3\xA9", "/daten/\xC3\xA9/"},
   };
   for (const TCase& c : cases) EXPECT_EQ(PathWithDelimiter(c.Path), c.Result) << '"' << c.Path << '"';
 }

@@ -163,11 +163,27 @@ TEST_P(ItemStoreInterfaceTest, ErrorsGoToOnErrorOrBecomeExceptions) {
 
   FStore->SetOnError(nullptr);
   try {
-    FStore->DoError(0x50000000, "Can not save page");
+    FStore->DoError(0xA0000000, "Can not save page");
     FAIL() << "no exception";
   } catch (const ErclDataHolderError& e) {
-    EXPECT_STREQ(e.what(), "(50000000) Can not save page.");
+    EXPECT_STREQ(e.what(), "(A0000000) Can not save page.");
   }
+}
+
+TEST_P(ItemStoreInterfaceTest, RefusesDimensionsItCannotHold) {
+  std::vector<uint32_t> codes;
+  FStore->SetOnError([&](TrclDataHolder*, uint32_t ACode, const std::string&) { codes.push_back(ACode); });
+  EXPECT_EQ(FStore->DimensionAdd(0), -1);
+  EXPECT_EQ(FStore->DimensionAdd(16385), -1);
+  EXPECT_EQ(FStore->DimensionAdd(16384), 0);
+  for (int d = 1; d < 8; ++d) EXPECT_EQ(FStore->DimensionAdd(8), d);
+  EXPECT_EQ(FStore->DimensionAdd(8), -1);  // a ninth
+  EXPECT_EQ(FStore->DimensionsCount(), 8);
+  EXPECT_EQ(FStore->ItemAdd(8, nullptr), kInvalidItemIndex);
+  EXPECT_EQ(codes, std::vector<uint32_t>(4, kDataHolderErrorDimension));
+  uint64_t item = 0;
+  EXPECT_FALSE(FStore->ItemGet(8, 0, &item));
+  EXPECT_EQ(FStore->ItemsCount(-1), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllStores, ItemStoreInterfaceTest,
@@ -187,6 +203,9 @@ TEST(MemoryDataHolderTest, GrowsByExactly1024Items) {
   EXPECT_EQ(store.Capacity(dim), 2048u);
   for (int i = 0; i < 2048; ++i) store.ItemAdd(dim, nullptr);
   EXPECT_EQ(store.Capacity(dim), 4096u);  // linear, not doubling
+  store.ItemsClear(dim);
+  EXPECT_EQ(store.Capacity(dim), 0u);
+  EXPECT_EQ(store.ItemAdd(dim, nullptr), 0u);
 }
 
 TEST(MemoryDataHolderTest, KeepsNoHeaderAndNoChanges) {

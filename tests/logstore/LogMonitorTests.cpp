@@ -1,11 +1,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "PlatformFile.h"
+#include "PlatformSystem.h"
 #include "TestFiles.h"
 #include "rdlLogMonitor.h"
 
@@ -23,6 +27,9 @@ std::vector<std::string> AllLines(TrdlLogMonitor& AMonitor) {
   for (int i = 0; i < AMonitor.Count(); ++i) lines.push_back(AMonitor.Get(i));
   return lines;
 }
+
+// ALength bytes of one letter: with kBlock it places what follows at a block boundary.
+std::string Filler(int64_t ALength) { return std::string(static_cast<size_t>(ALength), 'a'); }
 
 class LogMonitorTest : public ::testing::Test {
  protected:
@@ -123,18 +130,30 @@ TEST_F(LogMonitorTest, RandomBreaksMatchThePlainRules) {
 }
 
 TEST_F(LogMonitorTest, CommaContinuationJoinsARecordWithABreakInAValue) {
-  std::vector<int> asked;
-  FMonitor.SetOnCheckLineHealth([&](const uint8_t*, int ASize) {
-    asked.push_back(ASize);
-    return ASize == 6;  // "a,b\r,c" is complete; "a,b\r" is not
-  });
-  EXPECT_THAT(LinesOf("a,b\r,c\r\nd\r\n"), ElementsAre("a,b\r,c", "d"));
-  EXPECT_THAT(asked, ElementsAre(4, 6));
-  EXPECT_EQ(FMonitor.Item(0).Length, 6);
-
-  // A healthy first piece is never joined.
-  FMonitor.SetOnCheckLineHealth([](const uint8_t*, int) { return true; });
-  EXPECT_THAT(LinesOf("a,b\r,c\r\n"), ElementsAre("a,b", ",c"));
+  struct TCase {
+    const char* Name;
+    std::string Bytes;
+    std::vector<int> Healthy;  // sizes the health test accepts
+    std::vector<std::string> Lines;
+    std::vector<int> Asked;
+  };
+  const TCase cases[] = {
+      {"only the longer piece is whole: joined", "a,b\r,c\r\nd\r\n", {6}, {"a,b\r,c", "d"}, {4, 6}},
+      {"the first piece is whole: not joined", "a,b\r,c\r\n", {4, 6}, {"a,b", ",c"}, {4, 6}},
+      {"neither piece is whole: not joined", "a,b\r,c\r\n", {}, {"a,b", ",c"}, {4, 6}},
+      {"one join per line", "a\r,b\r,c\r\n", {4, 7}, {"a\r,b", ",c"}, {2, 4}},
+      {"no comma after the break: no question", "a\rb\r\n", {}, {"a", "b"}, {}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<int> asked;
+    FMonitor.SetOnCheckLineHealth([&](const uint8_t*, int ASize) {
+      asked.push_back(ASize);
+      return std::find(c.Healthy.begin(), c.Healthy.end(), ASize) != c.Healthy.end();
+    });
+    EXPECT_EQ(LinesOf(c.Bytes), c.Lines);
+    EXPECT_EQ(asked, c.Asked);
+  }
 }
 
 TEST_F(LogMonitorTest, CheckRecordFiltersLines) {
@@ -215,6 +234,31 @@ TEST_F(LogMonitorTest, ProgressStepsByAtLeastTwoFromZeroToHundred) {
   EXPECT_LE(reported[reported.size() - 2], 100);
 }
 
+TEST_F(LogMonitorTest, ProgressRoundsLineStartsTiesToEven) {
+  struct TCase {
+    const char* Name;
+    std::string Bytes;
+    std::vector<int> Reported;
+  };
+  std::string twoByteLines;
+  for (int i = 0; i < 100; ++i) twoByteLines += "a\r";
+  std::vector<int> evens;
+  for (int p = 0; p <= 100; p += 2) evens.push_back(p);
+  const TCase cases[] = {
+      {"a line every half point", twoByteLines, evens},
+      // Lines start at 105 and 109 of 200 bytes: 52.5 and 54.5 round to 52 and 54.
+      {"exact halves", std::string(104, 'a') + "\rbbb\r" + std::string(91, 'c'), {0, 52, 54, 100}},
+      {"a spanning line reports nothing of its own", Filler(kBlock - 5) + "\r\n" + Filler(100), {0, 100}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<int> reported;
+    FMonitor.SetOnProgress([&](void*, int APercents, bool&) { reported.push_back(APercents); });
+    LinesOf(c.Bytes);
+    EXPECT_EQ(reported, c.Reported);
+  }
+}
+
 TEST_F(LogMonitorTest, CancelStopsTheWalkAndLeavesNoIndex) {
   std::string bytes;
   while (bytes.size() < 3 * kBlock) bytes += std::string(500, 'x') + "\r\n";
@@ -240,10 +284,57 @@ TEST_F(LogMonitorTest, LineAcrossABlockBoundaryIsJoined) {
   EXPECT_EQ(FMonitor.Item(2).Length, 4);
 }
 
-TEST_F(LogMonitorTest, BreakSplitAcrossTheBoundaryMakesNoExtraLine) {
-  // CR is the last byte of block 0, LF the first of block 1.
-  const std::string first(kBlock - 1, 'a');
-  EXPECT_THAT(LinesOf(first + "\r\nB\r\n"), ElementsAre(first, "B"));
+TEST_F(LogMonitorTest, LinesAndBreaksAtTheBlockBoundary) {
+  struct TCase {
+    const char* Name;
+    std::string Bytes;
+    std::vector<std::string> Lines;
+    bool FinalLineInLastBlock = true;  // else the walk records no CRC for it
+  };
+  const std::string L(2 * kBlock + 100, 'L');
+  const TCase cases[] = {
+      // A block continues the previous block's break: breaks at its start are passed, so an
+      // empty line right after the boundary is not a line of its own.
+      {"CR LF ends block 0, empty line starts block 1", Filler(kBlock - 2) + "\r\n" + "\r\nB", {Filler(kBlock - 2), "B"}},
+      {"CR is the last byte of block 0, LF the first of block 1", Filler(kBlock - 1) + "\r\nB\r\n", {Filler(kBlock - 1), "B"}},
+      {"block 1 holds nothing but breaks", Filler(kBlock - 1) + "\r\n", {Filler(kBlock - 1)}, false},
+      // An LF at a block's end ends the line there.
+      {"LF as the last byte of block 0", Filler(kBlock - 1) + "\nB\r\n", {Filler(kBlock - 1), "B"}},
+      // After a line that spans the boundary the whole run of breaks is passed.
+      {"breaks after a spanning line",
+       Filler(kBlock - 10) + "\r\n" + "bbbbbbbbcccc\r\n\r\n\r\nC",
+       {Filler(kBlock - 10), "bbbbbbbbcccc", "C"}},
+      {"spanning last line without a break",
+       Filler(kBlock - 10) + "\r\n" + "bbbbbbbbcccc",
+       {Filler(kBlock - 10), "bbbbbbbbcccc"}},
+      // A line over three blocks is cut at the end of the second; the rest reads as a line.
+      {"line over three blocks", "x\r\n" + L + "\r\nZ", {"x", std::string(2 * kBlock - 3, 'L'), std::string(103, 'L'), "Z"}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<std::string> checked;
+    FMonitor.SetOnCheckRecord([&](const uint8_t* APtr, int ASize) {
+      checked.emplace_back(reinterpret_cast<const char*>(APtr), static_cast<size_t>(ASize));
+      return true;
+    });
+    const std::vector<std::string> lines = LinesOf(c.Bytes);
+    EXPECT_EQ(lines.size(), c.Lines.size());
+    EXPECT_TRUE(lines == c.Lines);  // whole lines of a megabyte: no printing
+    EXPECT_TRUE(checked == c.Lines) << "the filter sees each line's joined bytes";
+    EXPECT_EQ(FMonitor.LastFileLineCRC(), c.FinalLineInLastBlock ? CalcCRC32(c.Lines.back().data(), c.Lines.back().size()) : 0u);
+  }
+}
+
+TEST_F(LogMonitorTest, CommaJoinThatRunsIntoTheNextBlockIsReadWhole) {
+  // "a,b CR" is incomplete; with the comma piece that runs across the boundary it is whole.
+  FMonitor.SetOnCheckLineHealth([](const uint8_t* APtr, int ASize) { return APtr[ASize - 1] != '\r'; });
+  const std::string head = Filler(kBlock - 22) + "\r\n";
+  const std::string record = "a,b\r," + std::string(40, 'c');
+  const std::vector<std::string> lines = LinesOf(head + record + "\r\nZ\r\n");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1], record);
+  EXPECT_EQ(FMonitor.Item(1).Length, TrdlLineItem::kUnknownLength);
+  EXPECT_EQ(lines[2], "Z");
 }
 
 TEST_F(LogMonitorTest, FileOfExactlyTwoBlocksReadsItsLastLine) {
@@ -320,9 +411,9 @@ TEST_F(LogMonitorTest, SwitchingFileNameReindexesAndStaysActive) {
 }
 
 TEST_F(LogMonitorTest, HealthStrSummarisesTheIndex) {
-  LinesOf("A\r\nBB\r\n");
+  LinesOf("A\r\nBBBBBBBBBBB\r\n");
   EXPECT_EQ(FMonitor.HealthStr(),
-            "raw.line.size 8\r\nraw.line.count 2\r\nraw.line.DataSize 16\r\nitm.latest 562949953421315 (2000000000003)");
+            "raw.line.size 8\r\nraw.line.count 2\r\nraw.line.DataSize 16\r\nitm.latest 3096224743817219 (B000000000003)");
 }
 
 TEST_F(LogMonitorTest, LastLineCrcIsTheCrcOfTheFinalLine) {
@@ -330,6 +421,13 @@ TEST_F(LogMonitorTest, LastLineCrcIsTheCrcOfTheFinalLine) {
     LinesOf(bytes);
     EXPECT_EQ(FMonitor.LastFileLineCRC(), CalcCRC32("last", 4)) << ::testing::PrintToString(std::string(bytes));
   }
+  // A final line that is not indexed leaves no CRC, not the previous file's.
+  FMonitor.SetOnCheckRecord([](const uint8_t* APtr, int) { return APtr[0] != 'x'; });
+  LinesOf("A\r\nxlast\r\n");
+  EXPECT_EQ(FMonitor.LastFileLineCRC(), 0u);
+  FMonitor.SetOnCheckRecord(nullptr);
+  LinesOf("A\r\n\r\n", lmoSkipEmptyLines);
+  EXPECT_EQ(FMonitor.LastFileLineCRC(), 0u);
 }
 
 TEST_F(LogMonitorTest, DefaultsOfTheOptionalCapabilities) {
@@ -389,6 +487,144 @@ TEST_F(LogMonitorTest, FullIndexStopsTheWalkWithAnErrorNamingTheLimit) {
   monitor.SetFileName(FDir.Write("small.log", "A\r\n"));
   monitor.SetActive(true);
   EXPECT_EQ(monitor.Count(), 1);
+}
+
+TEST_F(LogMonitorTest, ThrowingCallbacksLeaveNothingOpen) {
+  struct TCase {
+    const char* Name;
+    int ThrowAtPercents;  // -1: throw from OnLogGrow
+  };
+  const TCase cases[] = {{"progress 0", 0}, {"progress 100", 100}, {"log grow", -1}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TrdlLogMonitor monitor;
+    monitor.SetFileName(FDir.Write("a.log", "A\r\nB\r\n"));
+    monitor.SetOnProgress([&](void*, int APercents, bool&) {
+      if (APercents == c.ThrowAtPercents) throw std::runtime_error("handler failed");
+    });
+    monitor.SetWholeLogGrowOnActive(c.ThrowAtPercents < 0);
+    monitor.SetOnLogGrow([](TrdlLogMonitor*, int, int) { throw std::runtime_error("handler failed"); });
+    EXPECT_THROW(monitor.SetActive(true), std::runtime_error);
+    EXPECT_FALSE(monitor.Active());
+    EXPECT_EQ(monitor.Count(), 0);
+
+    monitor.SetOnProgress(nullptr);
+    monitor.SetOnLogGrow(nullptr);
+    monitor.SetActive(true);
+    EXPECT_EQ(monitor.Count(), 2);
+  }
+}
+
+TEST_F(LogMonitorTest, GetFromAProgressHandlerLeavesTheWalkIntact) {
+  std::string bytes;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 3000; ++i) {
+    expected.push_back(std::to_string(i) + std::string(1000, 'x'));
+    bytes += expected.back() + "\r\n";
+  }
+  int reads = 0;
+  FMonitor.SetOnProgress([&](void*, int, bool&) {
+    if (FMonitor.Count() == 0) return;
+    // A list repainting while the log loads: the newest line, then the first one, which
+    // lies in another block than the walk.
+    const auto newest = static_cast<size_t>(FMonitor.Count() - 1);
+    ASSERT_LT(newest, expected.size());
+    EXPECT_TRUE(FMonitor.Get(static_cast<int>(newest)) == expected[newest]) << newest;
+    EXPECT_TRUE(FMonitor.Get(0) == expected[0]);
+    ++reads;
+  });
+  EXPECT_EQ(LinesOf(bytes), expected);
+  EXPECT_GT(reads, 10);
+}
+
+// --- read failures, reached by substituting the positioned read ---------------------------
+
+struct TReadFailure {
+  static inline int64_t FailAtOffset = -1;  // fail reads that start here; -1: none
+  static inline size_t FailFromLength = 0;  // fail reads of at least this many bytes; 0: none
+  static inline int FailuresLeft = 0;       // how many more reads fail
+
+  static ssize_t Pread(int AHandle, void* ABuffer, size_t ALength, off_t AOffset) {
+    const bool matches = (FailAtOffset >= 0 && AOffset == FailAtOffset) || (FailFromLength > 0 && ALength >= FailFromLength);
+    if (matches && FailuresLeft > 0) {
+      --FailuresLeft;
+      errno = EIO;
+      return -1;
+    }
+    return ::pread(AHandle, ABuffer, ALength, AOffset);
+  }
+};
+
+class LogMonitorReadFailureTest : public LogMonitorTest {
+ protected:
+  void SetUp() override {
+    TReadFailure::FailAtOffset = -1;
+    TReadFailure::FailFromLength = 0;
+    TReadFailure::FailuresLeft = 0;
+    FPrevious = platform::SetPreadFunction(&TReadFailure::Pread);
+  }
+  void TearDown() override { platform::SetPreadFunction(FPrevious); }
+
+  static std::string ThreeBlocks() {
+    std::string bytes;
+    while (bytes.size() < 3 * kBlock) bytes += std::to_string(bytes.size()) + std::string(1000, '-') + "\r\n";
+    return bytes;
+  }
+
+  platform::TPreadFunction FPrevious = nullptr;
+};
+
+TEST_F(LogMonitorReadFailureTest, FailedReadThrowsAndLeavesOtherLinesReadable) {
+  const std::vector<std::string> lines = LinesOf(ThreeBlocks());
+  const std::string first = FMonitor.Get(0);
+  TReadFailure::FailAtOffset = 2 * kBlock;
+  TReadFailure::FailuresLeft = 1;
+  try {
+    FMonitor.Get(FMonitor.Count() - 1);
+    FAIL() << "no exception";
+  } catch (const ErdlLogMonitorError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot open map view with error: \r\n" + platform::SystemErrorText(EIO));
+  }
+  EXPECT_EQ(FMonitor.Get(0), first);
+  EXPECT_EQ(FMonitor.Get(1), lines[1]);
+  EXPECT_EQ(FMonitor.Get(FMonitor.Count() - 1), lines.back());
+}
+
+TEST_F(LogMonitorReadFailureTest, FailedTrialViewShrinksTheBlock) {
+  std::vector<std::string> debug;
+  FMonitor.SetOnDebugLogMessage([&](void*, const std::string& AText) { debug.push_back(AText); });
+  TReadFailure::FailFromLength = kBlock;
+  TReadFailure::FailuresLeft = 1;
+  const std::string bytes = ThreeBlocks();
+  const std::vector<std::string> lines = LinesOf(bytes);
+  EXPECT_EQ(lines, ReferenceLines(bytes));
+  ASSERT_FALSE(debug.empty());
+  EXPECT_EQ(debug[0], "TrclLogMonitor.MapBlocksCalculateCount: 5, " + platform::SystemErrorText(EIO));
+  // Half a block, rounded up past the next 64 KiB: 576 KiB blocks, so the line across
+  // 589,824 is stored as spanning.
+  int spanning = -1;
+  for (int i = 0; i < FMonitor.Count(); ++i) {
+    const TrdlLineItem item = FMonitor.Item(i);
+    if (item.Offset < 589824 && item.Offset + static_cast<int64_t>(lines[static_cast<size_t>(i)].size()) > 589824) spanning = i;
+  }
+  ASSERT_GE(spanning, 0);
+  EXPECT_EQ(FMonitor.Item(spanning).Length, TrdlLineItem::kUnknownLength);
+}
+
+TEST_F(LogMonitorReadFailureTest, ReadsThatAlwaysFailEndInAnErrorNamingTheFile) {
+  TReadFailure::FailFromLength = 1;
+  TReadFailure::FailuresLeft = 1000;
+  const std::string path = FDir.Write("broken.log", ThreeBlocks());
+  FMonitor.SetFileName(path);
+  try {
+    FMonitor.SetActive(true);
+    FAIL() << "no exception";
+  } catch (const ErdlLogMonitorError& e) {
+    EXPECT_THAT(e.what(), ::testing::HasSubstr(path));
+    EXPECT_THAT(e.what(), ::testing::HasSubstr("131072 bytes"));
+  }
+  EXPECT_FALSE(FMonitor.Active());
+  EXPECT_EQ(FMonitor.Count(), 0);
 }
 
 }  // namespace
