@@ -28,6 +28,19 @@ std::vector<std::string> AllLines(TrdlLogMonitor& AMonitor) {
   return lines;
 }
 
+// Activation must throw ErdlLogMonitorError with every one of AParts in its text and leave
+// the monitor inactive without lines.
+void ExpectActivationFails(TrdlLogMonitor& AMonitor, const std::vector<std::string>& AParts) {
+  try {
+    AMonitor.SetActive(true);
+    ADD_FAILURE() << "no exception";
+  } catch (const ErdlLogMonitorError& e) {
+    for (const std::string& part : AParts) EXPECT_THAT(e.what(), ::testing::HasSubstr(part));
+  }
+  EXPECT_FALSE(AMonitor.Active());
+  EXPECT_EQ(AMonitor.Count(), 0);
+}
+
 // ALength bytes of one letter: with kBlock it places what follows at a block boundary.
 std::string Filler(int64_t ALength) { return std::string(static_cast<size_t>(ALength), 'a'); }
 
@@ -473,15 +486,7 @@ TEST_F(LogMonitorTest, FullIndexStopsTheWalkWithAnErrorNamingTheLimit) {
   const std::string path = FDir.Write("big.log", bytes);
   TSmallIndexMonitor monitor;
   monitor.SetFileName(path);
-  try {
-    monitor.SetActive(true);
-    FAIL() << "no exception";
-  } catch (const ErdlLogMonitorError& e) {
-    EXPECT_THAT(e.what(), ::testing::HasSubstr(path));
-    EXPECT_THAT(e.what(), ::testing::HasSubstr("800 bytes"));
-  }
-  EXPECT_FALSE(monitor.Active());
-  EXPECT_EQ(monitor.Count(), 0);
+  ExpectActivationFails(monitor, {path, "800 bytes"});
 
   // Within the limit the same monitor works.
   monitor.SetFileName(FDir.Write("small.log", "A\r\n"));
@@ -616,15 +621,7 @@ TEST_F(LogMonitorReadFailureTest, ReadsThatAlwaysFailEndInAnErrorNamingTheFile) 
   TReadFailure::FailuresLeft = 1000;
   const std::string path = FDir.Write("broken.log", ThreeBlocks());
   FMonitor.SetFileName(path);
-  try {
-    FMonitor.SetActive(true);
-    FAIL() << "no exception";
-  } catch (const ErdlLogMonitorError& e) {
-    EXPECT_THAT(e.what(), ::testing::HasSubstr(path));
-    EXPECT_THAT(e.what(), ::testing::HasSubstr("131072 bytes"));
-  }
-  EXPECT_FALSE(FMonitor.Active());
-  EXPECT_EQ(FMonitor.Count(), 0);
+  ExpectActivationFails(FMonitor, {path, "131072 bytes"});
 }
 
 }  // namespace
