@@ -7,9 +7,12 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 
-#include "rdlLogMonitor.h"
+#include "uData.h"
+#include "uExport.h"
+#include "uGlobal.h"
 
 #ifndef VELLORAN_VERSION
 #define VELLORAN_VERSION "0.0.0"
@@ -17,7 +20,7 @@
 
 namespace {
 
-using velloran::TrdlLogMonitor;
+using namespace velloran;
 
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
@@ -29,8 +32,8 @@ extern "C" void OnInterrupt(int) { gInterrupted = 1; }
 
 class TInterrupted {};
 
-// Progress of the walk on standard error, only when it is a terminal; Ctrl+C cancels the
-// walk through the same callback.
+// Progress on standard error, only when it is a terminal; Ctrl+C cancels through the same
+// callback.
 class TCliProgress {
  public:
   explicit TCliProgress(std::string ACaption) : FCaption(std::move(ACaption)), FShow(::isatty(STDERR_FILENO) != 0) {}
@@ -38,6 +41,9 @@ class TCliProgress {
   TCliProgress(const TCliProgress&) = delete;
   TCliProgress& operator=(const TCliProgress&) = delete;
 
+  TProgressNotifyEvent Callback() {
+    return [this](void*, int APercents, bool& IsCanceled) { Report(APercents, IsCanceled); };
+  }
   void Report(int APercents, bool& IsCanceled) {
     if (gInterrupted != 0) IsCanceled = true;
     if (!FShow || APercents == FLast) return;
@@ -60,19 +66,6 @@ class TCliProgress {
   int FLast = -1;
 };
 
-// Indexes AFileName; throws std::runtime_error naming the file and the cause, or
-// TInterrupted when Ctrl+C cancelled the walk.
-void OpenLog(TrdlLogMonitor& AMonitor, const std::string& AFileName) {
-  TCliProgress progress("Indexing " + AFileName);
-  AMonitor.SetOnProgress([&progress](void*, int APercents, bool& IsCanceled) { progress.Report(APercents, IsCanceled); });
-  AMonitor.SetFileName(AFileName);
-  AMonitor.SetActive(true);
-  AMonitor.SetOnProgress(nullptr);
-  progress.Finish();
-  if (gInterrupted != 0) throw TInterrupted();
-  if (!AMonitor.Active() && !AMonitor.LastErrorText().empty()) throw std::runtime_error(AMonitor.LastErrorText());
-}
-
 // An error message on one line that names the file: the log store's read errors carry a
 // line break and no file name.
 std::string NamingTheFile(const std::string& AFileName, std::string AMessage) {
@@ -81,27 +74,126 @@ std::string NamingTheFile(const std::string& AFileName, std::string AMessage) {
   }
   size_t spaces = 0;
   while ((spaces = AMessage.find("  ")) != std::string::npos) AMessage.erase(spaces, 1);
-  if (AMessage.find(AFileName) == std::string::npos) AMessage = AFileName + ": " + AMessage;
+  if (!AFileName.empty() && AMessage.find(AFileName) == std::string::npos) AMessage = AFileName + ": " + AMessage;
   return AMessage;
 }
 
+// Opens AFileName in GlobalData; throws std::runtime_error naming the file and the cause,
+// or TInterrupted when Ctrl+C cancelled the walk.
+TData& OpenLog(const std::string& AFileName) {
+  InitGlobals(TrclInformerProgramKind::ipkConsole);
+  TCliProgress progress("Indexing " + AFileName);
+  GlobalData->SetOnProgress(progress.Callback());
+  GlobalData->Open(AFileName);
+  GlobalData->SetOnProgress(nullptr);
+  progress.Finish();
+  if (gInterrupted != 0) throw TInterrupted();
+  const TrdlLogMonitor& monitor = GlobalData->LogMonitor();
+  if (!monitor.Active() && !monitor.LastErrorText().empty()) throw std::runtime_error(monitor.LastErrorText());
+  return *GlobalData;
+}
+
+void CheckLineNumber(const std::string& AFileName, long long ALine, int64_t ACount) {
+  if (ALine < 0 || ALine >= ACount) {
+    throw std::runtime_error("no such line " + AFileName + " (line " + std::to_string(ALine) + " asked, the log has " +
+                             std::to_string(ACount) + " lines, numbered from 0)");
+  }
+}
+
 int CountCommand(const std::string& AFileName) {
-  TrdlLogMonitor monitor;
-  OpenLog(monitor, AFileName);
-  std::cout << monitor.Count() << '\n';
+  std::cout << OpenLog(AFileName).Count() << '\n';
   return 0;
 }
 
 int LineCommand(const std::string& AFileName, long long ALine) {
-  TrdlLogMonitor monitor;
-  OpenLog(monitor, AFileName);
-  if (ALine < 0 || ALine >= monitor.Count()) {
-    throw std::runtime_error("no such line " + AFileName + " (line " + std::to_string(ALine) + " asked, the log has " +
-                             std::to_string(monitor.Count()) + " lines, numbered from 0)");
-  }
-  const std::string bytes = monitor.Get(static_cast<int>(ALine));
+  OpenLog(AFileName);
+  CheckLineNumber(AFileName, ALine, GlobalData->Count());
+  const std::string bytes = GlobalData->LogMonitor().Get(static_cast<int>(ALine));
   std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   std::cout.put('\n');
+  return 0;
+}
+
+int ShowCommand(const std::string& AFileName, long long ALine) {
+  TData& data = OpenLog(AFileName);
+  CheckLineNumber(AFileName, ALine, data.Count());
+  TrdlDataRow row;
+  data.GetRow(ALine, row);
+  for (int i = 0; i < row.Count(); ++i) {
+    const TrdlDataRowItem* item = row.Items(i);
+    std::cout << (item->Column() != nullptr ? item->Column()->ColumnName() : std::string()) << '=' << item->RawText() << '\n';
+  }
+  return 0;
+}
+
+int ColumnsCommand(const std::string& AFileName) {
+  TData& data = OpenLog(AFileName);
+  TCliProgress progress("Reading " + AFileName);
+  TProgressNotifyEvent report = progress.Callback();
+  TrdlDataRow row;
+  const int64_t count = data.Count();
+  int last = 0;
+  for (int64_t i = 0; i < count; ++i) {
+    data.GetRow(i, row);
+    const int percents = PercentOf(i, count);
+    if (percents > last + 1) {
+      last = percents;
+      bool cancel = false;
+      report(nullptr, percents, cancel);
+      if (cancel) throw TInterrupted();
+    }
+  }
+  progress.Finish();
+  for (int i = 0; i < data.Columns().Count(); ++i) {
+    const TrdlDataColumn* column = data.Columns().Columns(i);
+    std::cout << column->ColumnName() << '\t' << DataTypeName(column->DataType()) << '\n';
+  }
+  return 0;
+}
+
+struct TExportOptions {
+  std::string Out;
+  std::string Format;  // "csv", "xml" or empty: from OUT's extension
+  std::string Columns;
+  std::string Separator = ",";
+  bool NoHeader = false;
+};
+
+// ".csv" in any letter case gives CSV; anything else XML, as the viewer decides.
+TDataExportFormat FormatOf(const TExportOptions& AOptions) {
+  if (!AOptions.Format.empty()) return AOptions.Format == "csv" ? TDataExportFormat::efCSV : TDataExportFormat::efXML;
+  const std::string& out = AOptions.Out;
+  return out.size() >= 4 && SameNameIgnoringAsciiCase(std::string_view(out).substr(out.size() - 4), ".csv")
+             ? TDataExportFormat::efCSV
+             : TDataExportFormat::efXML;
+}
+
+// The code point of a text of exactly one UTF-8 character; nothing for any other text.
+std::optional<char32_t> SingleCharacter(const std::string& AText) {
+  if (AText.empty()) return std::nullopt;
+  const auto lead = static_cast<unsigned char>(AText[0]);
+  const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  if (AText.size() != length) return std::nullopt;
+  if (length == 1) return lead;
+  char32_t code = lead & (0x7Fu >> length);
+  for (size_t i = 1; i < length; ++i) code = (code << 6) | (static_cast<unsigned char>(AText[i]) & 0x3Fu);
+  return code;
+}
+
+int ExportCommand(const std::string& AFileName, const TExportOptions& AOptions) {
+  OpenLog(AFileName);
+  TDataExportParams params;
+  params.Format = FormatOf(AOptions);
+  params.FileName = AOptions.Out;
+  params.Columns = AOptions.Columns;
+  params.Separator = SingleCharacter(AOptions.Separator).value_or(U',');
+  params.WithHeader = !AOptions.NoHeader;
+  TCliProgress progress("Exporting to " + AOptions.Out);
+  TDataExporter exporter;
+  exporter.SetOnProgress(progress.Callback());
+  const bool completed = exporter.Execute(params);
+  progress.Finish();
+  if (!completed) throw TInterrupted();
   return 0;
 }
 
@@ -117,11 +209,30 @@ int main(int argc, char** argv) {
 
   std::string fileName;
   long long lineNumber = 0;
+  TExportOptions exportOptions;
+  const auto addFile = [&](CLI::App* ACommand) { ACommand->add_option("FILE", fileName, "The log file")->required(); };
+  const auto addLine = [&](CLI::App* ACommand) { ACommand->add_option("N", lineNumber, "The line number, from 0")->required(); };
+
   CLI::App* count = app.add_subcommand("count", "Print the number of lines the log store indexes");
-  count->add_option("FILE", fileName, "The log file")->required();
+  addFile(count);
   CLI::App* line = app.add_subcommand("line", "Print the raw bytes of line N (0-based), then one LF");
-  line->add_option("FILE", fileName, "The log file")->required();
-  line->add_option("N", lineNumber, "The line number, from 0")->required();
+  addFile(line);
+  addLine(line);
+  CLI::App* show = app.add_subcommand("show", "Print record N: one Name=Value line per attribute, in line order");
+  addFile(show);
+  addLine(show);
+  CLI::App* columns = app.add_subcommand("columns", "Parse every record; print one Name<TAB>Type line per column");
+  addFile(columns);
+  CLI::App* exportCommand = app.add_subcommand("export", "Write every record to OUT as CSV or XML");
+  addFile(exportCommand);
+  exportCommand->add_option("OUT", exportOptions.Out, "The file to write (replaced when it exists)")->required();
+  exportCommand->add_option("--format", exportOptions.Format, "csv or xml; default: CSV when OUT ends in .csv, else XML")
+      ->check(CLI::IsMember({"csv", "xml"}));
+  exportCommand->add_option("--columns", exportOptions.Columns,
+                            "Columns to write, separated by , ; or |; default: all, in line order");
+  exportCommand->add_option("--separator", exportOptions.Separator, "The CSV field separator, one character (default ,)")
+      ->check([](const std::string& AValue) { return SingleCharacter(AValue) ? std::string() : "must be one character"; });
+  exportCommand->add_flag("--no-header", exportOptions.NoHeader, "No header line in a CSV file");
 
   try {
     app.parse(argc, argv);
@@ -130,15 +241,23 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : kExitUsage;
   }
 
+  int result = kExitUsage;
   try {
-    if (count->parsed()) return CountCommand(fileName);
-    if (line->parsed()) return LineCommand(fileName, lineNumber);
+    if (count->parsed()) result = CountCommand(fileName);
+    if (line->parsed()) result = LineCommand(fileName, lineNumber);
+    if (show->parsed()) result = ShowCommand(fileName, lineNumber);
+    if (columns->parsed()) result = ColumnsCommand(fileName);
+    if (exportCommand->parsed()) result = ExportCommand(fileName, exportOptions);
   } catch (const TInterrupted&) {
     std::cerr << "velloran: interrupted\n";
-    return kExitInterrupted;
+    result = kExitInterrupted;
   } catch (const std::exception& e) {
-    std::cerr << "velloran: " << NamingTheFile(fileName, e.what()) << '\n';
-    return kExitError;
+    // Export errors name the output file; every other error is about the log.
+    const bool aboutOutput =
+        exportCommand->parsed() && std::string_view(e.what()).find(exportOptions.Out) != std::string_view::npos;
+    std::cerr << "velloran: " << (aboutOutput ? std::string(e.what()) : NamingTheFile(fileName, e.what())) << '\n';
+    result = kExitError;
   }
-  return kExitUsage;
+  DoneGlobals();
+  return result;
 }

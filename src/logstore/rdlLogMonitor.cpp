@@ -19,16 +19,6 @@ constexpr int64_t kOffsetMask = (int64_t{1} << 48) - 1;
 
 bool IsBreak(uint8_t AByte) { return AByte == kCR || AByte == kLF; }
 
-// APart / AWhole x 100 rounded to the nearest integer, ties to even; exact in integers (a
-// double quotient makes 109/200 a hair above or below 54.5).
-int PercentOf(int64_t APart, int64_t AWhole) {
-  const int64_t scaled = APart * 100;  // offsets stay below 2^48, so this cannot overflow
-  int64_t quotient = scaled / AWhole;
-  const int64_t twiceRemainder = (scaled % AWhole) * 2;
-  if (twiceRemainder > AWhole || (twiceRemainder == AWhole && quotient % 2 == 1)) ++quotient;
-  return static_cast<int>(quotient);
-}
-
 // First CR at or after APtr, or AEnd.
 const uint8_t* FindCR(const uint8_t* APtr, const uint8_t* AEnd) {
   if (APtr >= AEnd) return AEnd;
@@ -46,6 +36,15 @@ const uint8_t* FindBreak(const uint8_t* APtr, const uint8_t* AEnd) {
 int64_t ShrunkBlockSize(int64_t ASize, int64_t AGranularity) { return ((ASize / 2 + 1) / AGranularity + 1) * AGranularity; }
 
 }  // namespace
+
+int PercentOf(int64_t APart, int64_t AWhole) {
+  // A double quotient would make 109/200 a hair above or below 54.5.
+  const int64_t scaled = APart * 100;
+  int64_t quotient = scaled / AWhole;
+  const int64_t twiceRemainder = (scaled % AWhole) * 2;
+  if (twiceRemainder > AWhole || (twiceRemainder == AWhole && quotient % 2 == 1)) ++quotient;
+  return static_cast<int>(quotient);
+}
 
 uint64_t TrdlLineItem::Encode(int64_t AOffset, int ALength) {
   // Lengths that do not fit the signed 16-bit field are stored as "not recorded".
@@ -437,23 +436,38 @@ TrdlLineItem TrdlLogMonitor::Item(int AIndex) const {
 }
 
 std::string TrdlLogMonitor::Get(int AIndex) {
+  std::string line;
+  Get(AIndex, line);
+  return line;
+}
+
+void TrdlLogMonitor::Get(int AIndex, std::string& ALine) {
   std::lock_guard<platform::TReentrantLock> guard(csLive);
-  if (!FInScan) return ReadLine(AIndex);
+  if (!FInScan) {
+    ALine.assign(LineView(AIndex));
+    return;
+  }
   // Called from a walk's callback (a progress handler that lets the GUI repaint its list):
   // reading moves the one view, so put the walk back where it was afterwards.
   TWalkPosition saved = SaveWalkPosition();
-  std::string result;
   try {
-    result = ReadLine(AIndex);
+    ALine.assign(LineView(AIndex));
   } catch (...) {
     RestoreWalkPosition(saved);
     throw;
   }
   RestoreWalkPosition(saved);
-  return result;
 }
 
-std::string TrdlLogMonitor::ReadLine(int AIndex) {
+std::string_view TrdlLogMonitor::GetView(int AIndex) {
+  std::lock_guard<platform::TReentrantLock> guard(csLive);
+  if (!FInScan) return LineView(AIndex);
+  Get(AIndex, FLineCopy);  // the walk's view comes back: the line must live elsewhere
+  return FLineCopy;
+}
+
+// Line AIndex in the mapped block, or in the joined copy of a line across two blocks.
+std::string_view TrdlLogMonitor::LineView(int AIndex) {
   const TrdlLineItem item = Item(AIndex);
   const int block = BlockOf(item.Offset);
   if (block < 0) throw ErdlLogMonitorError(fmt::format("No block for Get({})!", AIndex));
@@ -464,12 +478,12 @@ std::string TrdlLogMonitor::ReadLine(int AIndex) {
   const uint8_t* ptr = FMapPtrBegin + position;
   if (item.Length >= 0) {
     const int64_t length = std::min<int64_t>(item.Length, FMapPtrEnd - ptr);
-    return std::string(reinterpret_cast<const char*>(ptr), static_cast<size_t>(length));
+    return {reinterpret_cast<const char*>(ptr), static_cast<size_t>(length)};
   }
   FMapPtr = ptr;
   TLine line;
   if (!NextLine(line)) return {};
-  return std::string(reinterpret_cast<const char*>(line.Bytes), static_cast<size_t>(line.Length));
+  return {reinterpret_cast<const char*>(line.Bytes), static_cast<size_t>(line.Length)};
 }
 
 TrdlLogMonitor::TWalkPosition TrdlLogMonitor::SaveWalkPosition() {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "PlatformFile.h"
 #include "PlatformSystem.h"
@@ -34,6 +35,9 @@ class ErdlLogMonitorError : public std::runtime_error {
 // Progress of long work, 0..100; setting IsCanceled cancels it. Shared by the monitor, the
 // data facade and the exporter.
 using TProgressNotifyEvent = std::function<void(void* Sender, int APercents, bool& IsCanceled)>;
+// APart / AWhole x 100 rounded to the nearest integer, halves to the even neighbour; exact
+// (computed in integers). AWhole must be positive and APart below 2^48.
+int PercentOf(int64_t APart, int64_t AWhole);
 using TLogMonitorChangeEvent = std::function<void(TrdlLogMonitor* Sender, int StartLineIndex, int LineCount)>;
 using TDebugLogMessageEvent = std::function<void(void* Sender, const std::string& Value)>;
 // True: index this line.
@@ -90,6 +94,11 @@ class TrdlLogMonitor {
   // FileName for an index outside 0..Count-1. Bytes that vanished since the walk (the file
   // was truncated) read as nothing.
   std::string Get(int AIndex);
+  // The same into ALine, reusing its storage: reading every line allocates nothing.
+  void Get(int AIndex, std::string& ALine);
+  // The same without a copy: valid until the next call on this monitor. For the owner
+  // thread's loops over many lines.
+  std::string_view GetView(int AIndex);
   std::string Strings(int AIndex) { return Get(AIndex); }
   // The stored item of line AIndex; throws like Get.
   TrdlLineItem Item(int AIndex) const;
@@ -162,7 +171,7 @@ class TrdlLogMonitor {
   bool IsLastBlock() const { return FMapBlockIndex >= FMapBlockEndIndex; }
 
   bool NextLine(TLine& ALine);
-  std::string ReadLine(int AIndex);
+  std::string_view LineView(int AIndex);
   TWalkPosition SaveWalkPosition();
   void RestoreWalkPosition(TWalkPosition& APosition);
   bool LineHealth(const uint8_t* APtr, int64_t ASize) const;
@@ -193,6 +202,7 @@ class TrdlLogMonitor {
   std::string FMapBetweenBlocksStr;      // joined copy of a line that spans two blocks
   int64_t FMapBetweenBlocksAPtr = 0;     // that line's file offset while it is the current one
   std::string FLastErrorText;
+  std::string FLineCopy;  // GetView's line while a walk runs
 
   TLogMonitorChangeEvent FOnGrow;
   TDebugLogMessageEvent FOnDebugMessage;

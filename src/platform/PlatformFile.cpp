@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <new>
+#include <system_error>
 
 #include "PlatformSystem.h"
 
@@ -149,6 +151,65 @@ uint32_t TBlockView::Map(const TReadOnlyFile& AFile, int64_t AOffset, size_t ALe
   FSize = static_cast<size_t>(got);
   FMapped = true;
   return 0;
+}
+
+TOutputFile::~TOutputFile() {
+  if (FHandle >= 0) ::close(FHandle);
+}
+
+void TOutputFile::Create(const std::string& APath) {
+  if (FHandle >= 0) Close();
+  FPath = APath;
+  FUsed = 0;
+  do {
+    FHandle = ::open(APath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  } while (FHandle < 0 && errno == EINTR);
+  if (FHandle < 0) Fail("Cannot create", errno);
+}
+
+void TOutputFile::Flush() {
+  size_t done = 0;
+  while (done < FUsed) {
+    const ssize_t written = ::write(FHandle, FBuffer.data() + done, FUsed - done);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      FUsed = 0;  // what could not be written is not retried by Close
+      Fail("Cannot write", errno);
+    }
+    done += static_cast<size_t>(written);
+  }
+  FUsed = 0;
+}
+
+void TOutputFile::WriteThrough(const void* AData, size_t ALength) {
+  const auto* bytes = static_cast<const char*>(AData);
+  while (ALength > 0) {
+    if (FUsed == FBuffer.size()) Flush();
+    const size_t piece = std::min(ALength, FBuffer.size() - FUsed);
+    std::memcpy(FBuffer.data() + FUsed, bytes, piece);
+    FUsed += piece;
+    bytes += piece;
+    ALength -= piece;
+  }
+}
+
+void TOutputFile::Close() {
+  if (FHandle < 0) return;
+  try {
+    Flush();
+  } catch (...) {
+    ::close(FHandle);
+    FHandle = -1;
+    throw;
+  }
+  const int handle = FHandle;
+  FHandle = -1;
+  // close can report a write that failed late (a full disk on a network file system).
+  if (::close(handle) != 0 && errno != EINTR) Fail("Cannot write", errno);
+}
+
+void TOutputFile::Fail(const char* AWhat, int AError) {
+  throw std::system_error(AError, std::generic_category(), std::string(AWhat) + " " + FPath);
 }
 
 bool ProbeCreateDeleteOnClose(const std::string& APath) {

@@ -10,8 +10,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace velloran::platform {
 
@@ -87,6 +90,42 @@ class TBlockView {
   size_t FCapacity = 0;
   size_t FSize = 0;
   bool FMapped = false;
+};
+
+// CreateFileW(GENERIC_WRITE, CREATE_ALWAYS) behind a write buffer of its own: creates (or
+// empties) a file and appends to it. Every failure throws std::system_error whose text names
+// the file and the cause; once created, the file is closed by Close or the destructor.
+class TOutputFile {
+ public:
+  explicit TOutputFile(size_t ABufferSize) : FBuffer(ABufferSize) {}
+  ~TOutputFile();  // closes without throwing; call Close to learn of a failed last write
+  TOutputFile(const TOutputFile&) = delete;
+  TOutputFile& operator=(const TOutputFile&) = delete;
+
+  void Create(const std::string& APath);
+  void Write(const void* AData, size_t ALength) {
+    if (ALength <= FBuffer.size() - FUsed) {
+      std::memcpy(FBuffer.data() + FUsed, AData, ALength);
+      FUsed += ALength;
+    } else {
+      WriteThrough(AData, ALength);
+    }
+  }
+  void Write(std::string_view AText) { Write(AText.data(), AText.size()); }
+  void Write(char AByte) { Write(&AByte, 1); }
+  // Writes what the buffer holds and closes the file.
+  void Close();
+  bool IsOpen() const { return FHandle >= 0; }
+
+ private:
+  void Flush();
+  void WriteThrough(const void* AData, size_t ALength);
+  [[noreturn]] void Fail(const char* AWhat, int AError);
+
+  std::vector<char> FBuffer;
+  size_t FUsed = 0;
+  int FHandle = -1;
+  std::string FPath;
 };
 
 // The positioned read that every file read goes through (pread by default). Tests substitute

@@ -109,4 +109,84 @@ TEST(CliTest, HelpAndVersion) {
   EXPECT_THAT(version.Out, ::testing::StartsWith("velloran "));
 }
 
+const std::string kLog = std::string(R"(<Event><A data_type="1">x</A><B data_type="0">5</B></Event>)") + "\r\n" +
+                         R"(<Event><A data_type="1">y,z</A><C data_type="3">10.0.0.1</C></Event>)" + "\r\n";
+
+std::string ReadAll(const std::string& APath) {
+  std::string content;
+  std::FILE* file = std::fopen(APath.c_str(), "rb");
+  std::array<char, 4096> buffer{};
+  size_t got = 0;
+  while (file != nullptr && (got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) content.append(buffer.data(), got);
+  if (file != nullptr) std::fclose(file);
+  return content;
+}
+
+TEST(CliTest, ShowAndColumnsParseRecords) {
+  TTempDir dir;
+  const std::string log = Quote(dir.Write("a.log", kLog));
+  const TResult show = RunCli("show " + log + " 1", dir);
+  EXPECT_EQ(show.ExitCode, 0);
+  EXPECT_EQ(show.Out, "A=y,z\nC=10.0.0.1\n");
+  const TResult columns = RunCli("columns " + log, dir);
+  EXPECT_EQ(columns.ExitCode, 0);
+  EXPECT_EQ(columns.Out, "A\trdtString\nB\trdtInteger\nC\trdtIPv4\n");
+  EXPECT_EQ(RunCli("show " + log + " 2", dir).ExitCode, 1);
+}
+
+TEST(CliTest, ExportChoosesItsFormatAndOptions) {
+  TTempDir dir;
+  const std::string log = Quote(dir.Write("a.log", kLog));
+  const std::string csv = "A,B\r\nx,5\r\n\"y,z\",10.0.0.1\r\n";
+  const std::string xml = "<Event><A>x</A><B>5</B></Event>\r\n<Event><A>y,z</A><C>10.0.0.1</C></Event>\r\n";
+  struct TCase {
+    std::string Out;
+    std::string Options;
+    std::string Bytes;
+  };
+  const TCase cases[] = {
+      {"out.csv", "", csv},
+      {"OUT.CSV", "", csv},
+      {"out.xml", "", xml},
+      {"out.txt", "", xml},
+      {"out.txt", "--format csv", csv},
+      {"out.csv", "--format xml", xml},
+      {"out.csv", "--columns 'C;A' --no-header", ",x\r\n10.0.0.1,\"y,z\"\r\n"},
+      {"out.csv", "--separator ';'", "A;B\r\nx;5\r\ny,z;10.0.0.1\r\n"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Out + " " + c.Options);
+    const std::string out = dir.File(c.Out);
+    const TResult result = RunCli("export " + log + " " + Quote(out) + " " + c.Options, dir);
+    EXPECT_EQ(result.ExitCode, 0);
+    EXPECT_EQ(result.Err, "");
+    EXPECT_EQ(ReadAll(out), c.Bytes);
+    std::remove(out.c_str());
+  }
+}
+
+TEST(CliTest, ExportErrors) {
+  TTempDir dir;
+  const std::string log = dir.Write("a.log", kLog);
+  struct TCase {
+    std::string Arguments;
+    int ExitCode;
+    std::string Message;
+  };
+  const TCase cases[] = {
+      {"export " + Quote(log) + " " + Quote(dir.File("no/such/folder/out.csv")), 1,
+       "Cannot create " + dir.File("no/such/folder/out.csv") + ": No such file or directory"},
+      {"export " + Quote(dir.File("missing.log")) + " " + Quote(dir.File("out.csv")), 1, dir.File("missing.log")},
+      {"export " + Quote(log) + " " + Quote(dir.File("out.csv")) + " --separator ab", 2, "one character"},
+      {"export " + Quote(log) + " " + Quote(dir.File("out.csv")) + " --format json", 2, "json"},
+      {"export " + Quote(log), 2, "OUT"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Arguments);
+    const TResult result = RunCli(c.Arguments, dir);
+    EXPECT_EQ(result.ExitCode, c.ExitCode);
+    EXPECT_THAT(result.Err, HasSubstr(c.Message));
+  }
+}
+
 }  // namespace
