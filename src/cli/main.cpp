@@ -4,10 +4,11 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
-#include <optional>
 #include <string>
 
 #include "uData.h"
@@ -31,6 +32,12 @@ volatile std::sig_atomic_t gInterrupted = 0;
 extern "C" void OnInterrupt(int) { gInterrupted = 1; }
 
 class TInterrupted {};
+
+// An error about the export's output file or standard output; its text says which.
+class EOutputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // Progress on standard error, only when it is a terminal; Ctrl+C cancels through the same
 // callback.
@@ -168,16 +175,13 @@ TDataExportFormat FormatOf(const TExportOptions& AOptions) {
              : TDataExportFormat::efXML;
 }
 
-// The code point of a text of exactly one UTF-8 character; nothing for any other text.
-std::optional<char32_t> SingleCharacter(const std::string& AText) {
-  if (AText.empty()) return std::nullopt;
-  const auto lead = static_cast<unsigned char>(AText[0]);
-  const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-  if (AText.size() != length) return std::nullopt;
-  if (length == 1) return lead;
-  char32_t code = lead & (0x7Fu >> length);
-  for (size_t i = 1; i < length; ++i) code = (code << 6) | (static_cast<unsigned char>(AText[i]) & 0x3Fu);
-  return code;
+// Why AText cannot separate CSV fields, or empty text when it can: the exporter writes the
+// separator as one byte, so it must be one ASCII character, and a quote or a line break
+// would make the file unreadable.
+std::string SeparatorProblem(const std::string& AText) {
+  if (AText.size() != 1 || static_cast<unsigned char>(AText[0]) >= 0x80) return "must be one ASCII character";
+  if (AText[0] == '"' || AText[0] == '\r' || AText[0] == '\n') return "cannot be a double quote or a line break";
+  return {};
 }
 
 int ExportCommand(const std::string& AFileName, const TExportOptions& AOptions) {
@@ -186,12 +190,19 @@ int ExportCommand(const std::string& AFileName, const TExportOptions& AOptions) 
   params.Format = FormatOf(AOptions);
   params.FileName = AOptions.Out;
   params.Columns = AOptions.Columns;
-  params.Separator = SingleCharacter(AOptions.Separator).value_or(U',');
+  params.Separator = static_cast<char32_t>(AOptions.Separator.at(0));
   params.WithHeader = !AOptions.NoHeader;
   TCliProgress progress("Exporting to " + AOptions.Out);
   TDataExporter exporter;
   exporter.SetOnProgress(progress.Callback());
-  const bool completed = exporter.Execute(params);
+  bool completed = false;
+  try {
+    completed = exporter.Execute(params);
+  } catch (const std::system_error& e) {
+    throw EOutputError(e.what());
+  } catch (const EDataExportError& e) {
+    throw EOutputError(e.what());
+  }
   progress.Finish();
   if (!completed) throw TInterrupted();
   return 0;
@@ -231,7 +242,7 @@ int main(int argc, char** argv) {
   exportCommand->add_option("--columns", exportOptions.Columns,
                             "Columns to write, separated by , ; or |; default: all, in line order");
   exportCommand->add_option("--separator", exportOptions.Separator, "The CSV field separator, one character (default ,)")
-      ->check([](const std::string& AValue) { return SingleCharacter(AValue) ? std::string() : "must be one character"; });
+      ->check([](const std::string& AValue) { return SeparatorProblem(AValue); });
   exportCommand->add_flag("--no-header", exportOptions.NoHeader, "No header line in a CSV file");
 
   try {
@@ -248,14 +259,21 @@ int main(int argc, char** argv) {
     if (show->parsed()) result = ShowCommand(fileName, lineNumber);
     if (columns->parsed()) result = ColumnsCommand(fileName);
     if (exportCommand->parsed()) result = ExportCommand(fileName, exportOptions);
+    std::cout.flush();
+    if (!std::cout) {
+      const int error = errno;
+      throw EOutputError(std::string("Cannot write to standard output: ") + std::strerror(error));
+    }
+    // Ctrl+C after the last progress report still interrupted the command.
+    if (gInterrupted != 0) throw TInterrupted();
   } catch (const TInterrupted&) {
     std::cerr << "velloran: interrupted\n";
     result = kExitInterrupted;
+  } catch (const EOutputError& e) {
+    std::cerr << "velloran: " << e.what() << '\n';
+    result = kExitError;
   } catch (const std::exception& e) {
-    // Export errors name the output file; every other error is about the log.
-    const bool aboutOutput =
-        exportCommand->parsed() && std::string_view(e.what()).find(exportOptions.Out) != std::string_view::npos;
-    std::cerr << "velloran: " << (aboutOutput ? std::string(e.what()) : NamingTheFile(fileName, e.what())) << '\n';
+    std::cerr << "velloran: " << NamingTheFile(fileName, e.what()) << '\n';  // about the log
     result = kExitError;
   }
   DoneGlobals();

@@ -1,5 +1,7 @@
 #include "uExport.h"
 
+#include <system_error>
+
 #include "PlatformFile.h"
 #include "uGlobal.h"
 
@@ -18,6 +20,11 @@ bool TDataExporter::Execute(const TDataExportParams& AParams) {
   for (const char c : {FSeparator, '"', '\r', '\n'}) FQuoteTriggers[static_cast<unsigned char>(c)] = true;
   TData* data = FData != nullptr ? FData : GlobalData;
 
+  // Creating the output empties it: were it the log being read, the log would be lost and
+  // the export would read the emptied file.
+  if (data != nullptr && platform::SameFile(FParams.FileName, data->FileName())) {
+    throw EDataExportError("Cannot export " + data->FileName() + " onto itself: " + FParams.FileName + " is the log being read");
+  }
   platform::TOutputFile stream(kBufferSize);
   stream.Create(FParams.FileName);
   bool cancel = false;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <stdexcept>
 #include <string>
 
 #include "PlatformFile.h"
@@ -17,6 +18,12 @@
 namespace velloran {
 
 enum class TDataExportFormat { efCSV, efXML };
+
+// An export that must not start (its output is the log being read).
+class EDataExportError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 struct TDataExportParams {
   TDataExportFormat Format = TDataExportFormat::efXML;
@@ -37,7 +44,8 @@ class TDataExporter {
 
   // Writes the file AParams describes: true when every record was processed, false when
   // cancelled (the file keeps what was written). File errors throw std::system_error naming
-  // the file.
+  // the file; an output that is the log itself throws EDataExportError before anything is
+  // written.
   bool Execute(const TDataExportParams& AParams);
 
   const TProgressNotifyEvent& OnProgress() const { return FOnProgress; }

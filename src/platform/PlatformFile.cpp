@@ -49,6 +49,13 @@ bool FileExists(const std::string& APath) {
   return lookup.Found && !lookup.IsDirectory;
 }
 
+bool SameFile(const std::string& APath, const std::string& AOther) {
+  struct stat first {};
+  struct stat second {};
+  if (::stat(APath.c_str(), &first) != 0 || ::stat(AOther.c_str(), &second) != 0) return false;
+  return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 bool FolderExists(const std::string& APath) {
   const TFileLookup lookup = LookupFile(APath);
   return lookup.Found && lookup.IsDirectory;

@@ -33,6 +33,9 @@ struct TFileLookup {
 TFileLookup LookupFile(const std::string& APath);
 
 bool FileExists(const std::string& APath);
+// Whether both paths name one existing file (the same device and inode), whatever the
+// spelling, links included.
+bool SameFile(const std::string& APath, const std::string& AOther);
 bool FolderExists(const std::string& APath);
 
 // CreateFileW(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING): POSIX opens

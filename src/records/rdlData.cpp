@@ -159,6 +159,7 @@ TrdlDataRowItem* TrdlDataRowEnumerator::GetFirst(const TrdlDataRow* ARow) {
 }
 
 TrdlDataRowItem* TrdlDataRowEnumerator::GetNext() {
+  if (FRow == nullptr) return nullptr;  // no walk started
   ++FCurrentIndex;
   if (!FColumns.empty()) {
     return FCurrentIndex < static_cast<int>(FColumns.size()) ? FRow->ItemByName(FColumns[static_cast<size_t>(FCurrentIndex)])

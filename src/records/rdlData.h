@@ -39,8 +39,8 @@ class TrdlDataColumn {
  public:
   TrdlDataColumn(std::string AName, TrdlDataType ADataType) : FName(std::move(AName)), FDataType(ADataType) {}
 
+  // A column's name never changes once it is discovered: the parser's lookups rely on it.
   const std::string& ColumnName() const { return FName; }
-  void SetColumnName(std::string AValue) { FName = std::move(AValue); }
   TrdlDataType DataType() const { return FDataType; }
   void SetDataType(TrdlDataType AValue) { FDataType = AValue; }
 

@@ -177,7 +177,11 @@ TEST(CliTest, ExportErrors) {
       {"export " + Quote(log) + " " + Quote(dir.File("no/such/folder/out.csv")), 1,
        "Cannot create " + dir.File("no/such/folder/out.csv") + ": No such file or directory"},
       {"export " + Quote(dir.File("missing.log")) + " " + Quote(dir.File("out.csv")), 1, dir.File("missing.log")},
-      {"export " + Quote(log) + " " + Quote(dir.File("out.csv")) + " --separator ab", 2, "one character"},
+      {"export " + Quote(log) + " " + Quote(dir.File("out.csv")) + " --separator ab", 2, "one ASCII character"},
+      {"export " + Quote(log) + " " + Quote(dir.File("out.csv")) + " --separator '\"'", 2, "double quote"},
+      {"export " + Quote(log) + " " + Quote(log), 1, "onto itself"},
+      {"show " + Quote(log) + " 0 >/dev/full", 1, "Cannot write to standard output: No space left on device"},
+      {"columns " + Quote(log) + " >/dev/full", 1, "Cannot write to standard output"},
       {"export " + Quote(log) + " " + Quote(dir.File("out.csv")) + " --format json", 2, "json"},
       {"export " + Quote(log), 2, "OUT"},
   };
@@ -187,6 +191,7 @@ TEST(CliTest, ExportErrors) {
     EXPECT_EQ(result.ExitCode, c.ExitCode);
     EXPECT_THAT(result.Err, HasSubstr(c.Message));
   }
+  EXPECT_EQ(ReadAll(log), kLog) << "the log survives an export onto itself";
 }
 
 }  // namespace

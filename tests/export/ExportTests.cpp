@@ -185,6 +185,41 @@ TEST_F(ExportTest, WriteErrorIsReportedNotClaimedAsSuccess) {
   }
 }
 
+TEST_F(ExportTest, SeparatorIsWrittenAsTheLowByteOfItsCode) {
+  OpenLog({kAB});
+  EXPECT_EQ(Export(Csv("", U'\u012C')), "A,B\r\nx,5\r\n");
+}
+
+TEST_F(ExportTest, AThrowingHandlerLeavesAFlushedFile) {
+  OpenLog(std::vector<std::string>(1000, kAB));
+  FOnProgress = [](void*, int APercents, bool&) {
+    if (APercents == 4) throw std::runtime_error("handler failed");
+  };
+  TDataExportParams params = Csv();
+  params.FileName = FDir.File("thrown.csv");
+  TDataExporter exporter(&FData);
+  exporter.SetOnProgress(FOnProgress);
+  EXPECT_THROW(exporter.Execute(params), std::runtime_error);
+  // 4 is reported after record 35: the header and records 0..35 are in the file.
+  EXPECT_EQ(ReadFile(params.FileName).size(), 5u + 36u * 5u);
+
+  // The same exporter runs again, creating its file anew.
+  exporter.SetOnProgress(nullptr);
+  EXPECT_TRUE(exporter.Execute(params));
+  EXPECT_EQ(ReadFile(params.FileName).size(), 5u + 1000u * 5u);
+}
+
+TEST_F(ExportTest, ExportOntoTheLogItselfIsRefused) {
+  OpenLog({kAB, kAC});
+  const std::string log = FData.FileName();
+  const std::string before = ReadFile(log);
+  TDataExportParams params = Csv();
+  params.FileName = log;
+  TDataExporter exporter(&FData);
+  EXPECT_THROW(exporter.Execute(params), EDataExportError);
+  EXPECT_EQ(ReadFile(log), before);
+}
+
 TEST_F(ExportTest, WithoutADataSourceTheExporterReadsGlobalData) {
   InitGlobals();
   GlobalData->Open(FDir.Write("global.log", kAB + "\r\n"));

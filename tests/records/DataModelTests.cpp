@@ -141,6 +141,10 @@ TEST(DataRowEnumeratorTest, WalksInRowOrderOrInListOrder) {
   TrdlDataRow empty;
   enumerator.SetColumns("");
   EXPECT_THAT(Walk(enumerator, empty), ElementsAre());
+
+  TrdlDataRowEnumerator unstarted;
+  EXPECT_EQ(unstarted.GetNext(), nullptr);
+  EXPECT_TRUE(unstarted.IsEOF());
 }
 
 class DataRowsTest : public ::testing::Test {

@@ -6,6 +6,7 @@
 
 #include "TestFiles.h"
 #include "uData.h"
+#include "uGlobal.h"
 
 namespace velloran {
 namespace {
@@ -51,6 +52,10 @@ TEST(EventParserTest, LineForms) {
       {"tags in any case", "<event><A data_type=\"1\">x</A></EVENT>", true, "A=x"},
       {"plain", kEvent, true, "A=x | B=5"},
       {"rest after the end is ignored", kEvent + "garbage<", true, "A=x | B=5"},
+      {"end tag with a longer name", "<Event><A data_type=\"1\">x</A></EventsX", true, "A=x"},
+      {"end tag cut short", "<Event><A data_type=\"1\">x</A></Eve", false, "A=x | /Eve="},
+      {"hexadecimal bytes are characters, not UTF-8", "0x" + ToHex("<Event><A data_type=\"1\">\xE9</A></Event>"), true,
+       "A=\xC3\xA9"},
       {"space before the event", " " + kEvent, false, ""},
       {"text before the event", "x" + kEvent, false, ""},
       {"not an event", "hello world", false, ""},
@@ -105,6 +110,34 @@ TEST(EventParserTest, ColumnTypesComeFromTheFirstOccurrence) {
   EXPECT_THAT(columns, ElementsAre("I:rdtInteger", "S:rdtString", "O:rdtOctetString", "P:rdtIPv4", "T:rdtTimeStamp",
                                    "Ten:rdtString", "FortyTwo:rdtTimeStamp", "Other:rdtString", "Short:rdtString",
                                    "Quote:rdtString", "Upper:rdtInteger", "Spaced:rdtInteger", "New:rdtIPv4"));
+}
+
+TEST(EventParserTest, ColumnLookupAgreesWithTheColumnList) {
+  // Tags after different tags, case variants after the same tag, and enough spellings to
+  // make the lookup tables grow: every item's column is the one the list itself finds.
+  std::vector<std::string> lines = {
+      "<Event><A data_type=\"1\">1</A><b data_type=\"1\">2</b></Event>",
+      "<Event><A data_type=\"1\">1</A><B data_type=\"1\">2</B><c data_type=\"1\">3</c></Event>",
+      "<Event><C data_type=\"1\">3</C><a data_type=\"1\">1</a><B data_type=\"1\">2</B></Event>",
+  };
+  for (int i = 0; i < 80; ++i) {
+    const std::string name = "Tag" + std::to_string(i % 40) + (i >= 40 ? "x" : "");
+    const std::string upper = "TAG" + std::to_string(i % 40) + (i >= 40 ? "X" : "");
+    lines.push_back("<Event><" + name + " data_type=\"0\">1</" + name + "><A data_type=\"1\">x</A><" + upper +
+                    " data_type=\"0\">2</" + upper + "></Event>");
+  }
+  TData data;
+  TrdlDataRow row;
+  for (int round = 0; round < 2; ++round) {
+    for (const std::string& line : lines) {
+      ASSERT_TRUE(data.ParseLine(line, row)) << line;
+      for (int i = 0; i < row.Count(); ++i) {
+        const TrdlDataColumn* column = row.Items(i)->Column();
+        EXPECT_EQ(column, data.Columns().ColumnByName(column->ColumnName())) << line;
+      }
+    }
+  }
+  EXPECT_EQ(data.Columns().Count(), 3 + 80);
 }
 
 TEST(EventParserTest, DetectDataType) {
@@ -222,6 +255,22 @@ TEST_F(DataFacadeTest, BadLinesGiveRowsAndNeverCrash) {
   EXPECT_EQ(described[3], "");
   EXPECT_EQ(described[4].substr(0, 8), "Big=vvvv") << "a line over two blocks is cut, not lost";
   EXPECT_EQ(described.back(), "A=x | B=5");
+}
+
+TEST(GlobalsTest, InitCreatesOnceAndDoneClearsBoth) {
+  InitGlobals();
+  ASSERT_NE(GlobalData, nullptr);
+  ASSERT_NE(GlobalInformer, nullptr);
+  EXPECT_EQ(GlobalInformer->LogOptions(), TrclInformerOutputOptions({imtError, imtCriticalError}));
+  EXPECT_TRUE(GlobalInformer->LogProcessId());
+  const TData* data = GlobalData;
+  GlobalInformer->SetLogProcessId(false);
+  InitGlobals();
+  EXPECT_EQ(GlobalData, data);
+  EXPECT_FALSE(GlobalInformer->LogProcessId()) << "an existing informer is not configured again";
+  DoneGlobals();
+  EXPECT_EQ(GlobalData, nullptr);
+  EXPECT_EQ(GlobalInformer, nullptr);
 }
 
 }  // namespace
