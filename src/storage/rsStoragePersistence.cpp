@@ -1,0 +1,487 @@
+// The persistence cycle of TrsStorage and its back-end contract, and the section stream.
+#include <array>
+#include <cstring>
+#include <istream>
+#include <ostream>
+#include <sstream>
+
+#include "rsStorage.h"
+
+namespace velloran {
+
+namespace {
+
+// A stream block nests one level per subsection; a stream that nests deeper than any real
+// settings tree is taken as damaged rather than allowed to exhaust the stack.
+constexpr int kMaxSectionDepth = 256;
+// Values are read in pieces of this size, so a damaged count cannot demand a huge allocation
+// before the stream proves to hold the bytes.
+constexpr size_t kReadPiece = 65536;
+
+// RAII: mute the storage's notifications, restoring the switch afterwards.
+class TMuted {
+ public:
+  explicit TMuted(TrsClientList& AList) : FList(AList), FWasActive(AList.Active()) { FList.SetActive(false); }
+  ~TMuted() { FList.SetActive(FWasActive); }
+  TMuted(const TMuted&) = delete;
+  TMuted& operator=(const TMuted&) = delete;
+
+ private:
+  TrsClientList& FList;
+  bool FWasActive;
+};
+
+// RAII: a state flag set for the length of a scope.
+class TStateFlag {
+ public:
+  TStateFlag(TrsStorageStates& AStates, TrsStorageState AFlag, bool ASet = true) : FStates(AStates), FFlag(AFlag), FSet(ASet) {
+    if (FSet) FStates |= FFlag;
+  }
+  ~TStateFlag() {
+    if (FSet) FStates &= ~static_cast<unsigned>(FFlag);
+  }
+  TStateFlag(const TStateFlag&) = delete;
+  TStateFlag& operator=(const TStateFlag&) = delete;
+
+ private:
+  TrsStorageStates& FStates;
+  TrsStorageState FFlag;
+  bool FSet;
+};
+
+template <typename T>
+void WriteRaw(std::ostream& AStream, T AValue) {
+  // Little-endian on every platform we build for; the format is little-endian by definition.
+  AStream.write(reinterpret_cast<const char*>(&AValue), sizeof AValue);
+}
+
+template <typename T>
+bool ReadRaw(std::istream& AStream, T& AValue) {
+  AStream.read(reinterpret_cast<char*>(&AValue), sizeof AValue);
+  return AStream.gcount() == static_cast<std::streamsize>(sizeof AValue);
+}
+
+bool ReadBytes(std::istream& AStream, size_t ACount, std::string& ABytes) {
+  ABytes.clear();
+  while (ABytes.size() < ACount) {
+    const size_t piece = std::min(kReadPiece, ACount - ABytes.size());
+    const size_t at = ABytes.size();
+    ABytes.resize(at + piece);
+    AStream.read(ABytes.data() + at, static_cast<std::streamsize>(piece));
+    if (AStream.gcount() != static_cast<std::streamsize>(piece)) return false;
+  }
+  return true;
+}
+
+std::string Utf16LeBytes(std::string_view AText) {
+  const std::u16string units = Utf8ToUtf16(AText);
+  std::string bytes;
+  bytes.reserve(units.size() * 2);
+  for (char16_t unit : units) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+std::string TextOfUtf16LeBytes(const std::string& ABytes) {
+  std::u16string units(ABytes.size() / 2, u'\0');
+  for (size_t i = 0; i < units.size(); ++i) {
+    units[i] =
+        static_cast<char16_t>(static_cast<unsigned char>(ABytes[2 * i]) | (static_cast<unsigned char>(ABytes[2 * i + 1]) << 8));
+  }
+  return Utf16ToUtf8(units);
+}
+
+// A name with its one-byte length of UTF-16 code units.
+void WriteName(std::ostream& AStream, std::string_view AName, const std::string& AWhose) {
+  const std::string bytes = Utf16LeBytes(AName);
+  if (bytes.size() / 2 > 255) {
+    // The length byte would keep only the low 8 bits and the stream would read back wrong.
+    RaiseStorageError(sekSetValue,
+                      "The name of " + AWhose + " is longer than 255 characters and cannot be written to a section stream.");
+  }
+  WriteRaw(AStream, static_cast<uint8_t>(bytes.size() / 2));
+  AStream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool ReadName(std::istream& AStream, std::string& AName) {
+  uint8_t length = 0;
+  std::string bytes;
+  if (!ReadRaw(AStream, length) || !ReadBytes(AStream, size_t{length} * 2, bytes)) return false;
+  AName = TextOfUtf16LeBytes(bytes);
+  return true;
+}
+
+void WriteValue(std::ostream& AStream, const TrsKeyValue& AValue, const std::string& AWhose) {
+  WriteRaw(AStream, AValue.kvType);
+  const TrsKeyValue::TValue& value = AValue.Value;
+  switch (AValue.kvType) {
+    case kvString: {
+      const std::string* text = std::get_if<std::string>(&value);
+      const std::string bytes = Utf16LeBytes(text != nullptr ? *text : std::string());
+      WriteRaw(AStream, static_cast<int32_t>(bytes.size()));
+      AStream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+      break;
+    }
+    case kvBuffer: {
+      const auto* buffer = std::get_if<std::vector<uint8_t>>(&value);
+      const size_t size = buffer != nullptr ? buffer->size() : 0;
+      if (size > 0x7FFFFFFF) RaiseStorageError(sekSetValue, "The value of " + AWhose + " is too large for a section stream.");
+      WriteRaw(AStream, static_cast<int32_t>(size));
+      if (size > 0) AStream.write(reinterpret_cast<const char*>(buffer->data()), static_cast<std::streamsize>(size));
+      break;
+    }
+    case kvInteger:
+    case kvBoolean: {
+      const int32_t* number = std::get_if<int32_t>(&value);
+      WriteRaw(AStream, number != nullptr ? *number : int32_t{0});
+      break;
+    }
+    case kvDouble:
+    case kvDateTime: {
+      const double* number = std::get_if<double>(&value);
+      WriteRaw(AStream, number != nullptr ? *number : 0.0);
+      break;
+    }
+    case kvCurrency:
+    case kvInt64: {
+      const int64_t* number = std::get_if<int64_t>(&value);
+      WriteRaw(AStream, number != nullptr ? *number : int64_t{0});
+      break;
+    }
+    case kvPointer: {
+      const void* const* pointer = std::get_if<const void*>(&value);
+      WriteRaw(AStream, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(pointer != nullptr ? *pointer : nullptr)));
+      break;
+    }
+    case kvPoint: {
+      const TrsPoint* point = std::get_if<TrsPoint>(&value);
+      WriteRaw(AStream, point != nullptr ? point->X : 0);
+      WriteRaw(AStream, point != nullptr ? point->Y : 0);
+      break;
+    }
+    default:
+      break;  // kvUnknown and unknown codes carry no data
+  }
+}
+
+bool ReadValue(std::istream& AStream, TrsKeyValue& AValue) {
+  uint16_t kind = 0;
+  if (!ReadRaw(AStream, kind)) return false;
+  AValue.kvType = kind;
+  AValue.Value = std::monostate{};
+  switch (kind) {
+    case kvString:
+    case kvBuffer: {
+      int32_t count = 0;
+      std::string bytes;
+      if (!ReadRaw(AStream, count) || count < 0 || !ReadBytes(AStream, static_cast<size_t>(count), bytes)) return false;
+      if (kind == kvString) {
+        AValue.Value = TextOfUtf16LeBytes(bytes);
+      } else {
+        AValue.Value = std::vector<uint8_t>(bytes.begin(), bytes.end());
+      }
+      return true;
+    }
+    case kvInteger:
+    case kvBoolean: {
+      int32_t number = 0;
+      if (!ReadRaw(AStream, number)) return false;
+      AValue.Value = number;
+      return true;
+    }
+    case kvDouble:
+    case kvDateTime: {
+      double number = 0;
+      if (!ReadRaw(AStream, number)) return false;
+      AValue.Value = number;
+      return true;
+    }
+    case kvCurrency:
+    case kvInt64: {
+      int64_t number = 0;
+      if (!ReadRaw(AStream, number)) return false;
+      AValue.Value = number;
+      return true;
+    }
+    case kvPointer: {
+      uint64_t bits = 0;
+      if (!ReadRaw(AStream, bits)) return false;
+      AValue.Value = reinterpret_cast<const void*>(static_cast<uintptr_t>(bits));
+      return true;
+    }
+    case kvPoint: {
+      TrsPoint point;
+      if (!ReadRaw(AStream, point.X) || !ReadRaw(AStream, point.Y)) return false;
+      AValue.Value = point;
+      return true;
+    }
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+// --- the back end -------------------------------------------------------------------------
+
+TrsStorageData::~TrsStorageData() {
+  while (!FStorageList.empty()) DetachStorage(FStorageList.back());
+}
+
+TrsStorage* TrsStorageData::Storage() const {
+  return FCurrentStorageIdx >= 0 && FCurrentStorageIdx < static_cast<int>(FStorageList.size())
+             ? FStorageList[static_cast<size_t>(FCurrentStorageIdx)]
+             : nullptr;
+}
+
+void TrsStorageData::AttachStorage(TrsStorage* AStorage) {
+  if (AStorage == nullptr) {
+    FCurrentStorageIdx = -1;
+    return;
+  }
+  auto found = std::find(FStorageList.begin(), FStorageList.end(), AStorage);
+  if (found == FStorageList.end()) found = FStorageList.insert(FStorageList.end(), AStorage);
+  FCurrentStorageIdx = static_cast<int>(found - FStorageList.begin());
+}
+
+void TrsStorageData::DetachStorage(TrsStorage* AStorage) {
+  const auto found = std::find(FStorageList.begin(), FStorageList.end(), AStorage);
+  if (found == FStorageList.end()) return;
+  const TrsStorage* current = Storage();
+  FStorageList.erase(found);
+  if (AStorage->FStorageData == this) AStorage->FStorageData = nullptr;
+  const auto stillThere = std::find(FStorageList.begin(), FStorageList.end(), current);
+  FCurrentStorageIdx = stillThere == FStorageList.end() ? -1 : static_cast<int>(stillThere - FStorageList.begin());
+}
+
+void TrsStorageData::ResetProgress() {
+  ProgressItemCount = 0;
+  ProgressItemCurrent = 0;
+  FPreviousPercent = -1;
+}
+
+void TrsStorageData::DoProgress() {
+  if (!FOnProgress || ProgressItemCount <= 0) return;
+  const int percent = static_cast<int>(static_cast<int64_t>(ProgressItemCurrent) * 100 / ProgressItemCount);
+  if (percent <= FPreviousPercent) return;
+  FPreviousPercent = percent;
+  FOnProgress(this, percent);
+}
+
+void TrsStorageData::PerformLoad() {
+  if (FOnBeforeLoad) FOnBeforeLoad(this);
+  TrsStorage* storage = Storage();
+  if (storage == nullptr) return;
+  ResetProgress();
+  try {
+    LoadData();
+  } catch (...) {
+    storage->SetRootSection("");
+    if (FOnAfterLoad) FOnAfterLoad(this);
+    throw;
+  }
+  storage->SetRootSection("");
+  if (FOnAfterLoad) FOnAfterLoad(this);
+}
+
+void TrsStorageData::PerformSave() {
+  if (FOnBeforeSave) FOnBeforeSave(this);
+  TrsStorage* storage = Storage();
+  if (storage == nullptr) return;
+  const std::string root = storage->RootSection();
+  storage->SetRootSection("");
+  ResetProgress();
+  try {
+    SaveData();
+  } catch (...) {
+    storage->SetRootSection(root);
+    if (FOnAfterSave) FOnAfterSave(this);
+    throw;
+  }
+  storage->SetRootSection(root);
+  if (FOnAfterSave) FOnAfterSave(this);
+}
+
+// --- the storage's side -------------------------------------------------------------------
+
+void TrsStorage::SetActive(bool AValue) {
+  if (AValue == FActive) return;
+  if (AValue) {
+    Open();
+  } else {
+    Close();
+  }
+}
+
+void TrsStorage::Open() {
+  if (FActive) return;
+  Load();
+  FActive = true;
+}
+
+void TrsStorage::Close() {
+  if (!FActive) return;
+  FActive = false;  // first: a failed save must not leave a storage that saves again on exit
+  if ((FOptions & soSaveOnClose) != 0) Save();
+}
+
+void TrsStorage::SetStorageData(TrsStorageData* AValue) {
+  if (AValue == FStorageData) return;
+  if (FStorageData != nullptr) FStorageData->DetachStorage(this);
+  FStorageData = AValue;
+  if (FStorageData != nullptr) FStorageData->AttachStorage(this);
+}
+
+void TrsStorage::Load() {
+  const TStateFlag loading(FCurrentStates, ssLoading);
+  ClearAll();
+  Merge();
+}
+
+void TrsStorage::Merge() {
+  const TStateFlag merging(FCurrentStates, ssMerging, (FCurrentStates & ssLoading) == 0);
+  if (FOnBeforeLoad) FOnBeforeLoad(this);
+  if (FStorageData != nullptr) {
+    {
+      const TMuted muted(FClientList);
+      FStorageData->AttachStorage(this);
+      FStorageData->PerformLoad();
+    }
+    FClientList.Notify(scnLoad, {});
+  }
+  DropCaches();
+  if (FOnAfterLoad) FOnAfterLoad(this);
+}
+
+void TrsStorage::Save() {
+  const TStateFlag saving(FCurrentStates, ssSaving);
+  if (FOnBeforeSave) FOnBeforeSave(this);
+  if (FStorageData != nullptr) {
+    FStorageData->AttachStorage(this);
+    FStorageData->PerformSave();
+  }
+  if (FOnAfterSave) FOnAfterSave(this);
+}
+
+void TrsStorage::SaveChanges(TrsStorageData& ADefaultData) {
+  constexpr uint16_t kChanged = 0x80;
+  const TStateFlag savingChanges(FCurrentStates, ssSavingChanges);
+  TrsStorage changes;
+  changes.SetStorageData(&ADefaultData);
+  changes.Load();
+  for (int i = 0; i < KeyItemCount(); ++i) {
+    const TrsKeyItem& key = FKeyList[static_cast<size_t>(i)];
+    std::string fullName = "\\";
+    fullName += SectionFullPath(SectionIndexOfId(key.SectionId));
+    fullName += '\\';
+    fullName += key.Name;
+    TrsKeyItem* existing = changes.FindKeyItem(fullName, false);
+    if (existing != nullptr && changes.KeyWrapper().EqualValue(key.Value)) continue;
+    TrsKeyItem* target = existing != nullptr ? existing : changes.FindKeyItem(fullName, true);
+    target->Value = key.Value;
+    target->Value.Options = static_cast<uint16_t>(key.Value.Options | kChanged);
+  }
+  for (int i = changes.KeyItemCount() - 1; i >= 0; --i) {
+    if ((changes.KeyItem(i).Value.Options & kChanged) == 0) changes.RemoveKeys(i, i + 1);
+  }
+  changes.SetStorageData(FStorageData);
+  changes.Save();
+  changes.SetStorageData(nullptr);
+}
+
+void TrsStorage::Assign(const TrsStorage& ASource) {
+  if (&ASource == this) return;
+  ClearAll();
+  for (const TrsKeyItem& key : ASource.FKeyList) {
+    std::string fullName = "\\";
+    fullName += ASource.SectionFullPath(ASource.SectionIndexOfId(key.SectionId));
+    fullName += '\\';
+    fullName += key.Name;
+    if (TrsKeyItem* target = FindKeyItem(fullName, true)) target->Value = key.Value;
+  }
+  SetRootSection(ASource.RootSection());
+}
+
+// --- the section stream -------------------------------------------------------------------
+
+void TrsStorage::WriteSectionBlock(int AIndex, std::ostream& AStream) const {
+  const int32_t id = SectionIdAt(AIndex);
+  const auto [childBegin, childEnd] = ChildRun(id);
+  const auto [keyBegin, keyEnd] = KeyRun(id);
+  WriteRaw(AStream, static_cast<int32_t>(childEnd - childBegin));
+  WriteRaw(AStream, static_cast<int32_t>(keyEnd - keyBegin));
+  for (int child = childBegin; child < childEnd; ++child) {
+    WriteName(AStream, FSectionList[static_cast<size_t>(child)].Name, "section \"" + SectionFullPath(child) + "\"");
+    WriteSectionBlock(child, AStream);
+  }
+  for (int key = keyBegin; key < keyEnd; ++key) {
+    const TrsKeyItem& item = FKeyList[static_cast<size_t>(key)];
+    std::string whose = "key \"\\";
+    whose += SectionFullPath(AIndex);
+    whose += '\\';
+    whose += item.Name;
+    whose += '"';
+    WriteName(AStream, item.Name, whose);
+    WriteValue(AStream, item.Value, whose);
+  }
+}
+
+void TrsStorage::SectionSaveToStream(std::string_view ASection, std::ostream& AStream) {
+  std::optional<int> section = ASection.empty() ? std::optional<int>(-1) : FindSection(ASection, false);
+  if (!section) return;
+  // Written to a buffer first: a name that cannot be written must not leave half a block.
+  std::ostringstream block;
+  WriteSectionBlock(*section, block);
+  const std::string bytes = block.str();
+  AStream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool TrsStorage::ReadSectionBlock(std::istream& AStream, int ADepth) {
+  int32_t sections = 0;
+  int32_t keys = 0;
+  if (ADepth > kMaxSectionDepth || !ReadRaw(AStream, sections) || !ReadRaw(AStream, keys) || sections < 0 || keys < 0)
+    return false;
+  for (int32_t i = 0; i < sections; ++i) {
+    std::string name;
+    if (!ReadName(AStream, name)) return false;
+    SectionAdd(name);
+    if (!ChangeDownRootSection(name)) return false;  // a name that is no section name
+    const bool complete = ReadSectionBlock(AStream, ADepth + 1);
+    ChangeUpRootSection();
+    if (!complete) return false;
+  }
+  for (int32_t i = 0; i < keys; ++i) {
+    std::string name;
+    TrsKeyValue value;
+    if (!ReadName(AStream, name)) return false;
+    const bool complete = ReadValue(AStream, value);
+    // A name met twice in one section overwrites the key: never two keys of one name.
+    if (TrsKeyItem* key = FindKeyItem(name, true)) key->Value = std::move(value);
+    if (!complete) return false;
+  }
+  return true;
+}
+
+void TrsStorage::SectionLoadFromStream(std::string_view ASection, std::istream& AStream) {
+  const std::string savedRoot = FRootSection;
+  SetRootSection(ASection);
+  Clear();
+  bool complete = true;
+  try {
+    if (AStream.peek() != std::char_traits<char>::eof()) complete = ReadSectionBlock(AStream, 0);
+  } catch (...) {
+    SetRootSection(savedRoot);
+    throw;
+  }
+  SetRootSection(savedRoot);
+  if (!complete) {
+    std::string text = "Can't load section \"";
+    text += ASection;
+    text += "\" from stream.";
+    RaiseStorageError(-1, text);
+  }
+}
+
+}  // namespace velloran

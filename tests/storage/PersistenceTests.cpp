@@ -1,0 +1,315 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "rsStorage.h"
+
+namespace velloran {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+// A back end that keeps the whole store as one section stream in memory.
+class TMemoryData : public TrsStorageData {
+ public:
+  std::string Bytes;
+  std::vector<std::string>* Events = nullptr;
+
+ protected:
+  void SaveData() override {
+    std::ostringstream stream;
+    Storage()->SectionSaveToStream("", stream);
+    Bytes = stream.str();
+  }
+  // Merging: the stream is read into a scratch store, whose keys then overwrite or join the
+  // storage's own (reading it straight into the storage would clear it first).
+  void LoadData() override {
+    TrsStorage scratch;
+    std::istringstream stream(Bytes);
+    scratch.SectionLoadFromStream("", stream);
+    ProgressItemCount = scratch.KeyItemCount();
+    DoProgress();
+    for (int i = 0; i < scratch.KeyItemCount(); ++i) {
+      const TrsKeyItem& key = scratch.KeyItem(i);
+      std::string name = "\\";
+      name += scratch.SectionFullPath(scratch.SectionIndexOfId(key.SectionId));
+      name += '\\';
+      name += key.Name;
+      Storage()->FindKeyItem(name, true)->Value = key.Value;
+      ++ProgressItemCurrent;
+      DoProgress();
+    }
+  }
+};
+
+std::string Hex(const std::string& ABytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (char c : ABytes) {
+    if (!hex.empty()) hex += ' ';
+    hex += digits[static_cast<unsigned char>(c) >> 4];
+    hex += digits[static_cast<unsigned char>(c) & 15];
+  }
+  return hex;
+}
+
+TrsKeyValue Integer(int32_t AValue) { return TrsKeyValue{0, kvInteger, AValue}; }
+
+int32_t IntegerOf(TrsStorage& AStorage, std::string_view AKey) {
+  const TrsKeyItem* key = AStorage.FindKeyItem(AKey, false);
+  return key == nullptr ? -1 : std::get<int32_t>(key->Value.Value);
+}
+
+TEST(SectionStreamTest, BytesOfASmallSection) {
+  TrsStorage storage;
+  storage.SectionAdd("\\S\\T");
+  storage.FindKeyItem("\\S\\K", true)->Value = Integer(1);
+  std::ostringstream stream;
+  storage.SectionSaveToStream("S", stream);
+  EXPECT_EQ(Hex(stream.str()), "01 00 00 00 01 00 00 00 01 54 00 00 00 00 00 00 00 00 00 01 4B 00 03 00 01 00 00 00");
+
+  std::ostringstream empty;
+  storage.SectionSaveToStream("\\S\\T", empty);
+  EXPECT_EQ(empty.str(), std::string(8, '\0'));
+  std::ostringstream missing;
+  storage.SectionSaveToStream("\\Nowhere", missing);
+  EXPECT_EQ(missing.str(), "");
+
+  // Eight zero bytes read into another section empty it and add nothing.
+  storage.FindKeyItem("\\Other\\X", true);
+  std::istringstream in(empty.str());
+  storage.SectionLoadFromStream("Other", in);
+  EXPECT_FALSE(storage.KeyExist("\\Other\\X"));
+  EXPECT_TRUE(storage.SectionExist("\\Other"));
+}
+
+TEST(SectionStreamTest, EveryKindRoundTrips) {
+  TrsStorage storage;
+  const std::vector<TrsKeyValue> values = {
+      {0, kvUnknown, std::monostate{}},
+      {0, kvString,
+       std::string("Gr\xC3\xBC\xC3\x9F"
+                   "e \xF0\x9F\x98\x80")},  // beyond the BMP too
+      {0, kvBuffer, std::vector<uint8_t>{0, 1, 255}},
+      {0, kvInteger, int32_t{-7}},
+      {0, kvDouble, 2.5},
+      {0, kvCurrency, int64_t{123400}},
+      {0, kvDateTime, 45000.25},
+      {0, kvBoolean, int32_t{-1}},
+      {0, kvPoint, TrsPoint{3, -4}},
+      {0, kvInt64, int64_t{1} << 40},
+      {0, 77, std::monostate{}},  // an unknown code keeps its code and carries no data
+  };
+  for (size_t i = 0; i < values.size(); ++i) storage.FindKeyItem("\\Deep\\Er\\K" + std::to_string(i), true)->Value = values[i];
+  std::ostringstream out;
+  storage.SectionSaveToStream("", out);
+  TrsStorage copy;
+  std::istringstream in(out.str());
+  copy.SectionLoadFromStream("", in);
+  ASSERT_EQ(copy.KeyItemCount(), static_cast<int>(values.size()));
+  for (size_t i = 0; i < values.size(); ++i) {
+    const TrsKeyItem* key = copy.FindKeyItem("\\Deep\\Er\\K" + std::to_string(i), false);
+    ASSERT_NE(key, nullptr) << i;
+    EXPECT_EQ(key->Value.kvType, values[i].kvType) << i;
+    EXPECT_EQ(key->Value.Value, values[i].Value) << i;
+  }
+}
+
+TEST(SectionStreamTest, AStreamCutInsideAKeyKeepsWhatWasRead) {
+  TrsStorage storage;
+  storage.FindKeyItem("\\S\\A", true)->Value = Integer(1);
+  storage.FindKeyItem("\\S\\B", true)->Value = TrsKeyValue{0, kvString, std::string("text")};
+  std::ostringstream out;
+  storage.SectionSaveToStream("S", out);
+  const std::string bytes = out.str();
+
+  TrsStorage target;
+  target.SetRootSection("Before");
+  std::istringstream cut(bytes.substr(0, bytes.size() - 3));
+  try {
+    target.SectionLoadFromStream("Into", cut);
+    FAIL() << "no error";
+  } catch (const TrsException& e) {
+    EXPECT_STREQ(e.what(), "Storage library error: Can't load section \"Into\" from stream.");
+  }
+  EXPECT_EQ(IntegerOf(target, "\\Into\\A"), 1);
+  EXPECT_EQ(target.RootSection(), "Before");
+}
+
+TEST(SectionStreamTest, DamagedStreamsNeverCrashOrDuplicateKeys) {
+  // A key named twice in one block: one key, the later value.
+  std::string twice("\x00\x00\x00\x00\x02\x00\x00\x00", 8);
+  for (int value : {1, 2}) {
+    twice += std::string("\x01K\x00\x03\x00", 5);
+    twice += std::string(1, static_cast<char>(value)) + std::string(3, '\0');
+  }
+  TrsStorage storage;
+  std::istringstream in(twice);
+  storage.SectionLoadFromStream("S", in);
+  EXPECT_EQ(storage.KeyItemCount(), 1);
+  EXPECT_EQ(IntegerOf(storage, "\\S\\K"), 2);
+
+  // Sections nested far deeper than any settings tree, and absurd counts.
+  std::string deep;
+  for (int i = 0; i < 5000; ++i)
+    deep += std::string(
+        "\x01\x00\x00\x00\x00\x00\x00\x00\x01"
+        "A\x00",
+        11);
+  const std::string hugeCount = std::string("\x00\x00\x00\x00\x01\x00\x00\x00\x01K\x00\x01\x00", 13) + "\xFF\xFF\xFF\x7F";
+  for (const std::string& damaged : {deep, hugeCount, std::string("\xFF\xFF\xFF\xFF", 4)}) {
+    std::istringstream stream(damaged);
+    EXPECT_THROW(storage.SectionLoadFromStream("D", stream), TrsException);
+  }
+}
+
+TEST(SectionStreamTest, NamesLongerThanTheLengthByteAreRefused) {
+  TrsStorage storage;
+  const std::string longName(256, 'n');
+  storage.FindKeyItem("\\S\\" + longName, true);
+  std::ostringstream out;
+  try {
+    storage.SectionSaveToStream("S", out);
+    FAIL() << "no error";
+  } catch (const TrsException& e) {
+    EXPECT_THAT(e.what(), HasSubstr("\\S\\" + longName));
+  }
+  EXPECT_EQ(out.str(), "") << "nothing half written";
+}
+
+class PersistenceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FStorage.SetStorageData(&FData);
+    for (const char* name : {"BeforeLoad", "AfterLoad", "BeforeSave", "AfterSave"}) {
+      const std::string event = name;
+      const auto record = [this, event](void*) { FEvents.push_back(event); };
+      if (event == "BeforeLoad") FStorage.SetOnBeforeLoad(record);
+      if (event == "AfterLoad") FStorage.SetOnAfterLoad(record);
+      if (event == "BeforeSave") FStorage.SetOnBeforeSave(record);
+      if (event == "AfterSave") FStorage.SetOnAfterSave(record);
+    }
+  }
+
+  std::vector<std::string> FEvents;
+  TMemoryData FData;
+  TrsStorage FStorage;
+};
+
+TEST_F(PersistenceTest, LoadOfAnEmptyMediumLeavesAnEmptyStore) {
+  FStorage.FindKeyItem("\\Old", true);
+  FStorage.SetRootSection("Somewhere");
+  FStorage.Load();
+  EXPECT_EQ(FStorage.KeyItemCount(), 0);
+  EXPECT_EQ(FStorage.RootSection(), "");
+  EXPECT_THAT(FEvents, ElementsAre("BeforeLoad", "AfterLoad"));
+  EXPECT_EQ(FStorage.CurrentStates(), 0u);
+}
+
+TEST_F(PersistenceTest, MergeAddsWhereLoadReplaces) {
+  FStorage.FindKeyItem("\\A\\x", true)->Value = Integer(2);
+  FStorage.FindKeyItem("\\A\\y", true)->Value = Integer(3);
+  FStorage.Save();
+  FStorage.ClearAll();
+  FStorage.FindKeyItem("\\A\\x", true)->Value = Integer(1);
+  FStorage.FindKeyItem("\\A\\z", true)->Value = Integer(9);
+  FStorage.Merge();
+  EXPECT_EQ(IntegerOf(FStorage, "\\A\\x"), 2);
+  EXPECT_EQ(IntegerOf(FStorage, "\\A\\y"), 3);
+  EXPECT_EQ(IntegerOf(FStorage, "\\A\\z"), 9);
+  FStorage.Load();
+  EXPECT_FALSE(FStorage.KeyExist("\\A\\z"));
+  EXPECT_EQ(FStorage.KeyItemCount(), 2);
+}
+
+TEST_F(PersistenceTest, SaveWorksFromTheTopAndRestoresTheCurrentSection) {
+  FStorage.SetRootSection("Main");
+  FStorage.FindKeyItem("Width", true)->Value = Integer(800);
+  std::string rootDuringSave = "?";
+  FData.SetOnBeforeSave([&](void*) { rootDuringSave = FData.Storage()->RootSection(); });
+  FStorage.Save();
+  EXPECT_EQ(FStorage.RootSection(), "Main");
+  EXPECT_NE(FData.Bytes, "");
+  TrsStorage other;
+  TMemoryData copy;
+  copy.Bytes = FData.Bytes;
+  other.SetStorageData(&copy);
+  other.Load();
+  EXPECT_EQ(IntegerOf(other, "\\Main\\Width"), 800);
+}
+
+TEST_F(PersistenceTest, SaveChangesWritesOnlyWhatDiffersFromTheDefaults) {
+  TrsStorage defaults;
+  TMemoryData defaultData;
+  defaults.SetStorageData(&defaultData);
+  defaults.FindKeyItem("\\Main\\A", true)->Value = Integer(1);
+  defaults.FindKeyItem("\\Main\\B", true)->Value = Integer(2);
+  defaults.Save();
+
+  FStorage.FindKeyItem("\\Main\\A", true)->Value = Integer(1);
+  FStorage.FindKeyItem("\\Main\\B", true)->Value = Integer(5);
+  FStorage.FindKeyItem("\\Main\\C", true)->Value = Integer(7);
+  FEvents.clear();
+  FStorage.SaveChanges(defaultData);
+  EXPECT_THAT(FEvents, ElementsAre()) << "the storage's own events do not fire";
+
+  TrsStorage written;
+  TMemoryData writtenData;
+  writtenData.Bytes = FData.Bytes;
+  written.SetStorageData(&writtenData);
+  written.Load();
+  EXPECT_EQ(written.KeyItemCount(), 2);
+  EXPECT_EQ(IntegerOf(written, "\\Main\\B"), 5);
+  EXPECT_EQ(IntegerOf(written, "\\Main\\C"), 7);
+}
+
+TEST_F(PersistenceTest, ActiveLoadsAndSavesOnClose) {
+  FStorage.FindKeyItem("\\K", true)->Value = Integer(4);
+  FStorage.Save();
+  TrsStorage reader;
+  reader.SetStorageData(&FData);
+  reader.SetActive(true);
+  EXPECT_EQ(IntegerOf(reader, "\\K"), 4);
+  reader.FindKeyItem("\\K", false)->Value = Integer(5);
+  reader.SetActive(false);  // soSaveOnClose
+  TrsStorage again;
+  again.SetStorageData(&FData);
+  again.Load();
+  EXPECT_EQ(IntegerOf(again, "\\K"), 5);
+}
+
+TEST(StorageAssignTest, CopiesKeysAndTheCurrentSection) {
+  TrsStorage source;
+  source.FindKeyItem("\\A\\K", true)->Value = Integer(1);
+  source.SectionAdd("\\Empty");
+  source.SetRootSection("A");
+  TrsStorage target;
+  target.FindKeyItem("\\Gone", true);
+  target.Assign(source);
+  EXPECT_EQ(IntegerOf(target, "\\A\\K"), 1);
+  EXPECT_FALSE(target.KeyExist("\\Gone"));
+  EXPECT_FALSE(target.SectionExist("\\Empty")) << "sections without keys are not copied";
+  EXPECT_EQ(target.RootSection(), "A");
+}
+
+TEST(StorageLinkTest, EitherSideMayGoFirst) {
+  auto data = std::make_unique<TMemoryData>();
+  auto storage = std::make_unique<TrsStorage>();
+  storage->SetStorageData(data.get());
+  EXPECT_EQ(data->Storage(), storage.get());
+  data.reset();
+  EXPECT_EQ(storage->StorageData(), nullptr);
+
+  data = std::make_unique<TMemoryData>();
+  storage->SetStorageData(data.get());
+  storage.reset();
+  EXPECT_EQ(data->Storage(), nullptr);
+}
+
+}  // namespace
+}  // namespace velloran
