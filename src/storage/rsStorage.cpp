@@ -248,6 +248,17 @@ int TrsStorage::FindKey(std::string_view APath, bool ACreate) {
     if (!ACreate) return -1;
     index = InsertKey(index, TrsKeyItem{std::string(path.Name), sortKey, sectionId, TrsKeyValue{}});
     DoKeyAdd(index);
+    // An OnKeyAdd handler may add or remove keys itself: find the new key again if it moved.
+    if (index >= KeyItemCount() || FKeyList[static_cast<size_t>(index)].SectionId != sectionId ||
+        FKeyList[static_cast<size_t>(index)].SortKey != sortKey) {
+      const auto [runBegin, runEnd] = KeyRun(sectionId);
+      const auto runFirst = FKeyList.begin() + runBegin;
+      const auto runLast = FKeyList.begin() + runEnd;
+      const auto again = std::lower_bound(runFirst, runLast, sortKey,
+                                          [](const TrsKeyItem& AItem, const std::string& AKey) { return AItem.SortKey < AKey; });
+      if (again == runLast || again->SortKey != sortKey) return -1;  // the handler removed it
+      index = static_cast<int>(again - FKeyList.begin());
+    }
   }
   FCacheKeyIdx = index;
   FCacheKeySectionId = sectionId;

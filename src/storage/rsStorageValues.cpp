@@ -29,7 +29,7 @@ struct TOverloaded : Ts... {
   using Ts::operator()...;
 };
 
-// One day's millisecond: date-times closer than this are the same moment.
+// One millisecond in days: date-times closer than this are the same moment.
 constexpr double kOneMillisecond = 1.1574074074074074e-8;
 
 const TrsKeyValue& ValueOf(const TrsKeyWrapper& AKey) {
@@ -92,10 +92,14 @@ int32_t ClampedSize(size_t ASize) {
 
 // --- little-endian bytes --------------------------------------------------------------------
 
+// The unsigned integer of T's size, through which T is written byte by byte.
+template <typename T>
+using TBitsOf = std::make_unsigned_t<
+    std::conditional_t<std::is_floating_point_v<T>, std::conditional_t<sizeof(T) == 4, int32_t, int64_t>, T>>;
+
 template <typename T>
 void PutLittleEndian(std::vector<uint8_t>& ABytes, T AValue) {
-  using TUnsigned = std::make_unsigned_t<
-      std::conditional_t<std::is_floating_point_v<T>, std::conditional_t<sizeof(T) == 4, int32_t, int64_t>, T>>;
+  using TUnsigned = TBitsOf<T>;
   auto bits = std::bit_cast<TUnsigned>(AValue);
   for (size_t i = 0; i < sizeof(T); ++i) {
     ABytes.push_back(static_cast<uint8_t>(bits & 0xFFu));
@@ -105,8 +109,7 @@ void PutLittleEndian(std::vector<uint8_t>& ABytes, T AValue) {
 
 template <typename T>
 T GetLittleEndian(const uint8_t* ABytes) {
-  using TUnsigned = std::make_unsigned_t<
-      std::conditional_t<std::is_floating_point_v<T>, std::conditional_t<sizeof(T) == 4, int32_t, int64_t>, T>>;
+  using TUnsigned = TBitsOf<T>;
   TUnsigned bits = 0;
   for (size_t i = sizeof(T); i-- > 0;) bits = static_cast<TUnsigned>((bits << 8) | ABytes[i]);
   return std::bit_cast<T>(bits);
@@ -952,19 +955,20 @@ void TrsStorage::WriteStrings(std::string_view AKey, const std::vector<std::stri
   // Everything goes through paths built on Key's own section part, so the current section is
   // never moved.
   const TListPath path = SplitListPath(AKey);
+  // An empty list still creates its section, as writing its items would.
   if (AStrings.empty() && path.Prefix.size() > 1) SectionAdd(path.Prefix.substr(0, path.Prefix.size() - 1));
   std::string exact(path.Prefix);
   exact += path.Name;
   KeyDelete(exact);
-  // Items past the new end: a key of the same name elsewhere is no item of this list, which
-  // resolving the name through the list's own section tells apart.
+  // Items past the new end. Names are gathered from the whole store but removed through the
+  // list's own path, so a key of the same name in another section is never touched.
   std::vector<std::string> stale;
   for (int i = 0; i < KeyItemCount(); ++i) {
     const TrsKeyItem& key = KeyItem(i);
     if (!IsItemFrom(key.Name, path.Name, AStrings.size())) continue;
     std::string keyPath(path.Prefix);
     keyPath += key.Name;
-    if (FindKeyItem(keyPath, false) == &key) stale.push_back(std::move(keyPath));
+    stale.push_back(std::move(keyPath));
   }
   for (const std::string& keyPath : stale) KeyDelete(keyPath);
   for (size_t i = 0; i < AStrings.size(); ++i) WriteString(ItemPath(path, i), AStrings[i]);

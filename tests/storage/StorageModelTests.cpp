@@ -238,6 +238,22 @@ TEST(StorageModelTest, NotificationsAndKeyEvents) {
   EXPECT_THAT(events, ElementsAre("+K", "-K", "+Z", "-Z")) << "events fire also while notifications are muted";
 }
 
+TEST(StorageModelTest, KeyAddHandlerThatAddsKeysDoesNotMisplaceTheNewKey) {
+  TrsStorage storage;
+  storage.FindKeyItem("\\S\\M", true);
+  bool adding = false;
+  storage.SetOnKeyAdd([&](TrsStorage* Sender, const std::string&) {
+    if (adding) return;
+    adding = true;
+    Sender->FindKeyItem("\\S\\A", true);  // sorts before the key being added
+    adding = false;
+  });
+  TrsKeyItem* added = storage.FindKeyItem("\\S\\Z", true);
+  ASSERT_NE(added, nullptr);
+  EXPECT_EQ(added->Name, "Z");
+  EXPECT_EQ(storage.KeyWrapper().Name(), "Z");
+}
+
 TEST(StorageModelTest, SectionRenameMovesTheContent) {
   TrsStorage storage;
   storage.FindKeyItem("\\Old\\K", true)->Value = TrsKeyValue{0, kvInteger, int32_t{1}};
