@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "rsScopeGuards.h"
+
 namespace velloran {
 
 // --- names --------------------------------------------------------------------------------
@@ -181,6 +183,20 @@ std::optional<int> TrsStorage::FindSection(std::string_view APath, bool ACreate)
   const TStart rule = FPreferStartSection;
   FPreferStartSection = TStart::Default;
   if (APath.empty()) return std::nullopt;
+  // Creating moves the arrays: a path that points into them (a wrapper's name) must be
+  // copied first.
+  std::string copy;
+  if (ACreate) {
+    copy.assign(APath);
+    APath = copy;
+  }
+  // A path with two delimiters in a row does not resolve: reject it before anything is
+  // created, so that a bad path never leaves its first sections behind.
+  size_t scan = 0;
+  while (scan < APath.size() && IsDelimiter(APath[scan])) ++scan;
+  for (; scan + 1 < APath.size(); ++scan) {
+    if (IsDelimiter(APath[scan]) && IsDelimiter(APath[scan + 1])) return std::nullopt;
+  }
   int section = FSectionIdx;
   if (rule == TStart::Top || (rule == TStart::Default && IsDelimiter(APath.front()))) section = -1;
   size_t pos = 0;
@@ -200,13 +216,18 @@ std::optional<int> TrsStorage::FindSection(std::string_view APath, bool ACreate)
 }
 
 int TrsStorage::FindKey(std::string_view APath, bool ACreate) {
+  std::string copy;  // see FindSection: creating moves the arrays the path may point into
+  if (ACreate) {
+    copy.assign(APath);
+    APath = copy;
+  }
   const TKeyPath path = SplitKeyPath(APath);
   int section = path.AtTop ? -1 : FSectionIdx;
   if (!path.Section.empty()) {
     const bool absolute = IsDelimiter(path.Section.front());
     const bool cached = FCacheSectionIdx >= -1 && FCacheSectionIdx < SectionItemCount() &&
                         SectionIdAt(FCacheSectionIdx) == FCacheSectionId &&
-                        (absolute || FCacheSectionBase == CurrentSectionId()) && SameName(FCacheSectionName, path.Section);
+                        (absolute || FCacheSectionBase == CurrentSectionId()) && FCacheSectionName == path.Section;
     if (cached) {
       section = FCacheSectionIdx;
     } else {
@@ -312,6 +333,7 @@ int TrsStorage::InsertSection(int AIndex, TrsSectionItem AItem) {
 }
 
 int TrsStorage::InsertKey(int AIndex, TrsKeyItem AItem) {
+  ++FKeyGeneration;
   MakeRoom(FKeyList);
   FKeyList.insert(FKeyList.begin() + AIndex, std::move(AItem));
   for (int* index : {&FKeyIndex, &FKeyWrapper.FKeyIndex}) {
@@ -323,7 +345,37 @@ int TrsStorage::InsertKey(int AIndex, TrsKeyItem AItem) {
 
 void TrsStorage::RemoveKeys(int ABegin, int AEnd) {
   if (ABegin >= AEnd) return;
-  for (int i = ABegin; i < AEnd; ++i) DoKeyDeletion(i);
+  const uint64_t generation = FKeyGeneration;
+  // What the keys are, taken before any handler runs: a handler that adds or removes keys
+  // makes the indexes stale, and the keys are then found again by what they are.
+  std::vector<std::pair<int32_t, std::string>> doomed;
+  for (int i = ABegin; i < AEnd; ++i)
+    doomed.emplace_back(FKeyList[static_cast<size_t>(i)].SectionId, FKeyList[static_cast<size_t>(i)].SortKey);
+  for (const auto& [sectionId, sortKey] : doomed) {
+    const int index = IndexOfKey(sectionId, sortKey);
+    if (index >= 0) DoKeyDeletion(index);
+  }
+  if (FKeyGeneration == generation) {
+    EraseKeys(ABegin, AEnd);
+    return;
+  }
+  for (const auto& [sectionId, sortKey] : doomed) {
+    const int index = IndexOfKey(sectionId, sortKey);
+    if (index >= 0) EraseKeys(index, index + 1);
+  }
+}
+
+int TrsStorage::IndexOfKey(int32_t ASectionId, const std::string& ASortKey) const {
+  const auto [runBegin, runEnd] = KeyRun(ASectionId);
+  const auto first = FKeyList.begin() + runBegin;
+  const auto last = FKeyList.begin() + runEnd;
+  const auto found = std::lower_bound(first, last, ASortKey,
+                                      [](const TrsKeyItem& AItem, const std::string& AKey) { return AItem.SortKey < AKey; });
+  return found != last && found->SortKey == ASortKey ? static_cast<int>(found - FKeyList.begin()) : -1;
+}
+
+void TrsStorage::EraseKeys(int ABegin, int AEnd) {
+  ++FKeyGeneration;
   FKeyList.erase(FKeyList.begin() + ABegin, FKeyList.begin() + AEnd);
   const int removed = AEnd - ABegin;
   for (int* index : {&FKeyIndex, &FKeyWrapper.FKeyIndex}) {
@@ -441,19 +493,26 @@ void TrsStorage::SectionDelete(std::string_view ASection) {
 }
 
 void TrsStorage::SectionClear(std::string_view ASection) {
+  const std::string section(ASection);
+  FPreferStartSection = TStart::Top;                            // resolved as SetRootSection will resolve it
+  if (!section.empty() && !FindSection(section, true)) return;  // no such path: nothing changes
   const std::string saved = FRootSection;
-  SetRootSection(ASection);
+  SetRootSection(section);
   Clear();
   SetRootSection(saved);
 }
 
-void TrsStorage::SectionRename(std::string_view AOldName, std::string_view ANewName) {
+void TrsStorage::SectionRename(std::string_view AOldNameView, std::string_view ANewNameView) {
+  const std::string AOldName(AOldNameView);  // the arguments may point into the arrays
+  const std::string ANewName(ANewNameView);
   if (!FindSection(AOldName, false)) return;
-  const bool active = FClientList.Active();
-  FClientList.SetActive(false);
+  const TrsMutedClients muted(FClientList);
   const std::optional<int> target = FindSection(ANewName, true);
   const std::optional<int> source = FindSection(AOldName, false);
   if (target && source && *target != *source) {
+    // The source goes by its id at the end: emptying the target may move the current section,
+    // and the old name read again could then name another section.
+    const int32_t sourceId = SectionIdAt(*source);
     // Take a copy of the source first: the target may lie inside it.
     struct TEntry {
       std::string Section;  // relative to the source, "" for its own keys
@@ -488,9 +547,8 @@ void TrsStorage::SectionRename(std::string_view AOldName, std::string_view ANewN
       TrsKeyItem* key = FindKeyItem(section + "\\" + entry.Key, true);
       if (key != nullptr) key->Value = entry.Value;
     }
-    if (const std::optional<int> old = FindSection(AOldName, false); old && *old >= 0) RemoveSectionContent(*old, true);
+    if (const int old = SectionIndexOfId(sourceId); old >= 0) RemoveSectionContent(old, true);
   }
-  FClientList.SetActive(active);
 }
 
 std::string TrsStorage::SectionName() const {
@@ -506,14 +564,16 @@ void TrsStorage::SectionList(std::vector<std::string>& AStrings) const {
 }
 
 void TrsStorage::SetRootSection(std::string_view AValue) {
-  FPreferStartSection = TStart::Top;
-  if (AValue.empty()) {
+  const std::string value(AValue);  // AValue may point into the arrays, which creating moves
+  if (value.empty()) {
     FSectionIdx = -1;
-  } else if (const std::optional<int> section = FindSection(AValue, true)) {
+  } else {
+    FPreferStartSection = TStart::Top;
+    const std::optional<int> section = FindSection(value, true);
+    if (!section) return;  // a path that does not resolve changes nothing
     FSectionIdx = *section;
   }
-  FPreferStartSection = TStart::Default;
-  FRootSection.assign(AValue);
+  FRootSection = value;
   RecomputeRanges();
   FClientList.Notify(scnRootSectionChanged, FRootSection);
 }
@@ -545,7 +605,9 @@ void TrsStorage::KeyDelete(std::string_view AKey) {
   if (index >= 0) RemoveKeys(index, index + 1);
 }
 
-void TrsStorage::KeyRename(std::string_view AOldName, std::string_view ANewName) {
+void TrsStorage::KeyRename(std::string_view AOldNameView, std::string_view ANewNameView) {
+  const std::string AOldName(AOldNameView);  // the arguments may point into the arrays
+  const std::string ANewName(ANewNameView);
   const int oldIndex = FindKey(AOldName, false);
   if (oldIndex < 0) return;
   TrsKeyValue value = FKeyList[static_cast<size_t>(oldIndex)].Value;
@@ -594,33 +656,32 @@ void TrsStorage::SetKeyOptions(std::string_view AKey, uint16_t AValue) {
 }
 
 void TrsStorage::Clear() {
-  const bool active = FClientList.Active();
-  FClientList.SetActive(false);
-  RemoveSectionContent(FSectionIdx, false);
-  RecomputeSectionMaxId();
-  RecomputeRanges();
-  FClientList.SetActive(active);
+  {
+    const TrsMutedClients muted(FClientList);
+    RemoveSectionContent(FSectionIdx, false);
+    RecomputeSectionMaxId();
+    RecomputeRanges();
+  }
   FClientList.Notify(scnSectionClear, SectionFullPath(FSectionIdx));
 }
 
 void TrsStorage::ClearAll() {
-  FCurrentStates |= ssClearing;
-  const bool active = FClientList.Active();
-  FClientList.SetActive(false);
-  for (int i = 0; i < KeyItemCount(); ++i) DoKeyDeletion(i);
-  std::vector<TrsKeyItem>().swap(FKeyList);
-  std::vector<TrsSectionItem>().swap(FSectionList);
-  FSectionIdx = -1;
-  FRootSection.clear();
-  FSectionMaxId = 0;
-  FKeyIndex = FSectionIndex = -1;
-  FKeyWrapper.FKeyIndex = -1;
-  FSectionWrapper.FSectionIndex = -1;
-  DropCaches();
-  RecomputeRanges();
-  FClientList.SetActive(active);
+  const TrsStateFlag clearing(FCurrentStates, ssClearing);
+  {
+    const TrsMutedClients muted(FClientList);
+    for (int i = 0; i < KeyItemCount(); ++i) DoKeyDeletion(i);
+    std::vector<TrsKeyItem>().swap(FKeyList);
+    std::vector<TrsSectionItem>().swap(FSectionList);
+    FSectionIdx = -1;
+    FRootSection.clear();
+    FSectionMaxId = 0;
+    FKeyIndex = FSectionIndex = -1;
+    FKeyWrapper.FKeyIndex = -1;
+    FSectionWrapper.FSectionIndex = -1;
+    DropCaches();
+    RecomputeRanges();
+  }
   FClientList.Notify(scnClear, {});
-  FCurrentStates &= ~static_cast<unsigned>(ssClearing);
 }
 
 // --- iteration ----------------------------------------------------------------------------

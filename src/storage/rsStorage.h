@@ -431,7 +431,10 @@ class TrsStorage {
 
   int InsertSection(int AIndex, TrsSectionItem AItem);
   int InsertKey(int AIndex, TrsKeyItem AItem);
+  // Announces (DoKeyDeletion) and removes the keys [ABegin, AEnd); handlers may change keys.
   void RemoveKeys(int ABegin, int AEnd);
+  int IndexOfKey(int32_t ASectionId, const std::string& ASortKey) const;
+  void EraseKeys(int ABegin, int AEnd);
   void RemoveSectionEntry(int AIndex);
   void WriteSectionBlock(int AIndex, std::ostream& AStream) const;
   bool ReadSectionBlock(std::istream& AStream, int ADepth);
@@ -444,6 +447,7 @@ class TrsStorage {
 
   std::vector<TrsSectionItem> FSectionList;
   std::vector<TrsKeyItem> FKeyList;
+  uint64_t FKeyGeneration = 0;  // counts insertions and removals of keys
   int32_t FSectionMaxId = 0;
   int FSectionIdx = -1;  // the current section; -1: the top
   std::string FRootSection;

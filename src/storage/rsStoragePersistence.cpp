@@ -5,6 +5,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "rsScopeGuards.h"
 #include "rsStorage.h"
 
 namespace velloran {
@@ -17,37 +18,6 @@ constexpr int kMaxSectionDepth = 256;
 // Values are read in pieces of this size, so a damaged count cannot demand a huge allocation
 // before the stream proves to hold the bytes.
 constexpr size_t kReadPiece = 65536;
-
-// RAII: mute the storage's notifications, restoring the switch afterwards.
-class TMuted {
- public:
-  explicit TMuted(TrsClientList& AList) : FList(AList), FWasActive(AList.Active()) { FList.SetActive(false); }
-  ~TMuted() { FList.SetActive(FWasActive); }
-  TMuted(const TMuted&) = delete;
-  TMuted& operator=(const TMuted&) = delete;
-
- private:
-  TrsClientList& FList;
-  bool FWasActive;
-};
-
-// RAII: a state flag set for the length of a scope.
-class TStateFlag {
- public:
-  TStateFlag(TrsStorageStates& AStates, TrsStorageState AFlag, bool ASet = true) : FStates(AStates), FFlag(AFlag), FSet(ASet) {
-    if (FSet) FStates |= FFlag;
-  }
-  ~TStateFlag() {
-    if (FSet) FStates &= ~static_cast<unsigned>(FFlag);
-  }
-  TStateFlag(const TStateFlag&) = delete;
-  TStateFlag& operator=(const TStateFlag&) = delete;
-
- private:
-  TrsStorageStates& FStates;
-  TrsStorageState FFlag;
-  bool FSet;
-};
 
 template <typename T>
 void WriteRaw(std::ostream& AStream, T AValue) {
@@ -335,17 +305,17 @@ void TrsStorage::SetStorageData(TrsStorageData* AValue) {
 }
 
 void TrsStorage::Load() {
-  const TStateFlag loading(FCurrentStates, ssLoading);
+  const TrsStateFlag loading(FCurrentStates, ssLoading);
   ClearAll();
   Merge();
 }
 
 void TrsStorage::Merge() {
-  const TStateFlag merging(FCurrentStates, ssMerging, (FCurrentStates & ssLoading) == 0);
+  const TrsStateFlag merging(FCurrentStates, ssMerging, (FCurrentStates & ssLoading) == 0);
   if (FOnBeforeLoad) FOnBeforeLoad(this);
   if (FStorageData != nullptr) {
     {
-      const TMuted muted(FClientList);
+      const TrsMutedClients muted(FClientList);
       FStorageData->AttachStorage(this);
       FStorageData->PerformLoad();
     }
@@ -356,7 +326,7 @@ void TrsStorage::Merge() {
 }
 
 void TrsStorage::Save() {
-  const TStateFlag saving(FCurrentStates, ssSaving);
+  const TrsStateFlag saving(FCurrentStates, ssSaving);
   if (FOnBeforeSave) FOnBeforeSave(this);
   if (FStorageData != nullptr) {
     FStorageData->AttachStorage(this);
@@ -367,7 +337,7 @@ void TrsStorage::Save() {
 
 void TrsStorage::SaveChanges(TrsStorageData& ADefaultData) {
   constexpr uint16_t kChanged = 0x80;
-  const TStateFlag savingChanges(FCurrentStates, ssSavingChanges);
+  const TrsStateFlag savingChanges(FCurrentStates, ssSavingChanges);
   TrsStorage changes;
   changes.SetStorageData(&ADefaultData);
   changes.Load();
@@ -443,9 +413,12 @@ bool TrsStorage::ReadSectionBlock(std::istream& AStream, int ADepth) {
   int32_t keys = 0;
   if (ADepth > kMaxSectionDepth || !ReadRaw(AStream, sections) || !ReadRaw(AStream, keys) || sections < 0 || keys < 0)
     return false;
+  // Names are taken as names, never as paths: one holding a delimiter marks a damaged block
+  // (it would reach sections outside the one being loaded).
+  const auto plainName = [](const std::string& AName) { return AName.find_first_of("\\/") == std::string::npos; };
   for (int32_t i = 0; i < sections; ++i) {
     std::string name;
-    if (!ReadName(AStream, name)) return false;
+    if (!ReadName(AStream, name) || !plainName(name)) return false;
     SectionAdd(name);
     if (!ChangeDownRootSection(name)) return false;  // a name that is no section name
     const bool complete = ReadSectionBlock(AStream, ADepth + 1);
@@ -455,7 +428,7 @@ bool TrsStorage::ReadSectionBlock(std::istream& AStream, int ADepth) {
   for (int32_t i = 0; i < keys; ++i) {
     std::string name;
     TrsKeyValue value;
-    if (!ReadName(AStream, name)) return false;
+    if (!ReadName(AStream, name) || !plainName(name)) return false;
     const bool complete = ReadValue(AStream, value);
     // A name met twice in one section overwrites the key: never two keys of one name.
     if (TrsKeyItem* key = FindKeyItem(name, true)) key->Value = std::move(value);
@@ -465,8 +438,11 @@ bool TrsStorage::ReadSectionBlock(std::istream& AStream, int ADepth) {
 }
 
 void TrsStorage::SectionLoadFromStream(std::string_view ASection, std::istream& AStream) {
+  const std::string section(ASection);
+  FPreferStartSection = TStart::Top;                            // resolved as SetRootSection will resolve it
+  if (!section.empty() && !FindSection(section, true)) return;  // no such path: nothing changes
   const std::string savedRoot = FRootSection;
-  SetRootSection(ASection);
+  SetRootSection(section);
   Clear();
   bool complete = true;
   try {

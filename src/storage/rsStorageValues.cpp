@@ -895,7 +895,8 @@ TrsVariant TrsStorage::Values(std::string_view AKey) {
 // so each write checks the resolution rather than the wrapper.
 
 void TrsStorage::WriteString(std::string_view AKey, std::string_view AValue) {
-  if (FindKeyItem(AKey, true) != nullptr) FKeyWrapper.SetAsString(AValue);
+  const std::string value(AValue);  // AValue may point into the arrays, which creating moves
+  if (FindKeyItem(AKey, true) != nullptr) FKeyWrapper.SetAsString(value);
 }
 
 void TrsStorage::WriteText(std::string_view AKey, std::string_view AValue) { WriteString(AKey, AValue); }
@@ -933,8 +934,12 @@ void TrsStorage::WritePointer(std::string_view AKey, const void* AValue) {
 }
 
 void TrsStorage::WriteBuffer(std::string_view AKey, const void* ABuffer, int32_t ACount) {
-  // A negative count stores an empty buffer, as does a missing buffer.
-  if (FindKeyItem(AKey, true) != nullptr) FKeyWrapper.SetAsBuffer(ABuffer, ACount > 0 ? static_cast<size_t>(ACount) : 0);
+  // A negative count stores an empty buffer, as does a missing buffer. The bytes are copied
+  // first: they may lie in another key's value, which creating the key can move.
+  const auto* bytes = static_cast<const uint8_t*>(ABuffer);
+  const std::vector<uint8_t> copy =
+      bytes == nullptr || ACount <= 0 ? std::vector<uint8_t>() : std::vector<uint8_t>(bytes, bytes + ACount);
+  if (FindKeyItem(AKey, true) != nullptr) FKeyWrapper.SetAsBuffer(copy.data(), copy.size());
 }
 
 void TrsStorage::WriteStream(std::string_view AKey, std::istream& AStream) {

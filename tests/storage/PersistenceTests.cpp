@@ -168,6 +168,35 @@ TEST(SectionStreamTest, DamagedStreamsNeverCrashOrDuplicateKeys) {
   }
 }
 
+TEST(SectionStreamTest, NamesAreNeverTakenAsPaths) {
+  const auto block = [](const std::string& ASectionName, const std::string& AKeyName) {
+    std::string bytes(ASectionName.empty() ? "\x00\x00\x00\x00" : "\x01\x00\x00\x00", 4);
+    bytes += std::string(AKeyName.empty() ? "\x00\x00\x00\x00" : "\x01\x00\x00\x00", 4);
+    const auto name = [&](const std::string& AName) {
+      bytes += static_cast<char>(AName.size());
+      for (char c : AName) bytes += std::string{c, '\0'};
+    };
+    if (!ASectionName.empty()) {
+      name(ASectionName);
+      bytes += std::string(8, '\0');
+    }
+    if (!AKeyName.empty()) {
+      name(AKeyName);
+      bytes += std::string("\x03\x00\x07\x00\x00\x00", 6);
+    }
+    return bytes;
+  };
+  for (const auto& [section, key] :
+       std::vector<std::pair<std::string, std::string>>{{"", "\\Main\\Password"}, {"X\\Y", ""}, {"\\", ""}}) {
+    TrsStorage storage;
+    storage.FindKeyItem("\\Main\\Password", true)->Value = Integer(1);
+    std::istringstream stream(block(section, key));
+    EXPECT_THROW(storage.SectionLoadFromStream("Import", stream), TrsException) << section << key;
+    EXPECT_EQ(IntegerOf(storage, "\\Main\\Password"), 1);
+    EXPECT_FALSE(storage.SectionExist("\\X"));
+  }
+}
+
 TEST(SectionStreamTest, NamesLongerThanTheLengthByteAreRefused) {
   TrsStorage storage;
   const std::string longName(256, 'n');

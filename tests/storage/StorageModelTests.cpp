@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <random>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -351,6 +354,107 @@ TEST(StorageModelTest, RandomWorkKeepsTheInvariants) {
       ASSERT_EQ(key, &storage.KeyItem(i));
     }
   }
+}
+
+// Every section and key with its value's kind, as one text: "no change" means equal dumps.
+std::string Dump(TrsStorage& AStorage) {
+  std::string dump = AStorage.RootSection() + "|";
+  for (int i = 0; i < AStorage.SectionItemCount(); ++i) dump += AStorage.SectionFullPath(i) + ";";
+  for (int i = 0; i < AStorage.KeyItemCount(); ++i)
+    dump += std::to_string(AStorage.KeyItem(i).SectionId) + ":" + AStorage.KeyItem(i).Name + ";";
+  return dump;
+}
+
+TEST(StorageBadInputTest, PathsThatDoNotResolveChangeNothing) {
+  const std::vector<std::pair<const char*, std::function<void(TrsStorage&)>>> operations = {
+      {"SectionAdd", [](TrsStorage& S) { S.SectionAdd("X\\\\Y"); }},
+      {"SectionAdd absolute", [](TrsStorage& S) { S.SectionAdd("\\P\\\\Q"); }},
+      {"SetRootSection", [](TrsStorage& S) { S.SetRootSection("X\\\\Y"); }},
+      {"SectionClear", [](TrsStorage& S) { S.SectionClear("X\\\\Y"); }},
+      {"SectionLoadFromStream",
+       [](TrsStorage& S) {
+         std::istringstream empty(std::string(8, '\0'));
+         S.SectionLoadFromStream("X\\\\Y", empty);
+       }},
+      {"FindKeyItem", [](TrsStorage& S) { S.FindKeyItem("\\P\\\\Q\\K", true); }},
+      {"KeyRename", [](TrsStorage& S) { S.KeyRename("\\A\\K", "\\X\\\\Y\\K"); }},
+      {"SectionRename", [](TrsStorage& S) { S.SectionRename("\\A", "X\\\\Y"); }},
+      {"SectionDelete", [](TrsStorage& S) { S.SectionDelete("A\\\\K"); }},
+      {"KeyDelete", [](TrsStorage& S) { S.KeyDelete("\\A\\\\\\K"); }},
+  };
+  for (const auto& [name, operation] : operations) {
+    TrsStorage storage;
+    storage.FindKeyItem("\\A\\K", true);
+    storage.FindKeyItem("\\Top", true);
+    const std::string before = Dump(storage);
+    operation(storage);
+    EXPECT_EQ(Dump(storage), before) << name;
+  }
+}
+
+TEST(StorageBadInputTest, ArgumentsThatPointIntoTheStoreSurviveItsGrowth) {
+  TrsStorage storage;
+  for (int i = 0; i < 8; ++i) storage.SectionAdd("\\S" + std::to_string(i));  // the array is full now
+  storage.SectionFirst();
+  storage.SetRootSection(storage.SectionWrapper().Name() + std::string("\\New"));
+  EXPECT_EQ(storage.RootSection(), "S0\\New");
+  storage.FindKeyItem("\\K", true);
+  storage.SectionAdd(storage.KeyWrapper().Name());  // a view into the key array
+  EXPECT_TRUE(storage.SectionExist("\\S0\\New\\K"));
+}
+
+TEST(StorageCacheTest, CachedPathsNeverChangeAResult) {
+  // Whole paths that collate equal without naming the same sections: a soft hyphen is
+  // ignorable in collation, so only the per-name comparison may decide.
+  TrsStorage storage;
+  storage.FindKeyItem("\\A\\K", true)->Value = TrsKeyValue{0, kvInteger, int32_t{1}};
+  storage.FindKeyItem("\\R\\\xC2\xAD\\A\\K", true)->Value = TrsKeyValue{0, kvInteger, int32_t{2}};
+  storage.SetRootSection("R");
+  const TrsKeyItem* relative = storage.FindKeyItem("\xC2\xAD\\A\\K", false);
+  const TrsKeyItem* absolute = storage.FindKeyItem("\\A\\K", false);
+  ASSERT_NE(relative, nullptr);
+  ASSERT_NE(absolute, nullptr);
+  EXPECT_EQ(std::get<int32_t>(absolute->Value.Value), 1);
+  EXPECT_EQ(std::get<int32_t>(relative->Value.Value), 2);
+}
+
+TEST(StorageHandlerTest, DeletionHandlersThatChangeKeysDoNotMisplaceTheRemoval) {
+  TrsStorage storage;
+  storage.FindKeyItem("\\S\\B", true);
+  storage.FindKeyItem("\\S\\C", true);
+  bool once = false;
+  storage.SetOnKeyDeletion([&](TrsStorage* Sender, const std::string&) {
+    if (once) return;
+    once = true;
+    Sender->FindKeyItem("\\S\\A", true);  // sorts before the key being removed
+  });
+  storage.KeyDelete("\\S\\C");
+  EXPECT_TRUE(storage.KeyExist("\\S\\A"));
+  EXPECT_TRUE(storage.KeyExist("\\S\\B"));
+  EXPECT_FALSE(storage.KeyExist("\\S\\C"));
+}
+
+TEST(StorageHandlerTest, AThrowingHandlerLeavesNoStateBehind) {
+  TrsStorage storage;
+  storage.FindKeyItem("\\S\\K", true);
+  storage.SetOnKeyDeletion([](TrsStorage*, const std::string&) { throw std::runtime_error("handler failed"); });
+  EXPECT_THROW(storage.ClearAll(), std::runtime_error);
+  EXPECT_EQ(storage.CurrentStates(), 0u);
+  EXPECT_TRUE(storage.ClientList().Active());
+  storage.SetRootSection("S");
+  EXPECT_THROW(storage.Clear(), std::runtime_error);
+  EXPECT_TRUE(storage.ClientList().Active());
+  storage.SetOnKeyDeletion(nullptr);
+}
+
+TEST(StorageModelTest, SectionRenameNeverRemovesAnUnrelatedSection) {
+  TrsStorage storage;
+  storage.FindKeyItem("\\T\\C\\Src\\K", true);
+  storage.FindKeyItem("\\Src\\Unrelated", true);
+  storage.SetRootSection("T\\C");
+  storage.SectionRename("Src", "\\T");  // emptying \T removes the current section and the source
+  EXPECT_TRUE(storage.KeyExist("\\Src\\Unrelated"));
+  EXPECT_TRUE(storage.KeyExist("\\T\\K"));
 }
 
 }  // namespace
