@@ -16,19 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "uData.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point AStart) { return std::chrono::duration<double>(Clock::now() - AStart).count(); }
-
-double Median(std::vector<double> AValues) {
-  std::sort(AValues.begin(), AValues.end());
-  const size_t n = AValues.size();
-  return n % 2 == 1 ? AValues[n / 2] : (AValues[n / 2 - 1] + AValues[n / 2]) / 2;
-}
+using velloran::bench::Clock;
+using velloran::bench::Median;
+using velloran::bench::Seconds;
 
 struct TRun {
   double Seconds = 0;

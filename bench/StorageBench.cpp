@@ -8,16 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "rsStorage.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Median(std::vector<double> AValues) {
-  std::sort(AValues.begin(), AValues.end());
-  return AValues[AValues.size() / 2];
-}
+using velloran::bench::Clock;
+using velloran::bench::Median;
+using velloran::bench::Seconds;
 
 // Nanoseconds per call of AWork over APaths.
 template <typename TWork>
