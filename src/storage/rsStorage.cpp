@@ -63,11 +63,102 @@ std::string NameSortKey(std::string_view AName) {
 
 bool SameName(std::string_view A, std::string_view B) { return A == B || NameSortKey(A) == NameSortKey(B); }
 
+// --- the key array -----------------------------------------------------------------------
+
+std::vector<TrsKeyItem>& TrsKeyArray::SectionKeys(int32_t AId) {
+  const auto id = static_cast<size_t>(AId);
+  if (id >= FBySection.size()) {
+    // Grow by doubling and rebuild the tree from the run lengths: amortised O(1) per id.
+    FBySection.resize(std::max({id + 1, FBySection.size() * 2, size_t{16}}));
+    FTree.assign(FBySection.size() + 1, 0);
+    for (size_t i = 0; i < FBySection.size(); ++i) {
+      const int length = static_cast<int>(FBySection[i].size());
+      for (size_t k = i + 1; k < FTree.size() && length != 0; k += k & (~k + 1)) FTree[k] += length;
+    }
+  }
+  return FBySection[id];
+}
+
+int TrsKeyArray::CountBefore(int32_t AId) const {
+  int sum = 0;
+  for (size_t k = std::min(static_cast<size_t>(std::max(AId, 0)), FBySection.size()); k > 0; k -= k & (~k + 1)) sum += FTree[k];
+  return sum;
+}
+
+void TrsKeyArray::AddToCount(int32_t AId, int ADelta) {
+  for (size_t k = static_cast<size_t>(AId) + 1; k < FTree.size(); k += k & (~k + 1)) FTree[k] += ADelta;
+  FCount += ADelta;
+}
+
+std::pair<int32_t, int> TrsKeyArray::Locate(int AIndex) const {
+  size_t position = 0;
+  int rest = AIndex;
+  size_t step = 1;
+  while (step * 2 < FTree.size()) step *= 2;
+  for (; step > 0; step /= 2) {
+    if (position + step < FTree.size() && FTree[position + step] <= rest) {
+      position += step;
+      rest -= FTree[position];
+    }
+  }
+  return {static_cast<int32_t>(position), rest};
+}
+
+TrsKeyItem& TrsKeyArray::operator[](int AIndex) {
+  const auto [id, position] = Locate(AIndex);
+  return FBySection[static_cast<size_t>(id)][static_cast<size_t>(position)];
+}
+
+const TrsKeyItem& TrsKeyArray::operator[](int AIndex) const {
+  const auto [id, position] = Locate(AIndex);
+  return FBySection[static_cast<size_t>(id)][static_cast<size_t>(position)];
+}
+
+std::pair<int, int> TrsKeyArray::Run(int32_t ASectionId) const {
+  const int begin = CountBefore(ASectionId);
+  const size_t id = static_cast<size_t>(ASectionId);
+  return {begin, begin + (id < FBySection.size() ? static_cast<int>(FBySection[id].size()) : 0)};
+}
+
+int TrsKeyArray::LowerBound(int32_t ASectionId, const std::string& ASortKey) const {
+  const size_t id = static_cast<size_t>(ASectionId);
+  const int begin = CountBefore(ASectionId);
+  if (id >= FBySection.size()) return begin;
+  const std::vector<TrsKeyItem>& keys = FBySection[id];
+  const auto found = std::lower_bound(keys.begin(), keys.end(), ASortKey,
+                                      [](const TrsKeyItem& AItem, const std::string& AKey) { return AItem.SortKey < AKey; });
+  return begin + static_cast<int>(found - keys.begin());
+}
+
+int TrsKeyArray::Insert(TrsKeyItem AItem) {
+  const int32_t id = AItem.SectionId;
+  const int index = LowerBound(id, AItem.SortKey);
+  std::vector<TrsKeyItem>& keys = SectionKeys(id);
+  keys.insert(keys.begin() + (index - CountBefore(id)), std::move(AItem));
+  AddToCount(id, 1);
+  return index;
+}
+
+void TrsKeyArray::Erase(int ABegin, int AEnd) {
+  if (ABegin >= AEnd) return;
+  const auto [id, position] = Locate(ABegin);
+  std::vector<TrsKeyItem>& keys = FBySection[static_cast<size_t>(id)];
+  keys.erase(keys.begin() + position, keys.begin() + position + (AEnd - ABegin));
+  if (keys.empty()) std::vector<TrsKeyItem>().swap(keys);
+  AddToCount(id, -(AEnd - ABegin));
+}
+
+void TrsKeyArray::Clear() {
+  FBySection.clear();
+  FTree.clear();
+  FCount = 0;
+}
+
 // --- wrappers -----------------------------------------------------------------------------
 
 bool TrsKeyWrapper::Assigned() const { return FKeyIndex >= 0 && FKeyIndex < FStorage->KeyItemCount(); }
 
-TrsKeyItem* TrsKeyWrapper::Item() const { return Assigned() ? &FStorage->FKeyList[static_cast<size_t>(FKeyIndex)] : nullptr; }
+TrsKeyItem* TrsKeyWrapper::Item() const { return Assigned() ? &FStorage->FKeyList[FKeyIndex] : nullptr; }
 
 const std::string& TrsKeyWrapper::Name() const {
   static const std::string none;
@@ -157,13 +248,7 @@ std::pair<int, int> TrsStorage::ChildRun(int32_t AParentId) const {
   return {static_cast<int>(begin - FSectionList.begin()), static_cast<int>(end - FSectionList.begin())};
 }
 
-std::pair<int, int> TrsStorage::KeyRun(int32_t ASectionId) const {
-  const auto begin = std::lower_bound(FKeyList.begin(), FKeyList.end(), ASectionId,
-                                      [](const TrsKeyItem& AItem, int32_t AId) { return AItem.SectionId < AId; });
-  const auto end = std::upper_bound(begin, FKeyList.end(), ASectionId,
-                                    [](int32_t AId, const TrsKeyItem& AItem) { return AId < AItem.SectionId; });
-  return {static_cast<int>(begin - FKeyList.begin()), static_cast<int>(end - FKeyList.begin())};
-}
+std::pair<int, int> TrsStorage::KeyRun(int32_t ASectionId) const { return FKeyList.Run(ASectionId); }
 
 std::optional<int> TrsStorage::FindChild(int32_t AParentId, std::string_view AName, const std::string& ASortKey, bool ACreate) {
   const auto [runBegin, runEnd] = ChildRun(AParentId);
@@ -244,7 +329,7 @@ int TrsStorage::FindKey(std::string_view APath, bool ACreate) {
 
   // The key cache: the same spelling in the same section is the same key.
   if (FCacheKeySectionId == sectionId && FCacheKeyIdx >= 0 && FCacheKeyIdx < KeyItemCount()) {
-    const TrsKeyItem& cachedKey = FKeyList[static_cast<size_t>(FCacheKeyIdx)];
+    const TrsKeyItem& cachedKey = FKeyList[FCacheKeyIdx];
     if (cachedKey.SectionId == sectionId && cachedKey.Name == path.Name) {
       FKeyWrapper.FKeyIndex = FCacheKeyIdx;
       return FCacheKeyIdx;
@@ -252,34 +337,14 @@ int TrsStorage::FindKey(std::string_view APath, bool ACreate) {
   }
 
   const std::string sortKey = NameSortKey(path.Name);
-  int begin = 0;
-  int end = KeyItemCount();
-  if (section == FSectionIdx && FKeyBeginIdx >= 0) {
-    begin = FKeyBeginIdx;
-    end = FKeyEndIdx;
-  } else {
-    std::tie(begin, end) = KeyRun(sectionId);
-  }
-  const auto first = FKeyList.begin() + begin;
-  const auto last = FKeyList.begin() + end;
-  const auto found = std::lower_bound(first, last, sortKey,
-                                      [](const TrsKeyItem& AItem, const std::string& AKey) { return AItem.SortKey < AKey; });
-  int index = static_cast<int>(found - FKeyList.begin());
-  if (found == last || found->SortKey != sortKey) {
+  int index = IndexOfKey(sectionId, sortKey);
+  if (index < 0) {
     if (!ACreate) return -1;
-    index = InsertKey(index, TrsKeyItem{std::string(path.Name), sortKey, sectionId, TrsKeyValue{}});
+    index = InsertKey(TrsKeyItem{std::string(path.Name), sortKey, sectionId, TrsKeyValue{}});
     DoKeyAdd(index);
-    // An OnKeyAdd handler may add or remove keys itself: find the new key again if it moved.
-    if (index >= KeyItemCount() || FKeyList[static_cast<size_t>(index)].SectionId != sectionId ||
-        FKeyList[static_cast<size_t>(index)].SortKey != sortKey) {
-      const auto [runBegin, runEnd] = KeyRun(sectionId);
-      const auto runFirst = FKeyList.begin() + runBegin;
-      const auto runLast = FKeyList.begin() + runEnd;
-      const auto again = std::lower_bound(runFirst, runLast, sortKey,
-                                          [](const TrsKeyItem& AItem, const std::string& AKey) { return AItem.SortKey < AKey; });
-      if (again == runLast || again->SortKey != sortKey) return -1;  // the handler removed it
-      index = static_cast<int>(again - FKeyList.begin());
-    }
+    // An OnKeyAdd handler may add or remove keys itself: find the new key again.
+    index = IndexOfKey(sectionId, sortKey);
+    if (index < 0) return -1;  // the handler removed it
   }
   FCacheKeyIdx = index;
   FCacheKeySectionId = sectionId;
@@ -332,10 +397,9 @@ int TrsStorage::InsertSection(int AIndex, TrsSectionItem AItem) {
   return AIndex;
 }
 
-int TrsStorage::InsertKey(int AIndex, TrsKeyItem AItem) {
+int TrsStorage::InsertKey(TrsKeyItem AItem) {
   ++FKeyGeneration;
-  MakeRoom(FKeyList);
-  FKeyList.insert(FKeyList.begin() + AIndex, std::move(AItem));
+  const int AIndex = FKeyList.Insert(std::move(AItem));
   for (int* index : {&FKeyIndex, &FKeyWrapper.FKeyIndex}) {
     if (*index >= AIndex) ++*index;
   }
@@ -349,8 +413,7 @@ void TrsStorage::RemoveKeys(int ABegin, int AEnd) {
   // What the keys are, taken before any handler runs: a handler that adds or removes keys
   // makes the indexes stale, and the keys are then found again by what they are.
   std::vector<std::pair<int32_t, std::string>> doomed;
-  for (int i = ABegin; i < AEnd; ++i)
-    doomed.emplace_back(FKeyList[static_cast<size_t>(i)].SectionId, FKeyList[static_cast<size_t>(i)].SortKey);
+  for (int i = ABegin; i < AEnd; ++i) doomed.emplace_back(FKeyList[i].SectionId, FKeyList[i].SortKey);
   for (const auto& [sectionId, sortKey] : doomed) {
     const int index = IndexOfKey(sectionId, sortKey);
     if (index >= 0) DoKeyDeletion(index);
@@ -366,17 +429,13 @@ void TrsStorage::RemoveKeys(int ABegin, int AEnd) {
 }
 
 int TrsStorage::IndexOfKey(int32_t ASectionId, const std::string& ASortKey) const {
-  const auto [runBegin, runEnd] = KeyRun(ASectionId);
-  const auto first = FKeyList.begin() + runBegin;
-  const auto last = FKeyList.begin() + runEnd;
-  const auto found = std::lower_bound(first, last, ASortKey,
-                                      [](const TrsKeyItem& AItem, const std::string& AKey) { return AItem.SortKey < AKey; });
-  return found != last && found->SortKey == ASortKey ? static_cast<int>(found - FKeyList.begin()) : -1;
+  const int index = FKeyList.LowerBound(ASectionId, ASortKey);
+  return index < FKeyList.Run(ASectionId).second && FKeyList[index].SortKey == ASortKey ? index : -1;
 }
 
 void TrsStorage::EraseKeys(int ABegin, int AEnd) {
   ++FKeyGeneration;
-  FKeyList.erase(FKeyList.begin() + ABegin, FKeyList.begin() + AEnd);
+  FKeyList.Erase(ABegin, AEnd);
   const int removed = AEnd - ABegin;
   for (int* index : {&FKeyIndex, &FKeyWrapper.FKeyIndex}) {
     if (*index >= AEnd) {
@@ -387,7 +446,6 @@ void TrsStorage::EraseKeys(int ABegin, int AEnd) {
   }
   FCacheKeyIdx = -1;
   RecomputeRanges();
-  ShrinkAfterRemoval(FKeyList);
 }
 
 void TrsStorage::RemoveSectionEntry(int AIndex) {
@@ -529,7 +587,8 @@ void TrsStorage::SectionRename(std::string_view AOldNameView, std::string_view A
         copy.push_back({path.substr(sourcePath.size() + 1), {}, {}, false});
       }
     }
-    for (const TrsKeyItem& key : FKeyList) {
+    for (int k = 0; k < KeyItemCount(); ++k) {
+      const TrsKeyItem& key = FKeyList[k];
       const std::string path = SectionFullPath(SectionIndexOfId(key.SectionId));
       const bool own = key.SectionId == SectionIdAt(*source);
       const bool nested = path.size() > sourcePath.size() && SameName(path.substr(0, sourcePath.size()), sourcePath) &&
@@ -610,12 +669,12 @@ void TrsStorage::KeyRename(std::string_view AOldNameView, std::string_view ANewN
   const std::string ANewName(ANewNameView);
   const int oldIndex = FindKey(AOldName, false);
   if (oldIndex < 0) return;
-  TrsKeyValue value = FKeyList[static_cast<size_t>(oldIndex)].Value;
-  const int32_t oldSection = FKeyList[static_cast<size_t>(oldIndex)].SectionId;
-  const std::string oldSortKey = FKeyList[static_cast<size_t>(oldIndex)].SortKey;
+  TrsKeyValue value = FKeyList[oldIndex].Value;
+  const int32_t oldSection = FKeyList[oldIndex].SectionId;
+  const std::string oldSortKey = FKeyList[oldIndex].SortKey;
   const int newIndex = FindKey(ANewName, true);
   if (newIndex < 0) return;
-  TrsKeyItem& target = FKeyList[static_cast<size_t>(newIndex)];
+  TrsKeyItem& target = FKeyList[newIndex];
   if (target.SectionId == oldSection && target.SortKey == oldSortKey) {
     // The same key under another spelling: it takes the new spelling, nothing is lost.
     target.Name.assign(SplitKeyPath(ANewName).Name);
@@ -630,7 +689,7 @@ int TrsStorage::KeyCount() const { return FKeyBeginIdx < 0 ? 0 : FKeyEndIdx - FK
 
 void TrsStorage::KeyList(std::vector<std::string>& AStrings) const {
   AStrings.clear();
-  for (int i = FKeyBeginIdx; i >= 0 && i < FKeyEndIdx; ++i) AStrings.push_back(FKeyList[static_cast<size_t>(i)].Name);
+  for (int i = FKeyBeginIdx; i >= 0 && i < FKeyEndIdx; ++i) AStrings.push_back(FKeyList[i].Name);
 }
 
 int TrsStorage::GetKeyType(std::string_view AKey) {
@@ -670,7 +729,7 @@ void TrsStorage::ClearAll() {
   {
     const TrsMutedClients muted(FClientList);
     for (int i = 0; i < KeyItemCount(); ++i) DoKeyDeletion(i);
-    std::vector<TrsKeyItem>().swap(FKeyList);
+    FKeyList.Clear();
     std::vector<TrsSectionItem>().swap(FSectionList);
     FSectionIdx = -1;
     FRootSection.clear();
@@ -738,14 +797,14 @@ int TrsStorage::KeyPrior() {
 
 void TrsStorage::DoKeyAdd(int AIndex) {
   FKeyWrapper.FKeyIndex = AIndex;
-  const std::string name = FKeyList[static_cast<size_t>(AIndex)].Name;
+  const std::string name = FKeyList[AIndex].Name;
   FClientList.Notify(scnKeyAdd, name);
   if (FOnKeyAdd) FOnKeyAdd(this, name);
 }
 
 void TrsStorage::DoKeyDeletion(int AIndex) {
   FKeyWrapper.FKeyIndex = AIndex;
-  const std::string name = FKeyList[static_cast<size_t>(AIndex)].Name;
+  const std::string name = FKeyList[AIndex].Name;
   FClientList.Notify(scnKeyDelete, name);
   if (FOnKeyDeletion) FOnKeyDeletion(this, name);
 }

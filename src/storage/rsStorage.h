@@ -75,6 +75,37 @@ struct TrsKeyItem {
   TrsKeyValue Value;
 };
 
+// The keys of a store in one global order, by (SectionId, Name), addressed by a global index,
+// but kept as one sorted run per section: adding or removing a key moves only the keys of its
+// own section. A Fenwick tree over the sections' key counts turns a global index into
+// (section, position) and back in O(log sections).
+class TrsKeyArray {
+ public:
+  int Count() const { return FCount; }
+  TrsKeyItem& operator[](int AIndex);
+  const TrsKeyItem& operator[](int AIndex) const;
+  // The global index range [begin, end) of the keys of ASectionId.
+  std::pair<int, int> Run(int32_t ASectionId) const;
+  // The global index of the first key of ASectionId whose sort key is not below ASortKey
+  // (the end of the run when there is none).
+  int LowerBound(int32_t ASectionId, const std::string& ASortKey) const;
+  // Inserts AItem at its sorted place in its section; returns its global index.
+  int Insert(TrsKeyItem AItem);
+  // Removes [ABegin, AEnd), which lie in one section.
+  void Erase(int ABegin, int AEnd);
+  void Clear();
+
+ private:
+  std::vector<TrsKeyItem>& SectionKeys(int32_t AId);
+  int CountBefore(int32_t AId) const;  // keys of the sections with a smaller id
+  void AddToCount(int32_t AId, int ADelta);
+  std::pair<int32_t, int> Locate(int AIndex) const;  // (section id, position in it)
+
+  std::vector<std::vector<TrsKeyItem>> FBySection;  // index: section id (0: the top)
+  std::vector<int> FTree;                           // Fenwick tree of the run lengths, 1-based
+  int FCount = 0;
+};
+
 enum TrsStorageOption : unsigned { soSaveOnClose = 1u << 0, soSaveEmptySection = 1u << 1 };
 using TrsStorageOptions = unsigned;
 
@@ -390,8 +421,8 @@ class TrsStorage {
  public:  // the arrays, read-only, for back ends and tests
   int SectionItemCount() const { return static_cast<int>(FSectionList.size()); }
   const TrsSectionItem& SectionItem(int AIndex) const { return FSectionList.at(static_cast<size_t>(AIndex)); }
-  int KeyItemCount() const { return static_cast<int>(FKeyList.size()); }
-  const TrsKeyItem& KeyItem(int AIndex) const { return FKeyList.at(static_cast<size_t>(AIndex)); }
+  int KeyItemCount() const { return FKeyList.Count(); }
+  const TrsKeyItem& KeyItem(int AIndex) const { return FKeyList[AIndex]; }
   // Full path of the section at AIndex ("Main\Sub"; empty for the top, index -1).
   std::string SectionFullPath(int AIndex) const;
   int SectionLevelOf(int AIndex) const;
@@ -430,7 +461,7 @@ class TrsStorage {
   std::pair<int, int> KeyRun(int32_t ASectionId) const;
 
   int InsertSection(int AIndex, TrsSectionItem AItem);
-  int InsertKey(int AIndex, TrsKeyItem AItem);
+  int InsertKey(TrsKeyItem AItem);
   // Announces (DoKeyDeletion) and removes the keys [ABegin, AEnd); handlers may change keys.
   void RemoveKeys(int ABegin, int AEnd);
   int IndexOfKey(int32_t ASectionId, const std::string& ASortKey) const;
@@ -446,7 +477,7 @@ class TrsStorage {
   static void ShrinkAfterRemoval(std::vector<T>& AList);
 
   std::vector<TrsSectionItem> FSectionList;
-  std::vector<TrsKeyItem> FKeyList;
+  TrsKeyArray FKeyList;
   uint64_t FKeyGeneration = 0;  // counts insertions and removals of keys
   int32_t FSectionMaxId = 0;
   int FSectionIdx = -1;  // the current section; -1: the top

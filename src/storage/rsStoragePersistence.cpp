@@ -342,7 +342,7 @@ void TrsStorage::SaveChanges(TrsStorageData& ADefaultData) {
   changes.SetStorageData(&ADefaultData);
   changes.Load();
   for (int i = 0; i < KeyItemCount(); ++i) {
-    const TrsKeyItem& key = FKeyList[static_cast<size_t>(i)];
+    const TrsKeyItem& key = FKeyList[i];
     std::string fullName = "\\";
     fullName += SectionFullPath(SectionIndexOfId(key.SectionId));
     fullName += '\\';
@@ -364,7 +364,8 @@ void TrsStorage::SaveChanges(TrsStorageData& ADefaultData) {
 void TrsStorage::Assign(const TrsStorage& ASource) {
   if (&ASource == this) return;
   ClearAll();
-  for (const TrsKeyItem& key : ASource.FKeyList) {
+  for (int i = 0; i < ASource.KeyItemCount(); ++i) {
+    const TrsKeyItem& key = ASource.FKeyList[i];
     std::string fullName = "\\";
     fullName += ASource.SectionFullPath(ASource.SectionIndexOfId(key.SectionId));
     fullName += '\\';
@@ -387,7 +388,7 @@ void TrsStorage::WriteSectionBlock(int AIndex, std::ostream& AStream) const {
     WriteSectionBlock(child, AStream);
   }
   for (int key = keyBegin; key < keyEnd; ++key) {
-    const TrsKeyItem& item = FKeyList[static_cast<size_t>(key)];
+    const TrsKeyItem& item = FKeyList[key];
     std::string whose = "key \"\\";
     whose += SectionFullPath(AIndex);
     whose += '\\';
