@@ -222,6 +222,7 @@ TrsStorage::~TrsStorage() {
   } catch (...) {  // NOLINT(bugprone-empty-catch): a handler failed; nothing is left to keep
   }
   SetStorageData(nullptr);
+  while (!FAttachedTo.empty()) FAttachedTo.back()->DetachStorage(this);
 }
 
 // --- paths --------------------------------------------------------------------------------
@@ -784,7 +785,8 @@ int TrsStorage::KeyLast() {
 }
 
 int TrsStorage::KeyNext() {
-  if (FKeyIndex >= 0) FKeyIndex = FKeyIndex + 1 <= FKeyIterationsEnd ? FKeyIndex + 1 : -1;
+  // The range was fixed by KeyFirst; keys removed since may have shortened the array.
+  if (FKeyIndex >= 0) FKeyIndex = FKeyIndex + 1 <= FKeyIterationsEnd && FKeyIndex + 1 < KeyItemCount() ? FKeyIndex + 1 : -1;
   return FKeyWrapper.FKeyIndex = FKeyIndex;
 }
 

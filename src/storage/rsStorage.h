@@ -505,6 +505,9 @@ class TrsStorage {
   TrsStorageOptions FOptions = soSaveOnClose;
   bool FActive = false;
   TrsStorageData* FStorageData = nullptr;  // not owned
+  // Every back end that attached this storage (linked or not): each is told when the storage
+  // goes, so that none keeps a dangling reference.
+  std::vector<TrsStorageData*> FAttachedTo;
   TrsNotifyEvent FOnBeforeLoad, FOnAfterLoad, FOnBeforeSave, FOnAfterSave;
   TrsStorageStates FCurrentStates = 0;
   platform::TReentrantLock FLock;

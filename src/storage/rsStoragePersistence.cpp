@@ -1,4 +1,5 @@
 // The persistence cycle of TrsStorage and its back-end contract, and the section stream.
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <istream>
@@ -212,7 +213,10 @@ void TrsStorageData::AttachStorage(TrsStorage* AStorage) {
     return;
   }
   auto found = std::find(FStorageList.begin(), FStorageList.end(), AStorage);
-  if (found == FStorageList.end()) found = FStorageList.insert(FStorageList.end(), AStorage);
+  if (found == FStorageList.end()) {
+    found = FStorageList.insert(FStorageList.end(), AStorage);
+    AStorage->FAttachedTo.push_back(this);
+  }
   FCurrentStorageIdx = static_cast<int>(found - FStorageList.begin());
 }
 
@@ -222,6 +226,7 @@ void TrsStorageData::DetachStorage(TrsStorage* AStorage) {
   const TrsStorage* current = Storage();
   FStorageList.erase(found);
   if (AStorage->FStorageData == this) AStorage->FStorageData = nullptr;
+  std::erase(AStorage->FAttachedTo, this);
   const auto stillThere = std::find(FStorageList.begin(), FStorageList.end(), current);
   FCurrentStorageIdx = stillThere == FStorageList.end() ? -1 : static_cast<int>(stillThere - FStorageList.begin());
 }

@@ -338,6 +338,12 @@ TEST(StorageLinkTest, EitherSideMayGoFirst) {
   storage->SetStorageData(data.get());
   storage.reset();
   EXPECT_EQ(data->Storage(), nullptr);
+
+  // Attached without being linked: the back end still forgets a storage that goes.
+  storage = std::make_unique<TrsStorage>();
+  data->AttachStorage(storage.get());
+  storage.reset();
+  EXPECT_EQ(data->Storage(), nullptr);
 }
 
 }  // namespace
