@@ -555,10 +555,10 @@ void TrsStorage::SectionClear(std::string_view ASection) {
   const std::string section(ASection);
   FPreferStartSection = TStart::Top;                            // resolved as SetRootSection will resolve it
   if (!section.empty() && !FindSection(section, true)) return;  // no such path: nothing changes
-  const std::string saved = FRootSection;
+  const TCurrentSection saved = SaveCurrentSection();
   SetRootSection(section);
   Clear();
-  SetRootSection(saved);
+  RestoreCurrentSection(saved);
 }
 
 void TrsStorage::SectionRename(std::string_view AOldNameView, std::string_view ANewNameView) {
@@ -634,6 +634,18 @@ void TrsStorage::SetRootSection(std::string_view AValue) {
     FSectionIdx = *section;
   }
   FRootSection = value;
+  RecomputeRanges();
+  FClientList.Notify(scnRootSectionChanged, FRootSection);
+}
+
+void TrsStorage::RestoreCurrentSection(const TCurrentSection& ASaved) {
+  const int index = SectionIndexOfId(ASaved.Id);
+  if (ASaved.Id != 0 && index < 0) {
+    SetRootSection("");  // the section went meanwhile: the top is current
+    return;
+  }
+  FSectionIdx = index;
+  FRootSection = ASaved.Text;
   RecomputeRanges();
   FClientList.Notify(scnRootSectionChanged, FRootSection);
 }

@@ -467,6 +467,15 @@ class TrsStorage {
   int IndexOfKey(int32_t ASectionId, const std::string& ASortKey) const;
   void EraseKeys(int ABegin, int AEnd);
   void RemoveSectionEntry(int AIndex);
+  // The current section by what it is (its id) and its RootSection text. Restoring by id
+  // comes back to the very section even when the text would resolve elsewhere (a text built
+  // by ChangeDownRootSection from a path with leading delimiters, say).
+  struct TCurrentSection {
+    int32_t Id = 0;
+    std::string Text;
+  };
+  TCurrentSection SaveCurrentSection() const { return {CurrentSectionId(), FRootSection}; }
+  void RestoreCurrentSection(const TCurrentSection& ASaved);
   void WriteSectionBlock(int AIndex, std::ostream& AStream) const;
   bool ReadSectionBlock(std::istream& AStream, int ADepth);
   void RemoveSectionContent(int AIndex, bool ARemoveSelf);

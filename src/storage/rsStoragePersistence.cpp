@@ -265,17 +265,17 @@ void TrsStorageData::PerformSave() {
   if (FOnBeforeSave) FOnBeforeSave(this);
   TrsStorage* storage = Storage();
   if (storage == nullptr) return;
-  const std::string root = storage->RootSection();
+  const TrsStorage::TCurrentSection current = storage->SaveCurrentSection();
   storage->SetRootSection("");
   ResetProgress();
   try {
     SaveData();
   } catch (...) {
-    storage->SetRootSection(root);
+    storage->RestoreCurrentSection(current);
     if (FOnAfterSave) FOnAfterSave(this);
     throw;
   }
-  storage->SetRootSection(root);
+  storage->RestoreCurrentSection(current);
   if (FOnAfterSave) FOnAfterSave(this);
 }
 
@@ -447,17 +447,17 @@ void TrsStorage::SectionLoadFromStream(std::string_view ASection, std::istream& 
   const std::string section(ASection);
   FPreferStartSection = TStart::Top;                            // resolved as SetRootSection will resolve it
   if (!section.empty() && !FindSection(section, true)) return;  // no such path: nothing changes
-  const std::string savedRoot = FRootSection;
+  const TCurrentSection saved = SaveCurrentSection();
   SetRootSection(section);
   Clear();
   bool complete = true;
   try {
     if (AStream.peek() != std::char_traits<char>::eof()) complete = ReadSectionBlock(AStream, 0);
   } catch (...) {
-    SetRootSection(savedRoot);
+    RestoreCurrentSection(saved);
     throw;
   }
-  SetRootSection(savedRoot);
+  RestoreCurrentSection(saved);
   if (!complete) {
     std::string text = "Can't load section \"";
     text += ASection;

@@ -1,8 +1,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -270,6 +272,90 @@ TEST_F(PersistenceTest, SaveWorksFromTheTopAndRestoresTheCurrentSection) {
   other.SetStorageData(&copy);
   other.Load();
   EXPECT_EQ(IntegerOf(other, "\\Main\\Width"), 800);
+}
+
+TEST_F(PersistenceTest, SaveComesBackToTheVerySameCurrentSection) {
+  // Texts that would resolve elsewhere: a descent written with a leading delimiter, and a
+  // trailing delimiter before a step up.
+  FStorage.SectionAdd("\\A\\B");
+  FStorage.SetRootSection("A");
+  ASSERT_TRUE(FStorage.ChangeDownRootSection("\\B"));
+  FStorage.Save();
+  EXPECT_EQ(FStorage.SectionName(), "B");
+  FStorage.SetRootSection("A\\B\\");
+  ASSERT_TRUE(FStorage.ChangeUpRootSection());
+  FStorage.Save();
+  EXPECT_EQ(FStorage.SectionName(), "A");
+}
+
+// A back end whose medium fails halfway: after one key on loading, at once on saving.
+class TFailingData : public TrsStorageData {
+ public:
+  std::vector<std::string> Seen;  // states and notification switch while the work runs
+
+ protected:
+  void LoadData() override {
+    Remember();
+    Storage()->FindKeyItem("\\Read\\First", true);
+    throw std::runtime_error("medium failed");
+  }
+  void SaveData() override {
+    Remember();
+    throw std::runtime_error("medium failed");
+  }
+
+ private:
+  void Remember() {
+    Seen.push_back(std::to_string(Storage()->CurrentStates()) + (Storage()->ClientList().Active() ? " on" : " muted"));
+  }
+};
+
+TEST(PersistenceErrorTest, AFailingMediumLeavesAConsistentStorage) {
+  std::vector<std::string> events;  // outlive the storage, whose destruction reports too
+  std::vector<TrsClientNotification> notified;
+  TFailingData data;
+  TrsStorage storage;
+  storage.SetStorageData(&data);
+  storage.SetOnAfterLoad([&](void*) { events.push_back("storage AfterLoad"); });
+  storage.SetOnAfterSave([&](void*) { events.push_back("storage AfterSave"); });
+  data.SetOnAfterLoad([&](void*) { events.push_back("data AfterLoad"); });
+  data.SetOnAfterSave([&](void*) { events.push_back("data AfterSave"); });
+  storage.ClientList().SetObserver([&](TrsClientNotification AKind, const std::string&) { notified.push_back(AKind); });
+
+  storage.SetRootSection("Here");
+  EXPECT_THROW(storage.Load(), std::runtime_error);
+  EXPECT_TRUE(storage.KeyExist("\\Read\\First")) << "keys read before the error stay";
+  EXPECT_EQ(storage.RootSection(), "") << "loading resets the current section";
+  EXPECT_THROW(storage.Merge(), std::runtime_error);
+  storage.SetRootSection("Here");
+  EXPECT_THROW(storage.Save(), std::runtime_error);
+  EXPECT_EQ(storage.RootSection(), "Here") << "saving restores it";
+
+  EXPECT_EQ(storage.CurrentStates(), 0u);
+  EXPECT_TRUE(storage.ClientList().Active());
+  // Load runs with ssLoading, a Merge of its own with ssMerging, Save with ssSaving; loading
+  // is muted, saving is not.
+  EXPECT_THAT(data.Seen, ElementsAre(std::to_string(ssLoading) + " muted", std::to_string(ssMerging) + " muted",
+                                     std::to_string(ssSaving) + " on"));
+  EXPECT_THAT(events, ElementsAre("data AfterLoad", "data AfterLoad", "data AfterSave"))
+      << "the storage's after-events do not fire";
+  EXPECT_EQ(std::count(notified.begin(), notified.end(), scnLoad), 0);
+}
+
+TEST_F(PersistenceTest, LoadNotifiesAndReportsProgress) {
+  FStorage.FindKeyItem("\\A\\x", true)->Value = Integer(1);
+  FStorage.FindKeyItem("\\A\\y", true)->Value = Integer(2);
+  FStorage.Save();
+  std::vector<TrsClientNotification> notified;
+  FStorage.ClientList().SetObserver([&](TrsClientNotification AKind, const std::string&) { notified.push_back(AKind); });
+  std::vector<int> percents;
+  FData.SetOnProgress([&](TrsStorageData*, int APercent) { percents.push_back(APercent); });
+  FStorage.Load();
+  EXPECT_THAT(percents, ElementsAre(0, 50, 100));
+  EXPECT_EQ(notified.back(), scnLoad);
+  EXPECT_EQ(std::count(notified.begin(), notified.end(), scnKeyAdd), 0) << "loading is muted";
+  FStorage.ClientList().SetObserver(nullptr);  // the fixture's storage outlives these lists
+  FData.SetOnProgress(nullptr);
 }
 
 TEST_F(PersistenceTest, SaveChangesWritesOnlyWhatDiffersFromTheDefaults) {
