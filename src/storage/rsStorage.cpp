@@ -580,21 +580,25 @@ void TrsStorage::SectionRename(std::string_view AOldNameView, std::string_view A
       bool IsKey;
     };
     std::vector<TEntry> copy;
-    const std::string sourcePath = SectionFullPath(*source);
-    for (int i = 0; i < SectionItemCount(); ++i) {
-      const std::string path = SectionFullPath(i);
-      if (path.size() > sourcePath.size() && SameName(path.substr(0, sourcePath.size()), sourcePath) &&
-          path[sourcePath.size()] == '\\') {
-        copy.push_back({path.substr(sourcePath.size() + 1), {}, {}, false});
+    // Whether a section lies inside the source is decided by its chain of parent ids, not by
+    // comparing path texts (whole-path collation ignores what per-name comparison does not).
+    const auto pathInSource = [&](int32_t AId) -> std::optional<std::string> {
+      std::string path;
+      for (int32_t id = AId; id != sourceId; id = FSectionList[static_cast<size_t>(SectionIndexOfId(id))].ParentId) {
+        if (id == 0) return std::nullopt;
+        const std::string& name = FSectionList[static_cast<size_t>(SectionIndexOfId(id))].Name;
+        path = path.empty() ? name : name + "\\" + path;
       }
+      return path;
+    };
+    for (int i = 0; i < SectionItemCount(); ++i) {
+      if (FSectionList[static_cast<size_t>(i)].Id == sourceId) continue;
+      if (const std::optional<std::string> path = pathInSource(FSectionList[static_cast<size_t>(i)].Id))
+        copy.push_back({*path, {}, {}, false});
     }
     for (int k = 0; k < KeyItemCount(); ++k) {
       const TrsKeyItem& key = FKeyList[k];
-      const std::string path = SectionFullPath(SectionIndexOfId(key.SectionId));
-      const bool own = key.SectionId == SectionIdAt(*source);
-      const bool nested = path.size() > sourcePath.size() && SameName(path.substr(0, sourcePath.size()), sourcePath) &&
-                          path[sourcePath.size()] == '\\';
-      if (own || nested) copy.push_back({own ? std::string() : path.substr(sourcePath.size() + 1), key.Name, key.Value, true});
+      if (const std::optional<std::string> path = pathInSource(key.SectionId)) copy.push_back({*path, key.Name, key.Value, true});
     }
     RemoveSectionContent(*target, false);
     const std::string targetPath = "\\" + SectionFullPath(*FindSection(ANewName, true));

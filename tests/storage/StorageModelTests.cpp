@@ -447,6 +447,16 @@ TEST(StorageHandlerTest, AThrowingHandlerLeavesNoStateBehind) {
   storage.SetOnKeyDeletion(nullptr);
 }
 
+TEST(StorageModelTest, SectionRenameOfTheTopCopiesEverything) {
+  TrsStorage storage;
+  storage.FindKeyItem("\\K", true);
+  storage.FindKeyItem("\\A\\L", true);
+  storage.SectionRename("\\", "\\Copy");
+  EXPECT_TRUE(storage.KeyExist("\\Copy\\K"));
+  EXPECT_TRUE(storage.KeyExist("\\Copy\\A\\L"));
+  EXPECT_TRUE(storage.KeyExist("\\A\\L")) << "the top itself cannot go";
+}
+
 TEST(StorageModelTest, SectionRenameNeverRemovesAnUnrelatedSection) {
   TrsStorage storage;
   storage.FindKeyItem("\\T\\C\\Src\\K", true);
