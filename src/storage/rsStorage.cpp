@@ -551,14 +551,18 @@ void TrsStorage::SectionDelete(std::string_view ASection) {
   FClientList.Notify(scnSectionDelete, fullPath);
 }
 
-void TrsStorage::SectionClear(std::string_view ASection) {
+std::optional<TrsStorage::TCurrentSection> TrsStorage::EnterClearedSection(std::string_view ASection) {
   const std::string section(ASection);
-  FPreferStartSection = TStart::Top;                            // resolved as SetRootSection will resolve it
-  if (!section.empty() && !FindSection(section, true)) return;  // no such path: nothing changes
+  FPreferStartSection = TStart::Top;                                         // resolved as SetRootSection will resolve it
+  if (!section.empty() && !FindSection(section, true)) return std::nullopt;  // no such path: nothing changes
   const TCurrentSection saved = SaveCurrentSection();
   SetRootSection(section);
   Clear();
-  RestoreCurrentSection(saved);
+  return saved;
+}
+
+void TrsStorage::SectionClear(std::string_view ASection) {
+  if (const std::optional<TCurrentSection> saved = EnterClearedSection(ASection)) RestoreCurrentSection(*saved);
 }
 
 void TrsStorage::SectionRename(std::string_view AOldNameView, std::string_view ANewNameView) {

@@ -476,6 +476,9 @@ class TrsStorage {
   };
   TCurrentSection SaveCurrentSection() const { return {CurrentSectionId(), FRootSection}; }
   void RestoreCurrentSection(const TCurrentSection& ASaved);
+  // Makes ASection (created when missing, resolved from the top) current and clears it;
+  // returns the section that was current, or nothing when ASection does not resolve.
+  std::optional<TCurrentSection> EnterClearedSection(std::string_view ASection);
   void WriteSectionBlock(int AIndex, std::ostream& AStream) const;
   bool ReadSectionBlock(std::istream& AStream, int ADepth);
   void RemoveSectionContent(int AIndex, bool ARemoveSelf);

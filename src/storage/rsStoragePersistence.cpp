@@ -444,12 +444,9 @@ bool TrsStorage::ReadSectionBlock(std::istream& AStream, int ADepth) {
 }
 
 void TrsStorage::SectionLoadFromStream(std::string_view ASection, std::istream& AStream) {
-  const std::string section(ASection);
-  FPreferStartSection = TStart::Top;                            // resolved as SetRootSection will resolve it
-  if (!section.empty() && !FindSection(section, true)) return;  // no such path: nothing changes
-  const TCurrentSection saved = SaveCurrentSection();
-  SetRootSection(section);
-  Clear();
+  const std::optional<TCurrentSection> entered = EnterClearedSection(ASection);
+  if (!entered) return;
+  const TCurrentSection& saved = *entered;
   bool complete = true;
   try {
     if (AStream.peek() != std::char_traits<char>::eof()) complete = ReadSectionBlock(AStream, 0);
