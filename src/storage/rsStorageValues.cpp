@@ -224,6 +224,12 @@ std::string VarText(const TrsVariant& AValue) {
 
 constexpr uint32_t kUtf16TextFlag = 0x80000000u;
 
+template <typename T>
+bool Fits(int64_t AValue) {
+  return AValue >= static_cast<int64_t>(std::numeric_limits<T>::min()) &&
+         AValue <= static_cast<int64_t>(std::numeric_limits<T>::max());
+}
+
 void PutText(std::vector<uint8_t>& ABytes, const std::string& AText) {
   const std::u16string units = Utf8ToUtf16(AText);
   const bool wide = std::any_of(units.begin(), units.end(), [](char16_t AUnit) { return AUnit > 0xFF; });
@@ -247,15 +253,22 @@ std::optional<std::vector<uint8_t>> SerialiseArray(const std::vector<TrsVariant>
     const uint16_t type = value.VarType();
     PutLittleEndian(bytes, static_cast<int32_t>(type));
     switch (type) {
+      // A value that does not fit its element's width is refused, never cut to fit.
       case varSmallint:
+        if (!Fits<int16_t>(VarInt64(value))) return std::nullopt;
         PutLittleEndian(bytes, static_cast<int16_t>(VarInt64(value)));
         break;
       case varInteger:
+        if (!Fits<int32_t>(VarInt64(value))) return std::nullopt;
         PutLittleEndian(bytes, static_cast<int32_t>(VarInt64(value)));
         break;
-      case varSingle:
-        PutLittleEndian(bytes, static_cast<float>(VarDouble(value)));
+      case varSingle: {
+        const double number = VarDouble(value);
+        if (std::isfinite(number) && std::fabs(number) > static_cast<double>(std::numeric_limits<float>::max()))
+          return std::nullopt;
+        PutLittleEndian(bytes, static_cast<float>(number));
         break;
+      }
       case varDouble:
       case varDate:
         PutLittleEndian(bytes, VarDouble(value));
@@ -272,6 +285,7 @@ std::optional<std::vector<uint8_t>> SerialiseArray(const std::vector<TrsVariant>
         bytes.push_back(VarBoolean(value) ? 1 : 0);
         break;
       case varByte:
+        if (!Fits<uint8_t>(VarInt64(value))) return std::nullopt;
         bytes.push_back(static_cast<uint8_t>(VarInt64(value)));
         break;
       default:
@@ -484,9 +498,13 @@ int32_t TrsKeyWrapper::AsInteger() const {
     case kvDouble:
     case kvDateTime:
       return RoundHalfEven(FieldOf<double>(value));
-    case kvCurrency:
-      // Rounded as a whole Int64 and then narrowed like kvInt64: its low 32 bits.
-      return static_cast<int32_t>(CurrencyRound(TrsCurrency{FieldOf<int64_t>(value)}));
+    case kvCurrency: {
+      // Rounded to a whole number; one beyond int32 is refused like a double's, not wrapped.
+      const int64_t whole = CurrencyRound(TrsCurrency{FieldOf<int64_t>(value)});
+      if (whole < INT32_MIN || whole > INT32_MAX)
+        throw EConvertError("'" + std::to_string(whole) + "' is out of the integer range");
+      return static_cast<int32_t>(whole);
+    }
     case kvBoolean:
       return FieldOf<int32_t>(value) != 0 ? 1 : 0;
     case kvBuffer:
@@ -681,8 +699,18 @@ TrsVariant TrsKeyWrapper::AsVariant() const {
     case kvString:
       return TrsVariant::Text(TextOf(value));
     case kvBuffer: {
-      const std::vector<uint8_t>& bytes = BytesOf(value);
-      return TrsVariant::AnsiText(std::string(bytes.begin(), bytes.end()));
+      // An 8-bit string: each byte is the character of that code in the 8-bit code page
+      // (Latin-1 here, as in variant arrays), held as UTF-8 like every text.
+      std::string text;
+      for (const uint8_t byte : BytesOf(value)) {
+        if (byte < 0x80) {
+          text += static_cast<char>(byte);
+        } else {
+          text += static_cast<char>(0xC0 | (byte >> 6));
+          text += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+      }
+      return TrsVariant::AnsiText(std::move(text));
     }
     case kvInteger:
       return TrsVariant::Integer(FieldOf<int32_t>(value));
@@ -956,7 +984,8 @@ void TrsStorage::WriteArray(std::string_view AKey, const std::vector<TrsVariant>
   if (FindKeyItem(AKey, true) != nullptr) FKeyWrapper.SetAsArray(AValues);
 }
 
-void TrsStorage::WriteStrings(std::string_view AKey, const std::vector<std::string>& AStrings) {
+void TrsStorage::WriteStrings(std::string_view AKeyView, const std::vector<std::string>& AStrings) {
+  const std::string AKey(AKeyView);  // it may be a key's own name, which the removals below move
   // Everything goes through paths built on Key's own section part, so the current section is
   // never moved.
   const TListPath path = SplitListPath(AKey);

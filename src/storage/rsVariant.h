@@ -35,8 +35,9 @@ enum TrsVarType : uint16_t {
 
 class TrsVariant {
  public:
-  // Integers of every width in int64_t, floats and dates in double. Texts are UTF-8, the
-  // 8-bit string a byte buffer reads as excepted: it carries the buffer's bytes unchanged.
+  // Integers of every width in int64_t, floats and dates in double. Texts are UTF-8; the
+  // 8-bit string a byte buffer reads as holds each byte as the character of that code
+  // (U+0000..U+00FF), the 8-bit code page being Latin-1.
   using TData = std::variant<std::monostate, int64_t, double, TrsCurrency, bool, std::string>;
 
   TrsVariant() = default;

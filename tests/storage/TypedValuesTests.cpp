@@ -98,6 +98,7 @@ TEST(TypedValuesTest, ReadAsInteger) {
           {"negative int64", Kv(kvInt64, int64_t{-2}), -2},
           {"text", Kv(kvString, Text("250")), 250},
           {"text that is no number", Kv(kvString, Text("abc")), TBadText{}},
+          {"currency beyond int32 is refused, not wrapped", Kv(kvCurrency, int64_t{30'000'000'000'000}), TBadText{}},
           {"double 2.5", Kv(kvDouble, 2.5), 2},
           {"double 3.5", Kv(kvDouble, 3.5), 4},
           {"double -2.5", Kv(kvDouble, -2.5), -2},
@@ -334,7 +335,7 @@ TEST(TypedValuesTest, ReadAsVariant) {
       {
           {"text", Kv(kvString, Text("\xCE\xA9")), TrsVariant::Text("\xCE\xA9")},
           {"buffer: an 8-bit string of its bytes", Kv(kvBuffer, Bytes({0x41, 0x00, 0xFF})),
-           TrsVariant::AnsiText(std::string("A\0\xFF", 3))},
+           TrsVariant::AnsiText(std::string("A\0\xC3\xBF", 4))},
           {"integer", Kv(kvInteger, int32_t{-3}), TrsVariant::Integer(-3)},
           {"pointer: its low 32 bits", Kv(kvPointer, Address(0x1'0000'0007)), TrsVariant::Integer(7)},
           {"double", Kv(kvDouble, 0.1), TrsVariant::Double(0.1)},
@@ -622,7 +623,10 @@ TEST(TypedValuesTest, VariantArrayRoundTrip) {
 }
 
 TEST(TypedValuesTest, VariantArrayOfAnUnsupportedElementIsRefused) {
-  for (const TrsVariant& element : {TrsVariant::Int64(1), TrsVariant(), TrsVariant::Null(), TrsVariant(varWord, int64_t{1})}) {
+  // Types the format does not hold, and values too wide for their element, which would be cut.
+  for (const TrsVariant& element :
+       {TrsVariant::Int64(1), TrsVariant(), TrsVariant::Null(), TrsVariant(varWord, int64_t{1}),
+        TrsVariant(varSmallint, int64_t{70000}), TrsVariant(varByte, int64_t{300}), TrsVariant(varSingle, 1e300)}) {
     SCOPED_TRACE(element.VarType());
     TrsStorage storage;
     const uint8_t bytes[] = {1, 2};
@@ -796,6 +800,35 @@ TEST(TypedValuesTest, KeyWrapperWorksOnTheLastKeyResolved) {
   empty.KeyWrapper().SetAsInteger(1);
   empty.KeyWrapper().SetAsArray({TrsVariant::Int64(1)});
   EXPECT_EQ(empty.KeyItemCount(), 0);
+}
+
+TEST(TypedValuesTest, EightBitStringsOfBuffersKeepTheirBytes) {
+  // A buffer read as a variant is an 8-bit string; written back as text or into an array it
+  // keeps every byte's character (Latin-1), never a replacement character.
+  TrsStorage storage;
+  const uint8_t bytes[] = {0x41, 0x80, 0xFF};
+  storage.WriteBuffer("\\B", bytes, 3);
+  storage.SetValues("\\T", storage.Values("\\B"));
+  uint8_t units[6] = {};
+  ASSERT_EQ(storage.ReadBuffer("\\T", units, 6), 6);
+  EXPECT_EQ(std::vector<uint8_t>(units, units + 6), (std::vector<uint8_t>{0x41, 0x00, 0x80, 0x00, 0xFF, 0x00}));
+  storage.WriteArray("\\A", {storage.Values("\\B")});
+  std::vector<TrsVariant> read;
+  ASSERT_EQ(storage.ReadArray("\\A", read), 1);
+  EXPECT_EQ(read[0], storage.Values("\\B"));
+}
+
+TEST(TypedValuesTest, WriteStringsWithAKeysOwnNameAsItsPath) {
+  TrsStorage storage;
+  storage.SetRootSection("Recent");
+  const std::string name = "AListNameLongerThanTheShortStringBuffer";
+  storage.WriteStrings(name, {"a", "b", "c", "d"});
+  storage.WriteString(name, "the key named exactly so");
+  storage.WriteStrings(storage.KeyWrapper().Name(), {"x"});
+  std::vector<std::string> keys;
+  storage.KeyList(keys);
+  EXPECT_EQ(keys, std::vector<std::string>{name + ".Item0"});
+  EXPECT_EQ(storage.SectionItemCount(), 1) << "no section made of a dangling name";
 }
 
 }  // namespace
