@@ -167,10 +167,7 @@ const std::string& TrsKeyWrapper::Name() const {
 
 int TrsKeyWrapper::SectionIndex() const { return Assigned() ? FStorage->SectionIndexOfId(Item()->SectionId) : -1; }
 
-std::string TrsKeyWrapper::FullName() const {
-  if (!Assigned()) return {};
-  return "\\" + FStorage->SectionFullPath(SectionIndex()) + "\\" + Item()->Name;
-}
+std::string TrsKeyWrapper::FullName() const { return Assigned() ? FStorage->KeyFullName(FKeyIndex) : std::string(); }
 
 std::string TrsKeyWrapper::SectionName() const {
   const int section = SectionIndex();
@@ -524,6 +521,15 @@ std::string TrsStorage::SectionFullPath(int AIndex) const {
     parent = FSectionList[static_cast<size_t>(i)].ParentId;
   }
   return path;
+}
+
+std::string TrsStorage::KeyFullName(int AIndex) const {
+  const TrsKeyItem& key = FKeyList[AIndex];
+  std::string name = "\\";
+  name += SectionFullPath(SectionIndexOfId(key.SectionId));
+  name += '\\';
+  name += key.Name;
+  return name;
 }
 
 int TrsStorage::SectionLevelOf(int AIndex) const {

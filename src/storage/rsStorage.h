@@ -426,6 +426,8 @@ class TrsStorage {
   // Full path of the section at AIndex ("Main\Sub"; empty for the top, index -1).
   std::string SectionFullPath(int AIndex) const;
   int SectionLevelOf(int AIndex) const;
+  // Full name of the key at AIndex: "\\" + its section's full path + "\\" + its name.
+  std::string KeyFullName(int AIndex) const;
   int SectionIndexOfId(int32_t AId) const;
   // Index of the current section; -1 for the top.
   int CurrentSectionIndex() const { return FSectionIdx; }

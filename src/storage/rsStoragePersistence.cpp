@@ -348,10 +348,7 @@ void TrsStorage::SaveChanges(TrsStorageData& ADefaultData) {
   changes.Load();
   for (int i = 0; i < KeyItemCount(); ++i) {
     const TrsKeyItem& key = FKeyList[i];
-    std::string fullName = "\\";
-    fullName += SectionFullPath(SectionIndexOfId(key.SectionId));
-    fullName += '\\';
-    fullName += key.Name;
+    const std::string fullName = KeyFullName(i);
     TrsKeyItem* existing = changes.FindKeyItem(fullName, false);
     if (existing != nullptr && changes.KeyWrapper().EqualValue(key.Value)) continue;
     TrsKeyItem* target = existing != nullptr ? existing : changes.FindKeyItem(fullName, true);
@@ -371,10 +368,7 @@ void TrsStorage::Assign(const TrsStorage& ASource) {
   ClearAll();
   for (int i = 0; i < ASource.KeyItemCount(); ++i) {
     const TrsKeyItem& key = ASource.FKeyList[i];
-    std::string fullName = "\\";
-    fullName += ASource.SectionFullPath(ASource.SectionIndexOfId(key.SectionId));
-    fullName += '\\';
-    fullName += key.Name;
+    const std::string fullName = ASource.KeyFullName(i);
     if (TrsKeyItem* target = FindKeyItem(fullName, true)) target->Value = key.Value;
   }
   SetRootSection(ASource.RootSection());

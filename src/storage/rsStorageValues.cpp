@@ -701,16 +701,8 @@ TrsVariant TrsKeyWrapper::AsVariant() const {
     case kvBuffer: {
       // An 8-bit string: each byte is the character of that code in the 8-bit code page
       // (Latin-1 here, as in variant arrays), held as UTF-8 like every text.
-      std::string text;
-      for (const uint8_t byte : BytesOf(value)) {
-        if (byte < 0x80) {
-          text += static_cast<char>(byte);
-        } else {
-          text += static_cast<char>(0xC0 | (byte >> 6));
-          text += static_cast<char>(0x80 | (byte & 0x3F));
-        }
-      }
-      return TrsVariant::AnsiText(std::move(text));
+      const std::vector<uint8_t>& bytes = BytesOf(value);
+      return TrsVariant::AnsiText(Utf16ToUtf8(std::u16string(bytes.begin(), bytes.end())));
     }
     case kvInteger:
       return TrsVariant::Integer(FieldOf<int32_t>(value));

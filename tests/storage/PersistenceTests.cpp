@@ -38,10 +38,7 @@ class TMemoryData : public TrsStorageData {
     DoProgress();
     for (int i = 0; i < scratch.KeyItemCount(); ++i) {
       const TrsKeyItem& key = scratch.KeyItem(i);
-      std::string name = "\\";
-      name += scratch.SectionFullPath(scratch.SectionIndexOfId(key.SectionId));
-      name += '\\';
-      name += key.Name;
+      const std::string name = scratch.KeyFullName(i);
       Storage()->FindKeyItem(name, true)->Value = key.Value;
       ++ProgressItemCurrent;
       DoProgress();

@@ -346,10 +346,7 @@ TEST(StorageModelTest, RandomWorkKeepsTheInvariants) {
     ASSERT_EQ(storage.KeyCount(), static_cast<int>(keys.size()));
     ASSERT_EQ(storage.SectionCount(), static_cast<int>(sections.size()));
     for (int i = 0; i < storage.KeyItemCount(); ++i) {
-      std::string fullName = "\\";
-      fullName += storage.SectionFullPath(storage.SectionIndexOfId(storage.KeyItem(i).SectionId));
-      fullName += '\\';
-      fullName += storage.KeyItem(i).Name;
+      const std::string fullName = storage.KeyFullName(i);
       TrsKeyItem* key = storage.FindKeyItem(fullName, false);
       ASSERT_EQ(key, &storage.KeyItem(i));
     }
