@@ -712,6 +712,13 @@ void TrsStorage::KeyRename(std::string_view AOldNameView, std::string_view ANewN
   if (again >= 0) RemoveKeys(again, again + 1);
 }
 
+void TrsStorage::ReserveSections(int ASections) {
+  if (ASections <= 0) return;
+  const size_t wanted = static_cast<size_t>(ASections);
+  if (FSectionList.capacity() - FSectionList.size() >= wanted) return;
+  FSectionList.reserve(FSectionList.capacity() + std::max(wanted, GrowthStep(FSectionList.capacity())));
+}
+
 int TrsStorage::KeyCount() const { return FKeyBeginIdx < 0 ? 0 : FKeyEndIdx - FKeyBeginIdx; }
 
 void TrsStorage::KeyList(std::vector<std::string>& AStrings) const {

@@ -1,0 +1,2 @@
+// Storage clients and the encryptor.
+#include "rsStorage.h"

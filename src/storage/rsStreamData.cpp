@@ -1,0 +1,1 @@
+// TrsStreamData: the settings file, its path, and the embedded internal file.
