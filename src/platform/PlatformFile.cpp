@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <new>
@@ -17,7 +19,41 @@ namespace velloran::platform {
 
 namespace {
 TPreadFunction gPread = ::pread;
+TWriteFunction gWrite = ::write;
+
+[[noreturn]] void FailOn(const char* AWhat, const std::string& APath, int AError) {
+  std::string text = AWhat;
+  text += ' ';
+  text += APath;
+  throw std::system_error(AError, std::generic_category(), text);
+}
+
+// Writes all of AData, retrying interrupted and partial writes; false with errno set.
+bool WriteAll(int AHandle, const char* AData, size_t ALength) {
+  while (ALength > 0) {
+    const ssize_t written = gWrite(AHandle, AData, ALength);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    AData += written;
+    ALength -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& APath) {
+  const size_t slash = APath.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : APath.substr(0, slash);
+}
 }  // namespace
+
+TWriteFunction SetWriteFunction(TWriteFunction AFunction) {
+  const TWriteFunction previous = gWrite;
+  gWrite = AFunction != nullptr ? AFunction : ::write;
+  return previous;
+}
 
 TPreadFunction SetPreadFunction(TPreadFunction AFunction) {
   const TPreadFunction previous = gPread;
@@ -175,17 +211,9 @@ void TOutputFile::Create(const std::string& APath) {
 }
 
 void TOutputFile::Flush() {
-  size_t done = 0;
-  while (done < FUsed) {
-    const ssize_t written = ::write(FHandle, FBuffer.data() + done, FUsed - done);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      FUsed = 0;  // what could not be written is not retried by Close
-      Fail("Cannot write", errno);
-    }
-    done += static_cast<size_t>(written);
-  }
-  FUsed = 0;
+  const size_t used = FUsed;
+  FUsed = 0;  // what could not be written is not retried by Close
+  if (!WriteAll(FHandle, FBuffer.data(), used)) Fail("Cannot write", errno);
 }
 
 void TOutputFile::WriteThrough(const void* AData, size_t ALength) {
@@ -217,6 +245,93 @@ void TOutputFile::Close() {
 
 void TOutputFile::Fail(const char* AWhat, int AError) {
   throw std::system_error(AError, std::generic_category(), std::string(AWhat) + " " + FPath);
+}
+
+std::string ReadWholeFile(const std::string& APath) {
+  int handle = -1;
+  do {
+    handle = ::open(APath.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (handle < 0 && errno == EINTR);
+  if (handle < 0) FailOn("Cannot read", APath, errno);
+  std::string bytes;
+  struct stat status {};
+  if (::fstat(handle, &status) == 0 && S_ISDIR(status.st_mode)) {
+    ::close(handle);
+    FailOn("Cannot read", APath, EISDIR);
+  }
+  if (status.st_size > 0) bytes.reserve(static_cast<size_t>(status.st_size));
+  std::array<char, 65536> piece{};
+  for (;;) {
+    const ssize_t got = gPread(handle, piece.data(), piece.size(), static_cast<off_t>(bytes.size()));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      ::close(handle);
+      FailOn("Cannot read", APath, error);
+    }
+    if (got == 0) break;
+    bytes.append(piece.data(), static_cast<size_t>(got));
+  }
+  ::close(handle);
+  return bytes;
+}
+
+void ReplaceFileContents(const std::string& APath, std::string_view AData) {
+  std::string target = APath;
+  struct stat status {};
+  if (::lstat(APath.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+    if (char* resolved = ::realpath(APath.c_str(), nullptr)) {
+      target = resolved;
+      std::free(resolved);  // NOLINT(cppcoreguidelines-no-malloc): realpath's own allocation
+    }
+  }
+  const bool existed = ::stat(target.c_str(), &status) == 0;
+
+  // A name of our own beside the target: the rename stays within one file system.
+  static std::atomic<unsigned> serial{0};
+  std::string temporary;
+  int handle = -1;
+  for (int attempt = 0; handle < 0; ++attempt) {
+    temporary = target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+    handle = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (handle < 0 && (errno != EEXIST || attempt > 100)) FailOn("Cannot write", APath, errno);
+  }
+  const auto fail = [&](int AError) {
+    ::close(handle);
+    ::unlink(temporary.c_str());
+    FailOn("Cannot write", APath, AError);
+  };
+  if (existed) {
+    // Best effort: keep the owner and the permissions of the file being replaced.
+    [[maybe_unused]] const int owned = ::fchown(handle, status.st_uid, status.st_gid);
+    [[maybe_unused]] const int moded = ::fchmod(handle, status.st_mode & 07777);
+  }
+  if (!WriteAll(handle, AData.data(), AData.size())) fail(errno);
+  if (::fsync(handle) != 0) fail(errno);
+  if (::close(handle) != 0) {
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    FailOn("Cannot write", APath, error);
+  }
+  if (::rename(temporary.c_str(), target.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    FailOn("Cannot write", APath, error);
+  }
+  // The rename itself reaches the disk with the folder's entry.
+  const int folder = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
+}
+
+void ForceFolders(const std::string& APath) {
+  for (size_t slash = APath.find('/', 1);; slash = APath.find('/', slash + 1)) {
+    const std::string level = APath.substr(0, slash);
+    if (!level.empty() && !FolderExists(level)) ::mkdir(level.c_str(), 0777);
+    if (slash == std::string::npos) break;
+  }
 }
 
 bool ProbeCreateDeleteOnClose(const std::string& APath) {

@@ -136,6 +136,26 @@ class TOutputFile {
 using TPreadFunction = ssize_t (*)(int AHandle, void* ABuffer, size_t ALength, off_t AOffset);
 TPreadFunction SetPreadFunction(TPreadFunction AFunction);
 
+// The write that every file write goes through (write by default); substitutable like pread.
+using TWriteFunction = ssize_t (*)(int AHandle, const void* ABuffer, size_t ALength);
+TWriteFunction SetWriteFunction(TWriteFunction AFunction);
+
+// CreateFileW(GENERIC_READ, FILE_SHARE_READ) and ReadFile of the whole file. Throws
+// std::system_error "Cannot read PATH" with the cause.
+std::string ReadWholeFile(const std::string& APath);
+
+// Replaces the content of APath with AData so that the file is, at every moment, either
+// the old content or the new: the bytes go to a temporary file in the same folder, are
+// flushed to disk, and the temporary file is renamed over APath. A symbolic link is followed,
+// so the link stays; the old file's permissions are kept (a new file gets 0666 less the
+// umask). Throws std::system_error "Cannot write PATH" with the cause, the old file intact and
+// the temporary file removed.
+void ReplaceFileContents(const std::string& APath, std::string_view AData);
+
+// ForceDirectories: creates every missing folder of APath, from the top down. Failures are
+// not reported: the caller learns of them when it uses the folder.
+void ForceFolders(const std::string& APath);
+
 // CreateFileW(OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE) then CloseHandle: creates APath for
 // reading and writing and removes it again. False when it cannot be created.
 bool ProbeCreateDeleteOnClose(const std::string& APath);

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <system_error>
+#include <vector>
 
 #include "PlatformFile.h"
 #include "PlatformFolders.h"
@@ -69,6 +74,92 @@ TEST(PlatformFileTest, ViewReadsTheBlockAndComesBackShortAfterTruncation) {
   EXPECT_EQ(view.Size(), 1u);
   ASSERT_EQ(view.Map(file, 8, 2), 0u);
   EXPECT_EQ(view.Size(), 0u);
+}
+
+std::string ReadAll(const std::string& APath) { return ReadWholeFile(APath); }
+
+std::vector<std::string> FolderEntries(const std::filesystem::path& AFolder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(AFolder)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+ssize_t WriteFailsWithDiskFull(int, const void*, size_t) {
+  errno = ENOSPC;
+  return -1;
+}
+
+// Writes half of what it is given, then the disk is full.
+ssize_t WriteHalfThenDiskFull(int AHandle, const void* ABuffer, size_t ALength) {
+  static bool wroteHalf = false;
+  if (wroteHalf) {
+    wroteHalf = false;
+    errno = ENOSPC;
+    return -1;
+  }
+  wroteHalf = true;
+  return ::write(AHandle, ABuffer, ALength / 2);
+}
+
+TEST(PlatformFileTest, ReplacingAFileKeepsTheOldContentWhenWritingFails) {
+  for (const TWriteFunction failing : {WriteFailsWithDiskFull, WriteHalfThenDiskFull}) {
+    TTempDir dir;
+    const std::string path = dir.Write("settings.ini", "old content");
+    const TWriteFunction previous = SetWriteFunction(failing);
+    try {
+      ReplaceFileContents(path, std::string(10000, 'n'));
+      ADD_FAILURE() << "a failed write was reported as success";
+    } catch (const std::system_error& error) {
+      EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
+      EXPECT_EQ(error.code().value(), ENOSPC);
+    }
+    SetWriteFunction(previous);
+    EXPECT_EQ(ReadAll(path), "old content");
+    EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"settings.ini"}) << "the temporary file stays behind";
+  }
+}
+
+TEST(PlatformFileTest, ReplacingAFileKeepsItsPermissionsAndLinks) {
+  TTempDir dir;
+  const std::string path = dir.Write("settings.ini", "old");
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  const std::string link = dir.File("link.ini");
+  std::filesystem::create_symlink(path, link);
+
+  ReplaceFileContents(link, "new");
+
+  EXPECT_EQ(ReadAll(path), "new");
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  struct stat status {};
+  ASSERT_EQ(::stat(path.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  EXPECT_EQ(FolderEntries(dir.Path()), (std::vector<std::string>{"link.ini", "settings.ini"}));
+
+  // A new file: created, with nothing else left in the folder.
+  ReplaceFileContents(dir.File("new.ini"), "");
+  EXPECT_EQ(ReadAll(dir.File("new.ini")), "");
+}
+
+TEST(PlatformFileTest, ReplacingAndReadingNameTheFileAndTheCause) {
+  TTempDir dir;
+  const std::string missingFolder = dir.File("no/such/folder/settings.ini");
+  const auto expectFailure = [](const std::function<void()>& AAction, const std::string& APath, int AError) {
+    try {
+      AAction();
+      ADD_FAILURE() << "no error for " << APath;
+    } catch (const std::system_error& error) {
+      EXPECT_NE(std::string(error.what()).find(APath), std::string::npos) << error.what();
+      EXPECT_EQ(error.code().value(), AError) << error.what();
+    }
+  };
+  expectFailure([&] { ReplaceFileContents(missingFolder, "x"); }, missingFolder, ENOENT);
+  expectFailure([&] { (void)ReadWholeFile(missingFolder); }, missingFolder, ENOENT);
+  expectFailure([&] { (void)ReadWholeFile(dir.Path().string()); }, dir.Path().string(), EISDIR);
+
+  ForceFolders(dir.File("no/such/folder"));
+  ReplaceFileContents(missingFolder, "x");
+  EXPECT_EQ(ReadAll(missingFolder), "x");
 }
 
 TEST(PlatformFileTest, ProbeCreatesAndRemovesItsFile) {
