@@ -220,6 +220,8 @@ TrsStorage::~TrsStorage() {
   }
   SetStorageData(nullptr);
   while (!FAttachedTo.empty()) FAttachedTo.back()->DetachStorage(this);
+  SetEncryptor(nullptr);
+  FClientList.Clear();  // the clients keep no link to a storage that goes
 }
 
 // --- paths --------------------------------------------------------------------------------
@@ -543,7 +545,7 @@ int TrsStorage::SectionLevelOf(int AIndex) const {
 bool TrsStorage::SectionAdd(std::string_view ASection) {
   const std::optional<int> section = FindSection(ASection, true);
   if (!section) return false;
-  FClientList.Notify(scnSectionAdd, SectionFullPath(*section));
+  FClientList.DoNotification(scnSectionAdd, SectionFullPath(*section));
   return true;
 }
 
@@ -554,7 +556,7 @@ void TrsStorage::SectionDelete(std::string_view ASection) {
   if (!section || *section < 0) return;  // the top cannot be deleted
   const std::string fullPath = SectionFullPath(*section);
   RemoveSectionContent(*section, true);
-  FClientList.Notify(scnSectionDelete, fullPath);
+  FClientList.DoNotification(scnSectionDelete, fullPath);
 }
 
 std::optional<TrsStorage::TCurrentSection> TrsStorage::EnterClearedSection(std::string_view ASection) {
@@ -649,7 +651,7 @@ void TrsStorage::SetRootSection(std::string_view AValue) {
   }
   FRootSection = value;
   RecomputeRanges();
-  FClientList.Notify(scnRootSectionChanged, FRootSection);
+  FClientList.DoNotification(scnRootSectionChanged, FRootSection);
 }
 
 void TrsStorage::RestoreCurrentSection(const TCurrentSection& ASaved) {
@@ -661,7 +663,7 @@ void TrsStorage::RestoreCurrentSection(const TCurrentSection& ASaved) {
   FSectionIdx = index;
   FRootSection = ASaved.Text;
   RecomputeRanges();
-  FClientList.Notify(scnRootSectionChanged, FRootSection);
+  FClientList.DoNotification(scnRootSectionChanged, FRootSection);
 }
 
 bool TrsStorage::ChangeDownRootSection(std::string_view ASection) {
@@ -755,7 +757,7 @@ void TrsStorage::Clear() {
     RecomputeSectionMaxId();
     RecomputeRanges();
   }
-  FClientList.Notify(scnSectionClear, SectionFullPath(FSectionIdx));
+  FClientList.DoNotification(scnSectionClear, SectionFullPath(FSectionIdx));
 }
 
 void TrsStorage::ClearAll() {
@@ -774,7 +776,7 @@ void TrsStorage::ClearAll() {
     DropCaches();
     RecomputeRanges();
   }
-  FClientList.Notify(scnClear, {});
+  FClientList.DoNotification(scnClear, {});
 }
 
 // --- iteration ----------------------------------------------------------------------------
@@ -833,14 +835,14 @@ int TrsStorage::KeyPrior() {
 void TrsStorage::DoKeyAdd(int AIndex) {
   FKeyWrapper.FKeyIndex = AIndex;
   const std::string name = FKeyList[AIndex].Name;
-  FClientList.Notify(scnKeyAdd, name);
+  FClientList.DoNotification(scnKeyAdd, name);
   if (FOnKeyAdd) FOnKeyAdd(this, name);
 }
 
 void TrsStorage::DoKeyDeletion(int AIndex) {
   FKeyWrapper.FKeyIndex = AIndex;
   const std::string name = FKeyList[AIndex].Name;
-  FClientList.Notify(scnKeyDelete, name);
+  FClientList.DoNotification(scnKeyDelete, name);
   if (FOnKeyDeletion) FOnKeyDeletion(this, name);
 }
 

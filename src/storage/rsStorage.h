@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,9 @@
 #include "PlatformSystem.h"
 #include "rsUtils.h"
 #include "rsVariant.h"
+
+// OpenSSL's EVP_CIPHER, kept out of this header.
+struct evp_cipher_st;
 
 namespace velloran {
 
@@ -134,27 +138,229 @@ enum TrsClientNotification : uint8_t {
   scnKeyValueModify,
 };
 
-// The receivers of a storage's change notifications, with the switch the storage uses to
-// mute them during bulk work. Until storage clients exist, one observer function receives
-// every notification.
-class TrsClientList {
- public:
-  using TObserver = std::function<void(TrsClientNotification AKind, const std::string& AText)>;
-
-  bool Active() const { return FActive; }
-  void SetActive(bool AValue) { FActive = AValue; }
-  void SetObserver(TObserver AValue) { FObserver = std::move(AValue); }
-  void Notify(TrsClientNotification AKind, const std::string& AText) const {
-    if (FActive && FObserver) FObserver(AKind, AText);
-  }
-
- private:
-  bool FActive = true;
-  TObserver FObserver;
-};
+// A set of notification kinds: bit n for kind n.
+using TrsClientNotifications = uint16_t;
+constexpr int kClientNotificationCount = 12;
+constexpr TrsClientNotifications kAllClientNotifications = (1u << kClientNotificationCount) - 1;
+constexpr TrsClientNotifications ClientNotificationBit(TrsClientNotification AKind) {
+  return static_cast<TrsClientNotifications>(1u << AKind);
+}
 
 class TrsStorage;
 class TrsStorageData;
+class TrsClientList;
+
+// A component that hears about the changes of one storage. A subclass sets the kinds it
+// wants before it is linked and overrides StorageNotification.
+//
+// The link is kept on both sides: a client is in the client list of exactly the storage its
+// Storage() names. Destroying the client takes it out of that list; destroying the storage
+// clears the client's link.
+class TrsStorageClient {
+ public:
+  TrsStorageClient() = default;
+  virtual ~TrsStorageClient();
+  TrsStorageClient(const TrsStorageClient&) = delete;
+  TrsStorageClient& operator=(const TrsStorageClient&) = delete;
+
+  // An inactive client stays linked but is skipped when notifications are sent.
+  bool Active() const { return FActive; }
+  virtual void SetActive(bool AValue) { FActive = AValue; }
+  TrsStorage* Storage() const { return FStorage; }
+  // Leaves the old storage's client list and joins the new one's (null: none).
+  virtual void SetStorage(TrsStorage* AValue);
+  TrsClientNotifications Notifications() const { return FNotifications; }
+  // Read when the client joins a list: a change counts from the next link on.
+  void SetNotifications(TrsClientNotifications AValue) { FNotifications = AValue; }
+
+ protected:
+  // One notification of a kind the client wants. AWParam is the notification's text (a
+  // section path, a key name or empty), valid during the call only; ALParam is 0. The client
+  // may unlink itself or other clients from here.
+  virtual void StorageNotification(TrsClientNotification AKind, const std::string& AWParam, intptr_t ALParam);
+
+ private:
+  friend class TrsClientList;
+
+  bool FActive = true;
+  TrsClientNotifications FNotifications = 0;
+  TrsStorage* FStorage = nullptr;  // not owned
+};
+
+// The clients of one storage, in linking order, and sorted into one bucket per notification
+// kind, so that a kind nobody wants costs one flag test. Owned by the storage; its Active
+// switch is the storage's mute switch (off while it loads and during bulk removals).
+class TrsClientList {
+ public:
+  explicit TrsClientList(TrsStorage* AOwner) : FOwner(AOwner) {}
+  ~TrsClientList() { Clear(); }
+  TrsClientList(const TrsClientList&) = delete;
+  TrsClientList& operator=(const TrsClientList&) = delete;
+
+  // Links AInstance to the owning storage (taking it from another storage's list first) and
+  // files it in the buckets of the kinds it wants now; returns its index. A client already
+  // listed keeps its place and its buckets.
+  int32_t Add(TrsStorageClient* AInstance);
+  // Takes the client at AIndex out of every bucket and the list and clears its link; an
+  // index outside the list is ignored.
+  void Delete(int32_t AIndex);
+  void Remove(TrsStorageClient* AInstance);
+  int32_t IndexOf(const TrsStorageClient* AInstance) const;
+  int32_t Count() const { return static_cast<int32_t>(FList.size()); }
+  TrsStorageClient* GetClient(int32_t AIndex) const { return FList.at(static_cast<size_t>(AIndex)); }
+  // Unlinks every client and releases the buckets.
+  void Clear();
+  // Whether any listed client wants AValue.
+  bool NotificationExist(TrsClientNotification AValue) const;
+  // Unless muted: StorageNotification on every active client that wants AValue, in the
+  // order they were linked. A client that leaves meanwhile is not called; one that joins
+  // meanwhile hears from the next notification on.
+  void DoNotification(TrsClientNotification AValue, const std::string& AWParam, intptr_t ALParam = 0);
+
+  bool Active() const { return FActive; }
+  void SetActive(bool AValue) { FActive = AValue; }
+
+ private:
+  struct TBucket {
+    bool FPresent = false;  // FClients is not empty
+    std::vector<TrsStorageClient*> FClients;
+  };
+
+  TrsStorage* FOwner;
+  std::vector<TrsStorageClient*> FList;
+  std::array<TBucket, kClientNotificationCount> FItems;
+  bool FActive = true;
+};
+
+// Encrypts chosen keys, chosen sections or the whole store of a storage just before it is
+// saved, and decrypts them right after it is loaded or saved, so that the medium only ever
+// holds the encrypted form. The cipher is a subclass's: the four buffer hooks, which the base
+// class leaves missing (-1). A storage refuses to link an encryptor whose cipher does not
+// give back what it encrypted.
+//
+// Encrypted forms. A key: Base64 text (unpadded) of the cipher's output over the value's kind
+// as a 16-bit little-endian word followed by the value's bytes (the UTF-16LE code units of a
+// text, the bytes of a buffer, 8 bytes for any other kind); a buffer key keeps being a
+// buffer, every other key becomes a text. A section, or the whole store: the cipher's output
+// over its section stream, held as a kvBuffer by the key with the empty name in that section
+// (in the top). A value that does not decrypt (not Base64, refused by the cipher, a kind word
+// above 10, bytes that do not fit the kind) is left as it is.
+//
+// Threading: runs on the thread of its storage, like the storage itself.
+class TrsEncryptor {
+ public:
+  TrsEncryptor() = default;
+  virtual ~TrsEncryptor();
+  TrsEncryptor(const TrsEncryptor&) = delete;
+  TrsEncryptor& operator=(const TrsEncryptor&) = delete;
+
+  bool Active() const { return FActive; }
+  void SetActive(bool AValue) { FActive = AValue; }
+  // The whole store instead of EncryptKeys.
+  bool EncryptAll() const { return FEncryptAll; }
+  void SetEncryptAll(bool AValue) { FEncryptAll = AValue; }
+  // Key paths and section paths, taken from the top ("Main\Secret" is "\Main\Secret"). A path
+  // ending in a delimiter names a section only; any other names the key of that path when
+  // there is one, else the section. Paths that name nothing are skipped.
+  const std::vector<std::string>& EncryptKeys() const { return FEncryptKeys; }
+  void SetEncryptKeys(std::vector<std::string> AValue) { FEncryptKeys = std::move(AValue); }
+  // The storage served: set by the storage when it links the encryptor and before each use.
+  TrsStorage* Storage() const { return FStorage; }
+  // The value kind found in the last key encrypted or decrypted.
+  uint16_t TempKeyType() const { return FTempKeyType; }
+
+ public:  // run by the storage: encrypt before a save, decrypt after a load or save
+  virtual void DoDecrypt();
+  virtual void DoDecryptAll();
+  virtual void DoDecryptKey(std::string_view AKey);
+  virtual void DoDecryptSection(std::string_view ASection);
+  // The decrypted bytes of an encrypted key (its kind into TempKeyType), or empty.
+  virtual std::string GetDecryptedKey(std::string_view AKey);
+  // The text GetEncryptedValue encrypted, or empty.
+  virtual std::string GetDecryptedValue(std::string_view AValue);
+  virtual void DoEncrypt();
+  virtual void DoEncryptAll();
+  virtual void DoEncryptKey(std::string_view AKey);
+  virtual void DoEncryptSection(std::string_view ASection);
+  // The encrypted form of a key as Base64 text (its kind into TempKeyType); empty for a
+  // missing key.
+  virtual std::string GetEncryptedKey(std::string_view AKey);
+  // A text outside the store encrypted as a text key would be, as Base64 text.
+  virtual std::string GetEncryptedValue(std::string_view AValue);
+  // Whether the key holds the encrypted form of AValue: a way to check a plain value against
+  // a stored encrypted one, which needs a deterministic cipher.
+  virtual bool IsSameEncryptedKey(std::string_view AKey, std::string_view AValue);
+
+  // Base64 without padding: 4 characters per 3 bytes, 2 or 3 for a last group of 1 or 2.
+  static std::string Base64Encode(std::string_view ABytes);
+  // The bytes of unpadded Base64 text; empty for text holding anything outside the alphabet
+  // ("=" included) or ending in a single character.
+  static std::string Base64Decode(std::string_view AText);
+
+ protected:  // the cipher: ASize bytes at AData, in a buffer of at least the announced size
+  // Decrypts in place; returns the decrypted size, or -1 when the data is refused.
+  virtual int32_t DecryptBuffer(uint8_t* /*AData*/, int32_t /*ASize*/) { return -1; }
+  // Encrypts in place; returns the encrypted size, or -1 on failure.
+  virtual int32_t EncryptBuffer(uint8_t* /*AData*/, int32_t /*ASize*/) { return -1; }
+  // The buffer size the hooks need for ASize bytes of input.
+  virtual int32_t DecryptBufferSize(int32_t /*ASize*/) { return -1; }
+  virtual int32_t EncryptBufferSize(int32_t /*ASize*/) { return -1; }
+
+  // The hooks with the buffer handling around them. Encrypting throws TrsException when the
+  // cipher fails (storing the plain value instead would leak it); decrypting gives empty
+  // bytes for data the cipher refuses.
+  std::string EncryptBytes(std::string ABytes);
+  std::string DecryptBytes(std::string ABytes);
+
+ private:
+  friend class TrsStorage;
+
+  // Whether the hooks give back what they encrypted: false for the base class's.
+  bool CipherWorks();
+  void Encrypt(const std::string& AEntry);
+  void Decrypt(const std::string& AEntry);
+  // Puts the section stream ABlock into ASection ("" for the top) beside what it holds.
+  bool MergeBlock(const std::string& ASection, const std::string& ABlock);
+
+  bool FActive = true;
+  bool FEncryptAll = false;
+  TrsStorage* FStorage = nullptr;  // not owned
+  std::vector<std::string> FEncryptKeys;
+  uint16_t FTempKeyType = 0;
+  std::vector<TrsStorage*> FLinkedTo;  // every storage that links this encryptor
+};
+
+// AES-256-SIV (RFC 5297) from OpenSSL: deterministic, so IsSameEncryptedKey works, and
+// authenticated, so a wrong key or damaged data is refused (DecryptBuffer gives -1) instead
+// of decrypting to garbage. The output is the 16-byte synthetic IV followed by the
+// ciphertext. The key is wiped from memory when the encryptor goes.
+class TrsAesSivEncryptor : public TrsEncryptor {
+ public:
+  static constexpr size_t kKeySize = 64;  // two AES-256 keys: one for the MAC, one for CTR
+  static constexpr int32_t kTagSize = 16;
+
+  // Throws TrsException when the crypto library offers no AES-256-SIV.
+  explicit TrsAesSivEncryptor(const std::array<uint8_t, kKeySize>& AKey);
+  ~TrsAesSivEncryptor() override;
+
+  // The key derived from a passphrase with PBKDF2-HMAC-SHA256, 100,000 iterations and a
+  // fixed application salt: the same passphrase opens the settings on every machine.
+  static std::unique_ptr<TrsAesSivEncryptor> FromPassphrase(std::string_view APassphrase);
+
+ protected:
+  // Refuses an empty buffer: SIV in OpenSSL cannot encrypt 0 bytes, and the storage never
+  // asks for it (every payload holds at least a kind word or a section block).
+  int32_t EncryptBuffer(uint8_t* AData, int32_t ASize) override;
+  int32_t DecryptBuffer(uint8_t* AData, int32_t ASize) override;
+  int32_t EncryptBufferSize(int32_t ASize) override {
+    return ASize >= 0 && ASize <= INT32_MAX - kTagSize ? ASize + kTagSize : -1;
+  }
+  int32_t DecryptBufferSize(int32_t ASize) override { return ASize; }
+
+ private:
+  std::array<uint8_t, kKeySize> FKey{};
+  evp_cipher_st* FCipher = nullptr;
+};
 
 // Accessor of one key: the one found by the last key lookup or iteration step.
 class TrsKeyWrapper {
@@ -307,6 +513,10 @@ class TrsStorage {
   void Assign(const TrsStorage& ASource);
   TrsStorageData* StorageData() const { return FStorageData; }
   void SetStorageData(TrsStorageData* AValue);
+  // The encryptor run around Merge and Save while it is active, not owned. Throws
+  // TrsException for an encryptor whose cipher hooks are missing.
+  TrsEncryptor* Encryptor() const { return FEncryptor; }
+  void SetEncryptor(TrsEncryptor* AValue);
   void SetOnBeforeLoad(TrsNotifyEvent AValue) { FOnBeforeLoad = std::move(AValue); }
   void SetOnAfterLoad(TrsNotifyEvent AValue) { FOnAfterLoad = std::move(AValue); }
   void SetOnBeforeSave(TrsNotifyEvent AValue) { FOnBeforeSave = std::move(AValue); }
@@ -446,6 +656,7 @@ class TrsStorage {
   friend class TrsKeyWrapper;
   friend class TrsSectionWrapper;
   friend class TrsStorageData;
+  friend class TrsEncryptor;
 
   enum class TStart { Default, Top, Current };
   struct TKeyPath {
@@ -482,6 +693,16 @@ class TrsStorage {
   };
   TCurrentSection SaveCurrentSection() const { return {CurrentSectionId(), FRootSection}; }
   void RestoreCurrentSection(const TCurrentSection& ASaved);
+  // The linked encryptor when it is to run, with its Storage set to this storage; else null.
+  TrsEncryptor* RunningEncryptor();
+  // Decrypts after a failed load or save, keeping the first error: what decrypts no more is
+  // left as it is.
+  void DecryptAfterFailure(TrsEncryptor& AEncryptor) noexcept;
+  // Save's work on the medium with AEncryptor around it.
+  void SaveEncrypted(TrsEncryptor& AEncryptor);
+  // Makes the section of full path APath ("" for the top) current again under the RootSection
+  // text AText; the top when it is gone. For sections built anew, whose ids are new.
+  void RestoreCurrentSectionByPath(const std::string& APath, const std::string& AText);
   // Makes ASection (created when missing, resolved from the top) current and clears it;
   // returns the section that was current, or nothing when ASection does not resolve.
   std::optional<TCurrentSection> EnterClearedSection(std::string_view ASection);
@@ -519,10 +740,11 @@ class TrsStorage {
   TrsSectionWrapper FSectionWrapper{this};
   TrsStorageKeyEvent FOnKeyAdd;
   TrsStorageKeyEvent FOnKeyDeletion;
-  TrsClientList FClientList;
+  TrsClientList FClientList{this};
   TrsStorageOptions FOptions = soSaveOnClose;
   bool FActive = false;
   TrsStorageData* FStorageData = nullptr;  // not owned
+  TrsEncryptor* FEncryptor = nullptr;      // not owned
   // Every back end that attached this storage (linked or not): each is told when the storage
   // goes, so that none keeps a dangling reference.
   std::vector<TrsStorageData*> FAttachedTo;

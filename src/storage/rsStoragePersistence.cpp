@@ -322,9 +322,16 @@ void TrsStorage::Merge() {
     {
       const TrsMutedClients muted(FClientList);
       FStorageData->AttachStorage(this);
-      FStorageData->PerformLoad();
+      try {
+        FStorageData->PerformLoad();
+      } catch (...) {
+        // The keys read before the error stay, and stay in plain form.
+        if (TrsEncryptor* encryptor = RunningEncryptor()) DecryptAfterFailure(*encryptor);
+        throw;
+      }
+      if (TrsEncryptor* encryptor = RunningEncryptor()) encryptor->DoDecrypt();
     }
-    FClientList.Notify(scnLoad, {});
+    FClientList.DoNotification(scnLoad, {});
   }
   DropCaches();
   if (FOnAfterLoad) FOnAfterLoad(this);
@@ -334,16 +341,83 @@ void TrsStorage::Save() {
   const TrsStateFlag saving(FCurrentStates, ssSaving);
   if (FOnBeforeSave) FOnBeforeSave(this);
   if (FStorageData != nullptr) {
-    FStorageData->AttachStorage(this);
-    FStorageData->PerformSave();
+    if (TrsEncryptor* encryptor = RunningEncryptor()) {
+      SaveEncrypted(*encryptor);
+    } else {
+      FStorageData->AttachStorage(this);
+      FStorageData->PerformSave();
+    }
   }
   if (FOnAfterSave) FOnAfterSave(this);
+}
+
+TrsEncryptor* TrsStorage::RunningEncryptor() {
+  if (FEncryptor == nullptr || !FEncryptor->Active()) return nullptr;
+  FEncryptor->FStorage = this;
+  return FEncryptor;
+}
+
+void TrsStorage::DecryptAfterFailure(TrsEncryptor& AEncryptor) noexcept {
+  try {
+    const TrsMutedClients muted(FClientList);
+    AEncryptor.DoDecrypt();
+  } catch (...) {  // NOLINT(bugprone-empty-catch): the first error is the one to report
+  }
+}
+
+void TrsStorage::SaveEncrypted(TrsEncryptor& AEncryptor) {
+  // Encrypting a section clears it and decrypting builds it anew, under new ids: the current
+  // section is found again by its path. Clients hear no key or section changes of this round
+  // trip, which leaves the store as it was; they do hear where the current section ends up.
+  const std::string currentPath = SectionFullPath(FSectionIdx);
+  const std::string currentText = FRootSection;
+  try {
+    {
+      const TrsMutedClients muted(FClientList);
+      AEncryptor.DoEncrypt();
+    }
+    FStorageData->AttachStorage(this);
+    FStorageData->PerformSave();
+  } catch (...) {
+    // The in-memory values must never stay encrypted: a failed save (or a failed encryption
+    // halfway) decrypts again before the error goes on.
+    DecryptAfterFailure(AEncryptor);
+    try {
+      RestoreCurrentSectionByPath(currentPath, currentText);
+    } catch (...) {  // NOLINT(bugprone-empty-catch): a client failed; the first error is the one to report
+    }
+    throw;
+  }
+  {
+    const TrsMutedClients muted(FClientList);
+    AEncryptor.DoDecrypt();
+  }
+  RestoreCurrentSectionByPath(currentPath, currentText);
+}
+
+void TrsStorage::RestoreCurrentSectionByPath(const std::string& APath, const std::string& AText) {
+  std::optional<int> section = -1;
+  if (!APath.empty()) {
+    FPreferStartSection = TStart::Top;
+    section = FindSection(APath, false);
+  }
+  if (!section) {
+    SetRootSection("");
+    return;
+  }
+  FSectionIdx = *section;
+  FRootSection = AText;
+  RecomputeRanges();
+  FClientList.DoNotification(scnRootSectionChanged, FRootSection);
 }
 
 void TrsStorage::SaveChanges(TrsStorageData& ADefaultData) {
   constexpr uint16_t kChanged = 0x80;
   const TrsStateFlag savingChanges(FCurrentStates, ssSavingChanges);
   TrsStorage changes;
+  // The defaults and the changes pass through this storage's encryptor: a medium it encrypts
+  // must not receive the changed values in plain form.
+  changes.SetEncryptor(FEncryptor);
   changes.SetStorageData(&ADefaultData);
   changes.Load();
   for (int i = 0; i < KeyItemCount(); ++i) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "MemoryData.h"
+#include "RecordingClient.h"
 #include "rsStorage.h"
 
 namespace velloran {
@@ -15,36 +17,6 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-
-// A back end that keeps the whole store as one section stream in memory.
-class TMemoryData : public TrsStorageData {
- public:
-  std::string Bytes;
-  std::vector<std::string>* Events = nullptr;
-
- protected:
-  void SaveData() override {
-    std::ostringstream stream;
-    Storage()->SectionSaveToStream("", stream);
-    Bytes = stream.str();
-  }
-  // Merging: the stream is read into a scratch store, whose keys then overwrite or join the
-  // storage's own (reading it straight into the storage would clear it first).
-  void LoadData() override {
-    TrsStorage scratch;
-    std::istringstream stream(Bytes);
-    scratch.SectionLoadFromStream("", stream);
-    ProgressItemCount = scratch.KeyItemCount();
-    DoProgress();
-    for (int i = 0; i < scratch.KeyItemCount(); ++i) {
-      const TrsKeyItem& key = scratch.KeyItem(i);
-      const std::string name = scratch.KeyFullName(i);
-      Storage()->FindKeyItem(name, true)->Value = key.Value;
-      ++ProgressItemCurrent;
-      DoProgress();
-    }
-  }
-};
 
 std::string Hex(const std::string& ABytes) {
   static const char digits[] = "0123456789ABCDEF";
@@ -309,15 +281,15 @@ class TFailingData : public TrsStorageData {
 
 TEST(PersistenceErrorTest, AFailingMediumLeavesAConsistentStorage) {
   std::vector<std::string> events;  // outlive the storage, whose destruction reports too
-  std::vector<TrsClientNotification> notified;
   TFailingData data;
   TrsStorage storage;
+  TRecordingClient client;
+  client.SetStorage(&storage);
   storage.SetStorageData(&data);
   storage.SetOnAfterLoad([&](void*) { events.push_back("storage AfterLoad"); });
   storage.SetOnAfterSave([&](void*) { events.push_back("storage AfterSave"); });
   data.SetOnAfterLoad([&](void*) { events.push_back("data AfterLoad"); });
   data.SetOnAfterSave([&](void*) { events.push_back("data AfterSave"); });
-  storage.ClientList().SetObserver([&](TrsClientNotification AKind, const std::string&) { notified.push_back(AKind); });
 
   storage.SetRootSection("Here");
   EXPECT_THROW(storage.Load(), std::runtime_error);
@@ -336,22 +308,21 @@ TEST(PersistenceErrorTest, AFailingMediumLeavesAConsistentStorage) {
                                      std::to_string(ssSaving) + " on"));
   EXPECT_THAT(events, ElementsAre("data AfterLoad", "data AfterLoad", "data AfterSave"))
       << "the storage's after-events do not fire";
-  EXPECT_EQ(std::count(notified.begin(), notified.end(), scnLoad), 0);
+  EXPECT_EQ(std::count(client.Kinds.begin(), client.Kinds.end(), scnLoad), 0);
 }
 
 TEST_F(PersistenceTest, LoadNotifiesAndReportsProgress) {
   FStorage.FindKeyItem("\\A\\x", true)->Value = Integer(1);
   FStorage.FindKeyItem("\\A\\y", true)->Value = Integer(2);
   FStorage.Save();
-  std::vector<TrsClientNotification> notified;
-  FStorage.ClientList().SetObserver([&](TrsClientNotification AKind, const std::string&) { notified.push_back(AKind); });
+  TRecordingClient client;
+  client.SetStorage(&FStorage);
   std::vector<int> percents;
   FData.SetOnProgress([&](TrsStorageData*, int APercent) { percents.push_back(APercent); });
   FStorage.Load();
   EXPECT_THAT(percents, ElementsAre(0, 50, 100));
-  EXPECT_EQ(notified.back(), scnLoad);
-  EXPECT_EQ(std::count(notified.begin(), notified.end(), scnKeyAdd), 0) << "loading is muted";
-  FStorage.ClientList().SetObserver(nullptr);  // the fixture's storage outlives these lists
+  EXPECT_EQ(client.Kinds.back(), scnLoad);
+  EXPECT_EQ(std::count(client.Kinds.begin(), client.Kinds.end(), scnKeyAdd), 0) << "loading is muted";
   FData.SetOnProgress(nullptr);
 }
 

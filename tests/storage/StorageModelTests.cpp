@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "RecordingClient.h"
 #include "rsStorage.h"
 
 namespace velloran {
@@ -221,11 +222,10 @@ TEST(StorageModelTest, TypeAndOptionsOfMissingKeys) {
 }
 
 TEST(StorageModelTest, NotificationsAndKeyEvents) {
-  std::vector<std::string> seen, events;  // outlive the storage, whose destruction reports too
+  std::vector<std::string> events;  // outlives the storage, whose destruction reports too
   TrsStorage storage;
-  storage.ClientList().SetObserver([&](TrsClientNotification AKind, const std::string& AText) {
-    seen.push_back(std::to_string(static_cast<int>(AKind)) + ":" + AText);
-  });
+  TRecordingClient client;
+  client.SetStorage(&storage);
   storage.SetOnKeyAdd([&](TrsStorage*, const std::string& AKey) { events.push_back("+" + AKey); });
   storage.SetOnKeyDeletion([&](TrsStorage*, const std::string& AKey) { events.push_back("-" + AKey); });
 
@@ -237,7 +237,7 @@ TEST(StorageModelTest, NotificationsAndKeyEvents) {
   storage.SectionDelete("\\D");
   storage.FindKeyItem("\\Z", true);
   storage.ClearAll();
-  EXPECT_THAT(seen, ElementsAre("3:A\\B", "8:K", "7:A", "6:A", "3:D", "4:D", "8:Z", "1:"));
+  EXPECT_THAT(client.Heard, ElementsAre("3:A\\B", "8:K", "7:A", "6:A", "3:D", "4:D", "8:Z", "1:"));
   EXPECT_THAT(events, ElementsAre("+K", "-K", "+Z", "-Z")) << "events fire also while notifications are muted";
 }
 
