@@ -6,6 +6,10 @@ if(VELLORAN_SANITIZE)
   target_compile_options(velloran_sanitizers INTERFACE ${_velloran_san_flags})
   target_link_options(velloran_sanitizers INTERFACE ${_velloran_san_flags})
 endif()
+if(VELLORAN_FUZZ)
+  # Coverage instrumentation for every own target; the fuzz programs add libFuzzer's main.
+  target_compile_options(velloran_sanitizers INTERFACE -fsanitize=fuzzer-no-link)
+endif()
 
 # velloran_apply_settings(target): the settings every own target shares.
 function(velloran_apply_settings target)

@@ -4,6 +4,7 @@
 #include <unicode/ustring.h>
 
 #include <algorithm>
+#include <array>
 #include <mutex>
 
 #include "rsScopeGuards.h"
@@ -43,21 +44,32 @@ UCollator* NameCollator() {
 }  // namespace
 
 std::string NameSortKey(std::string_view AName) {
-  std::u16string text(AName.size() + 1, u'\0');
+  // Names are short: both conversions work in buffers on the stack, and only the key that is
+  // kept is allocated.
+  std::array<UChar, 128> shortText{};
+  std::u16string longText;
+  UChar* text = shortText.data();
+  int32_t capacity = static_cast<int32_t>(shortText.size());
+  if (AName.size() >= shortText.size()) {
+    longText.resize(AName.size() + 1);
+    text = reinterpret_cast<UChar*>(longText.data());
+    capacity = static_cast<int32_t>(longText.size());
+  }
   int32_t length = 0;
   UErrorCode status = U_ZERO_ERROR;
-  u_strFromUTF8WithSub(reinterpret_cast<UChar*>(text.data()), static_cast<int32_t>(text.size()), &length, AName.data(),
-                       static_cast<int32_t>(AName.size()), 0xFFFD, nullptr, &status);
+  u_strFromUTF8WithSub(text, capacity, &length, AName.data(), static_cast<int32_t>(AName.size()), 0xFFFD, nullptr, &status);
   if (U_FAILURE(status)) length = 0;
-  std::string key(static_cast<size_t>(length) * 3 + 16, '\0');
-  int32_t needed = ucol_getSortKey(NameCollator(), reinterpret_cast<const UChar*>(text.data()), length,
-                                   reinterpret_cast<uint8_t*>(key.data()), static_cast<int32_t>(key.size()));
-  if (needed > static_cast<int32_t>(key.size())) {
+  std::array<char, 256> shortKey{};
+  int32_t needed = ucol_getSortKey(NameCollator(), text, length, reinterpret_cast<uint8_t*>(shortKey.data()),
+                                   static_cast<int32_t>(shortKey.size()));
+  std::string key;
+  if (needed <= static_cast<int32_t>(shortKey.size())) {
+    key.assign(shortKey.data(), needed > 0 ? static_cast<size_t>(needed) - 1 : 0);  // without the closing zero byte
+  } else {
     key.resize(static_cast<size_t>(needed));
-    needed = ucol_getSortKey(NameCollator(), reinterpret_cast<const UChar*>(text.data()), length,
-                             reinterpret_cast<uint8_t*>(key.data()), needed);
+    needed = ucol_getSortKey(NameCollator(), text, length, reinterpret_cast<uint8_t*>(key.data()), needed);
+    key.resize(needed > 0 ? static_cast<size_t>(needed) - 1 : 0);
   }
-  key.resize(needed > 0 ? static_cast<size_t>(needed) - 1 : 0);  // without the closing zero byte
   return key;
 }
 
@@ -341,10 +353,13 @@ int TrsStorage::FindKey(std::string_view APath, bool ACreate) {
   if (index < 0) {
     if (!ACreate) return -1;
     index = InsertKey(TrsKeyItem{std::string(path.Name), sortKey, sectionId, TrsKeyValue{}});
+    const uint64_t generation = FKeyGeneration;
     DoKeyAdd(index);
-    // An OnKeyAdd handler may add or remove keys itself: find the new key again.
-    index = IndexOfKey(sectionId, sortKey);
-    if (index < 0) return -1;  // the handler removed it
+    // An OnKeyAdd handler may add or remove keys itself: then find the new key again.
+    if (FKeyGeneration != generation) {
+      index = IndexOfKey(sectionId, sortKey);
+      if (index < 0) return -1;  // the handler removed it
+    }
   }
   FCacheKeyIdx = index;
   FCacheKeySectionId = sectionId;
@@ -354,7 +369,7 @@ int TrsStorage::FindKey(std::string_view APath, bool ACreate) {
 
 TrsKeyItem* TrsStorage::FindKeyItem(std::string_view AKey, bool ACreate) {
   const int index = FindKey(AKey, ACreate);
-  return index < 0 ? nullptr : &FKeyList[static_cast<size_t>(index)];
+  return index < 0 ? nullptr : &FKeyList[index];
 }
 
 // --- the arrays ---------------------------------------------------------------------------

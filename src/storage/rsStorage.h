@@ -643,6 +643,9 @@ class TrsStorage {
   // Full name of the key at AIndex: "\\" + its section's full path + "\\" + its name.
   std::string KeyFullName(int AIndex) const;
   int SectionIndexOfId(int32_t AId) const;
+  // The global key index range [begin, end) of the keys of the section at AIndex (-1: the top),
+  // in key order.
+  std::pair<int, int> SectionKeyRun(int AIndex) const { return KeyRun(SectionIdAt(AIndex)); }
   // Index of the current section; -1 for the top.
   int CurrentSectionIndex() const { return FSectionIdx; }
 
@@ -861,7 +864,6 @@ class TrsStreamData : public TrsStorageData {
   std::array<char, 4098> FBuffer{};
   size_t FBufferUsed = 0;
 };
-
 
 // The collation sort key under which names are compared (case-insensitive, user locale).
 std::string NameSortKey(std::string_view AName);

@@ -28,6 +28,8 @@ template <class... Ts>
 struct TOverloaded : Ts... {
   using Ts::operator()...;
 };
+template <class... Ts>
+TOverloaded(Ts...) -> TOverloaded<Ts...>;  // clang 14 does not deduce aggregates by itself
 
 // One millisecond in days: date-times closer than this are the same moment.
 constexpr double kOneMillisecond = 1.1574074074074074e-8;

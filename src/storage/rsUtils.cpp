@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 #include <langinfo.h>
+#include <unicode/ucnv.h>
 #include <unicode/ustring.h>
 
 #include <algorithm>
@@ -10,10 +11,12 @@
 #include <climits>
 #include <clocale>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 #include <limits>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace velloran {
 
@@ -325,6 +328,8 @@ void RaiseStorageError(int AKind, const std::string& AText) {
   throw TrsException(fmt::format("{} {}", StorageErrorPrefix(AKind), AText));
 }
 
+std::string LocaleDecimalSeparator() { return DecimalSeparator(); }
+
 std::string FloatToText(double AValue) {
   if (std::isnan(AValue)) return "NAN";
   if (std::isinf(AValue)) return AValue < 0 ? "-INF" : "INF";
@@ -599,6 +604,213 @@ std::string Utf16ToUtf8(std::u16string_view AText) {
   if (U_FAILURE(status)) throw std::runtime_error(fmt::format("Utf16ToUtf8: {}", u_errorName(status)));
   result.resize(static_cast<size_t>(length));
   return result;
+}
+
+}  // namespace velloran
+
+// --- the ANSI code page and LZRW1-KH ---------------------------------------------------------
+
+namespace velloran {
+
+namespace {
+
+std::string LocaleCodeset() {
+  const char* codeset = ::nl_langinfo(CODESET);
+  return codeset != nullptr ? std::string(codeset) : std::string();
+}
+
+bool IsUtf8OrAscii(const std::string& ACodeset) {
+  // glibc names ASCII "ANSI_X3.4-1968"; see AnsiCodePageIsUtf8 for why it counts as UTF-8.
+  static constexpr std::string_view kNames[] = {"UTF-8", "utf8", "UTF8", "ANSI_X3.4-1968", "ASCII", "US-ASCII"};
+  return ACodeset.empty() || std::find(std::begin(kNames), std::end(kNames), ACodeset) != std::end(kNames);
+}
+
+// A converter of the locale's codeset, closed when it leaves scope.
+class TAnsiConverter {
+ public:
+  TAnsiConverter() {
+    UErrorCode status = U_ZERO_ERROR;
+    FConverter = ucnv_open(LocaleCodeset().c_str(), &status);
+    if (U_FAILURE(status)) FConverter = nullptr;
+  }
+  ~TAnsiConverter() {
+    if (FConverter != nullptr) ucnv_close(FConverter);
+  }
+  TAnsiConverter(const TAnsiConverter&) = delete;
+  TAnsiConverter& operator=(const TAnsiConverter&) = delete;
+  UConverter* Get() const { return FConverter; }
+
+ private:
+  UConverter* FConverter = nullptr;
+};
+
+}  // namespace
+
+bool AnsiCodePageIsUtf8() { return IsUtf8OrAscii(LocaleCodeset()); }
+
+std::string Utf8ToAnsi(std::string_view AText) {
+  if (AnsiCodePageIsUtf8()) return std::string(AText);
+  const TAnsiConverter converter;
+  if (converter.Get() == nullptr) return std::string(AText);
+  const std::u16string units = Utf8ToUtf16(AText);
+  std::string bytes(units.size() * static_cast<size_t>(ucnv_getMaxCharSize(converter.Get())) + 1, '\0');
+  UErrorCode status = U_ZERO_ERROR;
+  const int32_t length = ucnv_fromUChars(converter.Get(), bytes.data(), static_cast<int32_t>(bytes.size()), units.data(),
+                                         static_cast<int32_t>(units.size()), &status);
+  if (U_FAILURE(status)) return std::string(AText);
+  bytes.resize(static_cast<size_t>(length));
+  return bytes;
+}
+
+std::string AnsiToUtf8(std::string_view AText) {
+  if (AnsiCodePageIsUtf8()) return std::string(AText);
+  const TAnsiConverter converter;
+  if (converter.Get() == nullptr) return std::string(AText);
+  std::u16string units(AText.size() * 2 + 1, u'\0');
+  UErrorCode status = U_ZERO_ERROR;
+  const int32_t length = ucnv_toUChars(converter.Get(), units.data(), static_cast<int32_t>(units.size()), AText.data(),
+                                       static_cast<int32_t>(AText.size()), &status);
+  if (U_FAILURE(status)) return std::string(AText);
+  units.resize(static_cast<size_t>(length));
+  return Utf16ToUtf8(units);
+}
+
+namespace {
+
+constexpr uint8_t kFlagCompressed = 0x40;
+constexpr uint8_t kFlagStored = 0x80;
+constexpr size_t kMaxMatchDistance = 4096;
+constexpr size_t kMaxMatch = 18;
+constexpr size_t kMinRun = 16;
+constexpr size_t kMaxRun = 0xFFF;
+
+// The match finder: one slot per 12-bit hash of three bytes, holding their last position.
+bool FindMatch(const uint8_t* ASource, size_t AAt, size_t ASize, std::array<int32_t, 4096>& AHash, size_t& ALength,
+               size_t& APosition) {
+  const unsigned mixed = ((((unsigned{ASource[AAt]} << 4) ^ ASource[AAt + 1]) << 4) ^ ASource[AAt + 2]);
+  const size_t slot = ((40543u * mixed) >> 4) & 0x0FFF;
+  bool found = false;
+  const int32_t previous = AHash[slot];
+  if (previous != -1 && AAt - static_cast<size_t>(previous) < kMaxMatchDistance) {
+    APosition = static_cast<size_t>(previous);
+    ALength = 0;
+    while (ALength < kMaxMatch && AAt + ALength < ASize && ASource[AAt + ALength] == ASource[APosition + ALength]) ++ALength;
+    found = ALength >= 3;
+  }
+  AHash[slot] = static_cast<int32_t>(AAt);
+  return found;
+}
+
+}  // namespace
+
+std::string Lzrw1khCompress(std::string_view AChunk) {
+  const size_t size = AChunk.size();
+  // The match finder hashes up to two bytes past the last one; they are zeros here and never
+  // become part of a match.
+  std::vector<uint8_t> source(AChunk.begin(), AChunk.end());
+  source.resize(size + 16, 0);
+  std::vector<uint8_t> dest(size + 32, 0);
+  std::array<int32_t, 4096> hash;
+  hash.fill(-1);
+  dest[0] = kFlagCompressed;
+  size_t x = 0;
+  size_t y = 3;
+  size_t commandAt = 1;
+  unsigned bit = 0;
+  uint32_t command = 0;
+  while (x < size && y <= size) {
+    if (bit > 15) {
+      dest[commandAt] = static_cast<uint8_t>(command >> 8);
+      dest[commandAt + 1] = static_cast<uint8_t>(command);
+      commandAt = y;
+      bit = 0;
+      y += 2;
+    }
+    size_t length = 1;
+    while (length < kMaxRun && x + length < size && source[x] == source[x + length]) ++length;
+    size_t position = 0;
+    if (length >= kMinRun) {
+      dest[y] = 0;
+      dest[y + 1] = static_cast<uint8_t>((length - kMinRun) >> 8);
+      dest[y + 2] = static_cast<uint8_t>(length - kMinRun);
+      dest[y + 3] = source[x];
+      y += 4;
+      x += length;
+      command = (command << 1) + 1;
+    } else if (FindMatch(source.data(), x, size, hash, length, position)) {
+      const size_t key = ((x - position) << 4) + (length - 3);
+      dest[y] = static_cast<uint8_t>(key >> 8);
+      dest[y + 1] = static_cast<uint8_t>(key);
+      y += 2;
+      x += length;
+      command = (command << 1) + 1;
+    } else {
+      dest[y] = source[x];
+      ++y;
+      ++x;
+      command <<= 1;
+    }
+    ++bit;
+  }
+  command <<= (16 - bit);
+  dest[commandAt] = static_cast<uint8_t>(command >> 8);
+  dest[commandAt + 1] = static_cast<uint8_t>(command);
+  if (y > size) {
+    dest[0] = kFlagStored;
+    std::copy(AChunk.begin(), AChunk.end(), dest.begin() + 1);
+    y = size + 1;
+  }
+  return std::string(reinterpret_cast<const char*>(dest.data()), y);
+}
+
+bool Lzrw1khDecompress(std::string_view AChunk, std::string& AOutput, size_t ALimit) {
+  const auto* source = reinterpret_cast<const uint8_t*>(AChunk.data());
+  const size_t size = AChunk.size();
+  if (size == 0) return false;
+  if (source[0] == kFlagStored) {
+    if (size - 1 > ALimit) return false;
+    AOutput.append(AChunk.substr(1));
+    return true;
+  }
+  if (source[0] != kFlagCompressed || size < 3) return false;
+  const size_t start = AOutput.size();
+  const auto produced = [&] { return AOutput.size() - start; };
+  size_t x = 3;
+  unsigned command = (unsigned{source[1]} << 8) | source[2];
+  int bit = 16;
+  while (x < size) {
+    if (bit == 0) {
+      if (x + 2 > size) return false;
+      command = (unsigned{source[x]} << 8) | source[x + 1];
+      bit = 16;
+      x += 2;
+      if (x >= size) break;  // a command word with no items after it ends the chunk
+    }
+    if ((command & 0x8000) == 0) {
+      if (produced() + 1 > ALimit) return false;
+      AOutput += static_cast<char>(source[x]);
+      ++x;
+    } else {
+      if (x + 2 > size) return false;
+      const size_t distance = (size_t{source[x]} << 4) | (source[x + 1] >> 4);
+      if (distance == 0) {
+        if (x + 4 > size) return false;
+        const size_t count = ((size_t{source[x + 1]} << 8) | source[x + 2]) + kMinRun;
+        if (produced() + count > ALimit) return false;
+        AOutput.append(count, static_cast<char>(source[x + 3]));
+        x += 4;
+      } else {
+        const size_t count = (source[x + 1] & 0x0F) + 3u;
+        if (distance > produced() || produced() + count > ALimit) return false;
+        // Byte by byte: a reference may overlap the bytes it produces.
+        for (size_t k = 0; k < count; ++k) AOutput += AOutput[AOutput.size() - distance];
+        x += 2;
+      }
+    }
+    command = (command << 1) & 0xFFFF;
+    --bit;
+  }
+  return true;
 }
 
 }  // namespace velloran

@@ -66,6 +66,9 @@ class EConvertError : public std::runtime_error {
 // rounding, which writes the same text again.
 std::string FloatToText(double AValue);
 
+// The locale's decimal separator (LC_NUMERIC), "." when it names none.
+std::string LocaleDecimalSeparator();
+
 // StrToFloat: the text after separator normalisation (",", "." and the locale's separator
 // all stand for the decimal separator). Accepted: leading and trailing spaces, an optional
 // "+" or "-", decimal digits with at most one separator and at least one digit, an optional
@@ -186,5 +189,30 @@ std::string BufferToHexText(const void* ABuffer, size_t ACount);
 std::u16string Utf8ToUtf16(std::string_view AText);
 // WideCharToMultiByte(CP_UTF8): each unpaired surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view AText);
+
+// --- The ANSI code page ----------------------------------------------------------------------
+
+// The system's "ANSI code page" is the narrow encoding of the process locale (LC_CTYPE's
+// codeset). The plain "C"/"POSIX" locale names 7-bit ASCII, in which every non-ASCII
+// character of a setting would be lost; there, as in a UTF-8 locale, the code page is UTF-8.
+bool AnsiCodePageIsUtf8();
+// WideCharToMultiByte(CP_ACP) of UTF-8 text: a character the code page cannot represent
+// becomes the converter's substitution character.
+std::string Utf8ToAnsi(std::string_view AText);
+// MultiByteToWideChar(CP_ACP), giving UTF-8; a byte sequence that is no character of the
+// code page becomes U+FFFD.
+std::string AnsiToUtf8(std::string_view AText);
+
+// --- LZRW1-KH --------------------------------------------------------------------------------
+
+// LZRW1-KH coding of one chunk of at most 32,782 bytes: a flag byte (40h: compressed, 80h:
+// stored because compression would not make it smaller), then 16-bit big-endian command
+// words, each announcing 16 items: a literal byte, a back reference (12-bit distance below
+// 4,096, 3 to 18 bytes) or a run (16 to 4,110 copies of one byte).
+std::string Lzrw1khCompress(std::string_view AChunk);
+// Decodes one chunk, appending to AOutput; false for a chunk that does not decode (an
+// unknown flag, a reference before the chunk's start, a command cut short, or output beyond
+// ALimit bytes). Never reads or writes outside the buffers.
+bool Lzrw1khDecompress(std::string_view AChunk, std::string& AOutput, size_t ALimit);
 
 }  // namespace velloran
