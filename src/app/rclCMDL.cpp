@@ -1,0 +1,1 @@
+#include "rclCMDL.h"

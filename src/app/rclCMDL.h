@@ -1,0 +1,35 @@
+// TCMDLProcessor: the program's arguments, from the argument file beside the executable (the
+// executable's path with the extension ".cmdl", one argument a line) followed by the command
+// line. Switches are found by prefix, ignoring the case of ASCII letters, after one leading
+// switch mark ("-" or "/"); the argument file's lines come first and so win.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velloran {
+
+class TCMDLProcessor {
+ public:
+  // AArguments: the command-line arguments 1..n, as the platform split them.
+  explicit TCMDLProcessor(std::vector<std::string> AArguments);
+
+  const std::string& CMDLFileName() const { return FFileName; }
+  void SetCMDLFileName(std::string AValue) { FFileName = std::move(AValue); }
+  // Fills Items from the argument file (when it exists) and the command line; true when some
+  // argument is not empty once its switch mark is removed.
+  bool Parse();
+  bool ParamExist(std::string_view AParamName) const;
+  // The rest of the first argument that matches, after the name and one "-" or "="; empty
+  // when none matches.
+  std::string ParamValue(std::string_view AParamName) const;
+  const std::vector<std::string>& Items() const { return FItems; }
+
+ private:
+  std::vector<std::string> FArguments;
+  std::vector<std::string> FItems;
+  std::string FFileName;
+};
+
+}  // namespace velloran
