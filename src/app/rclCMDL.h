@@ -25,11 +25,17 @@ class TCMDLProcessor {
   // when none matches.
   std::string ParamValue(std::string_view AParamName) const;
   const std::vector<std::string>& Items() const { return FItems; }
+  // Why the last Parse could not read an argument file that exists (empty when it could);
+  // Parse then goes on with the command line alone.
+  const std::string& ArgumentFileError() const { return FArgumentFileError; }
 
  private:
+  const std::string* FindParam(std::string_view AParamName) const;
+
   std::vector<std::string> FArguments;
   std::vector<std::string> FItems;
   std::string FFileName;
+  std::string FArgumentFileError;
 };
 
 }  // namespace velloran
