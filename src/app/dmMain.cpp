@@ -118,7 +118,9 @@ void Tdm::ProcessCommandLine(std::vector<std::string> AArguments) {
   switches.reserve(AArguments.size());
   for (std::string& argument : AArguments) {
     if (IsExistingRegularFile(argument)) {
-      if (fileToOpen.empty()) fileToOpen = std::move(argument);
+      // Absolute: the name goes into the recent list, read later from any working folder.
+      std::error_code ignored;
+      if (fileToOpen.empty()) fileToOpen = std::filesystem::absolute(argument, ignored).string();
     } else {
       switches.push_back(std::move(argument));
     }

@@ -77,6 +77,7 @@ std::string SpecialFolderPath(int ACsidl) {
     case kCsidlProgramFiles:
       return "/usr";
     case kCsidlCommonDocuments:
+    case kCsidlPersonal:
       return DocumentsFolder();
     default:
       return {};

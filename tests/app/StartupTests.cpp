@@ -169,13 +169,14 @@ void TStartupTests::commandLine_data() {
   QTest::newRow("missing inbox.log") << none << QStringList{"inbox.log"} << true << "nbox.log";
 
   // An argument naming an existing file opens it, whatever its first character.
-  QTest::newRow("relative file") << QStringList{"inbox.log"} << QStringList{"inbox.log"} << true << "inbox.log";
+  // A relative name is made absolute: it goes into the recent list.
+  QTest::newRow("relative file") << QStringList{"inbox.log"} << QStringList{"inbox.log"} << true << "{dir}/inbox.log";
   QTest::newRow("absolute file") << QStringList{"a.log"} << QStringList{"{dir}/a.log"} << true << "{dir}/a.log";
-  QTest::newRow("file like a switch") << QStringList{"-i.log"} << QStringList{"-i.log"} << true << "-i.log";
+  QTest::newRow("file like a switch") << QStringList{"-i.log"} << QStringList{"-i.log"} << true << "{dir}/-i.log";
   QTest::newRow("file and nosplash") << QStringList{"a.log"} << QStringList{"{dir}/a.log", "-nosplash"} << false << "{dir}/a.log";
   QTest::newRow("first of two files") << QStringList{"a.log", "b.log"} << QStringList{"{dir}/b.log", "{dir}/a.log"} << true
                                       << "{dir}/b.log";
-  QTest::newRow("file wins over -i") << QStringList{"a.log"} << QStringList{"-i=/logs/other.log", "a.log"} << true << "a.log";
+  QTest::newRow("file wins over -i") << QStringList{"a.log"} << QStringList{"-i=/logs/other.log", "a.log"} << true << "{dir}/a.log";
   QTest::newRow("folder is no file") << QStringList{"images/"} << QStringList{"images"} << true << "mages";
 }
 
