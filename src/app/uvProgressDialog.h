@@ -38,7 +38,13 @@ class TfrmProgressDialog : public QObject {
   QDialog* Form() const { return FForm; }  // for tests and for centring
 
  private:
+  // Centres the (hidden) form on the active or main window, or on the screen without one.
+  void PlaceOverAnchor();
+  // Disables every other visible, enabled top-level window and remembers it; the form itself
+  // is hidden at that point and stays enabled.
   void DisableOthers();
+  // Enables the remembered windows again (those still alive) and forgets them; the form's close
+  // handler, so it runs however the form is closed.
   void EnableOthers();
 
   QDialog* FForm = nullptr;
@@ -46,7 +52,7 @@ class TfrmProgressDialog : public QObject {
   QPushButton* FCancelButton = nullptr;
   QLabel* FMessageLabel = nullptr;
   std::vector<QPointer<QWidget>> FDisabledWindows;
-  bool FDisabled = false;
+  bool FDisabled = false;  // DisableOthers ran and EnableOthers has not yet
 };
 
 // The one progress dialog of a running progress display, or null.
@@ -90,7 +96,10 @@ class TTaskbarProgressIndicator : public QObject {
   double ShownFraction() const { return FShownFraction; }
 
  private:
+  // (Position - Min) / (Max - Min) within 0..1; 0 for an empty range.
+  double Fraction() const;
   void UpdateTaskbar();
+  // Records what the button shows and tells the launcher over the session bus, when there is one.
   void Send(bool AVisible, double AFraction);
 
   int FMin = 0, FMax = 100, FPosition = 0, FStep = 10;

@@ -2,6 +2,8 @@
 // box show.
 #pragma once
 
+#include <QColor>
+#include <QIcon>
 #include <QPixmap>
 #include <QString>
 #include <QWidget>
@@ -26,9 +28,20 @@ TFileVersion ProgramFileVersion();
 QString FormatVersionText(int AFlags, const QString& AText, const QString& AExtra);
 QString FormatVersionText(int AFlags, const QString& AText, const QString& AExtra, TFileVersion AVersion);
 
-// The product picture (348 x 218) and the program's icon, from the resources.
+// The product picture (348 x 218) and the program's icon, from the resources. The resource
+// paths (see resources/velloran.qrc): ":/velloran/images/product.png",
+// ":/velloran/images/velloran-<n>.png" for the icon at n = 16, 24, 32, 48, 64, 128 and 256
+// pixels, and ":/velloran/icons/<name>-16.png" and "-24.png" for the main window's actions,
+// name = folder_open, Export, door_exit, table_selection_column, notebook, about. Linking this
+// unit registers the resources.
 QPixmap ProductPicture();
 QIcon ProgramIcon();
+
+// Text drawn on the product picture: the colours that suit it, and the label's look there
+// (11-pixel font, centred, transparent, clicks pass through to the picture).
+inline const QColor kPictureTextColor{0xd6, 0xe6, 0xff};
+inline const QColor kPictureDimTextColor{0x8f, 0xb0, 0xdd};
+void SetPictureLabelStyle(QLabel* ALabel, const QColor& AColor);
 
 class TfrmSplash : public QWidget {
   Q_OBJECT
