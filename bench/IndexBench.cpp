@@ -21,16 +21,7 @@ namespace {
 using velloran::bench::Clock;
 using velloran::bench::Median;
 using velloran::bench::Seconds;
-
-// A kibibyte figure from /proc/self/status ("VmHWM", "VmRSS").
-long StatusKiB(const std::string& AKey) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind(AKey + ":", 0) == 0) return std::stol(line.substr(AKey.size() + 1));
-  }
-  return -1;
-}
+using velloran::bench::StatusKiB;
 
 void WarmUp(const std::string& AFile) {
   std::FILE* file = std::fopen(AFile.c_str(), "rb");

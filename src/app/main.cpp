@@ -1,1 +1,74 @@
-int main() { return 0; }
+// Start-up of the viewer: the data module (command line, settings), the splash window unless
+// "nosplash", the main window, the event loop; at exit the main window goes before the data
+// module, so what it writes into the settings while closing is saved.
+#include <QApplication>
+#include <QMessageBox>
+#include <clocale>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dmMain.h"
+#include "uvMain.h"
+#include "uvSplash.h"
+
+namespace {
+
+constexpr const char* kProgramTitle = "Velloran Viewer";
+
+// Qt has no top-level handler of its own: an error that escapes an event handler is shown
+// here, and the window stays usable.
+class TViewerApplication : public QApplication {
+ public:
+  using QApplication::QApplication;
+
+  bool notify(QObject* AReceiver, QEvent* AEvent) override {
+    try {
+      return QApplication::notify(AReceiver, AEvent);
+    } catch (const std::exception& error) {
+      QMessageBox::critical(activeWindow(), kProgramTitle, QString::fromUtf8(error.what()));
+    } catch (...) {
+      QMessageBox::critical(activeWindow(), kProgramTitle, "An unknown error occurred.");
+    }
+    return false;
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TViewerApplication application(argc, argv);
+  // Qt sets the C library's locale from the environment; the settings' numbers and dates
+  // follow it, as the storage expects.
+  std::setlocale(LC_ALL, "");
+  QApplication::setApplicationName("velloran-viewer");
+  QApplication::setApplicationDisplayName(kProgramTitle);
+  QApplication::setDesktopFileName("velloran-viewer");
+  QApplication::setWindowIcon(velloran::ProgramIcon());
+
+  std::vector<std::string> arguments;
+  for (const QString& argument : QApplication::arguments().mid(1)) arguments.push_back(argument.toUtf8().toStdString());
+  const auto report = [](const std::string& AMessage) {
+    QMessageBox::warning(nullptr, kProgramTitle, QString::fromUtf8(AMessage));
+  };
+  auto dataModule = std::make_unique<velloran::Tdm>(arguments, report);
+
+  velloran::TfrmSplash* splash = nullptr;
+  if (dataModule->ShowSplash) {
+    splash = new velloran::TfrmSplash();
+    QApplication::setWindowIcon(splash->windowIcon());
+    splash->show();
+    splash->repaint();
+    QApplication::processEvents();
+  }
+  int result = 0;
+  {
+    velloran::TfrmMain mainWindow;
+    mainWindow.SetSplash(splash);
+    mainWindow.show();
+    result = QApplication::exec();
+  }
+  dataModule.reset();
+  return result;
+}
