@@ -6,6 +6,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "rsBinaryIO.h"
 #include "rsScopeGuards.h"
 #include "rsStorage.h"
 
@@ -19,18 +20,6 @@ constexpr int kMaxSectionDepth = 256;
 // Values are read in pieces of this size, so a damaged count cannot demand a huge allocation
 // before the stream proves to hold the bytes.
 constexpr size_t kReadPiece = 65536;
-
-template <typename T>
-void WriteRaw(std::ostream& AStream, T AValue) {
-  // Little-endian on every platform we build for; the format is little-endian by definition.
-  AStream.write(reinterpret_cast<const char*>(&AValue), sizeof AValue);
-}
-
-template <typename T>
-bool ReadRaw(std::istream& AStream, T& AValue) {
-  AStream.read(reinterpret_cast<char*>(&AValue), sizeof AValue);
-  return AStream.gcount() == static_cast<std::streamsize>(sizeof AValue);
-}
 
 bool ReadBytes(std::istream& AStream, size_t ACount, std::string& ABytes) {
   ABytes.clear();

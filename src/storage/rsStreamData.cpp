@@ -6,6 +6,7 @@
 
 #include "PlatformFile.h"
 #include "PlatformFolders.h"
+#include "rsBinaryIO.h"
 #include "rsStorage.h"
 
 namespace velloran {
@@ -44,17 +45,6 @@ std::string ChangeExtension(const std::string& APath, const std::string& AExtens
 
 void EnsureTrailingDelimiter(std::string& AFolder) {
   if (!AFolder.empty() && AFolder.back() != '/') AFolder += '/';
-}
-
-template <typename T>
-void WriteLittleEndian(std::ostream& AStream, T AValue) {
-  AStream.write(reinterpret_cast<const char*>(&AValue), sizeof AValue);
-}
-
-template <typename T>
-bool ReadLittleEndian(std::istream& AStream, T& AValue) {
-  AStream.read(reinterpret_cast<char*>(&AValue), sizeof AValue);
-  return AStream.gcount() == static_cast<std::streamsize>(sizeof AValue);
 }
 
 }  // namespace
@@ -205,7 +195,7 @@ void TrsStreamData::WriteInternalFileData(std::ostream& AStream) const {
   }
   AStream.put('\x01');
   AStream.put('\x01');
-  WriteLittleEndian(AStream, static_cast<int32_t>(chunks.size()));
+  WriteRaw(AStream, static_cast<int32_t>(chunks.size()));
   AStream.write(chunks.data(), static_cast<std::streamsize>(chunks.size()));
 }
 
@@ -214,7 +204,7 @@ void TrsStreamData::ReadInternalFileData(std::istream& AStream) {
   char marks[2] = {};
   int32_t total = 0;
   AStream.read(marks, 2);
-  if (AStream.gcount() != 2 || marks[0] != '\x01' || marks[1] != '\x01' || !ReadLittleEndian(AStream, total) || total < 0) {
+  if (AStream.gcount() != 2 || marks[0] != '\x01' || marks[1] != '\x01' || !ReadRaw(AStream, total) || total < 0) {
     RaiseStorageError(-1, "The internal file is not in its stored form.");
   }
   std::string chunks;

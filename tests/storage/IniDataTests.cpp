@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "IniFileTest.h"
 #include "PlatformFile.h"
 #include "TestFiles.h"
 #include "rsIniData.h"
@@ -17,35 +18,7 @@ namespace {
 
 using test::TTempDir;
 
-// A storage with an INI back end on a file of a fresh folder.
-class IniDataTest : public ::testing::Test {
- protected:
-  IniDataTest() {
-    Ini.SetFileDir(fdCustom);
-    Ini.SetOptions(0);
-    Ini.SetFileName(Dir.File("settings.ini"));
-    Storage.SetStorageData(&Ini);
-  }
-
-  std::string SaveToText() {
-    Storage.Save();
-    return platform::ReadWholeFile(Ini.FullFileName());
-  }
-  void LoadFromText(std::string_view AText) {
-    Dir.Write("settings.ini", AText);
-    Storage.Load();
-  }
-  // The kind of a key, -1 when it does not exist.
-  int Kind(std::string_view AKey) { return Storage.GetKeyType(AKey); }
-  TrsKeyValue Value(std::string_view AKey) {
-    const TrsKeyItem* key = Storage.FindKeyItem(AKey, false);
-    return key != nullptr ? key->Value : TrsKeyValue{};
-  }
-
-  TTempDir Dir;
-  TrsIniData Ini;
-  TrsStorage Storage;
-};
+using IniDataTest = test::TIniFileTest;
 
 TEST_F(IniDataTest, ExampleStoreSavesToItsExactBytesAndLoadsBackWithItsKinds) {
   Storage.WriteString("\\Export\\FileName", "C:\\Temp\\out.csv");

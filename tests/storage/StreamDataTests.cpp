@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "IniFileTest.h"
 #include "PlatformFile.h"
 #include "PlatformFolders.h"
 #include "TestFiles.h"
@@ -88,19 +89,7 @@ TEST(StreamDataTest, CodePageAndUnicodeSetEachOther) {
   EXPECT_FALSE(ini.Unicode());
 }
 
-class StreamFileTest : public ::testing::Test {
- protected:
-  StreamFileTest() {
-    Ini.SetFileDir(fdCustom);
-    Ini.SetOptions(0);
-    Ini.SetFileName(Dir.File("settings.ini"));
-    Storage.SetStorageData(&Ini);
-  }
-
-  TTempDir Dir;
-  TrsIniData Ini;
-  TrsStorage Storage;
-};
+using StreamFileTest = test::TIniFileTest;
 
 ssize_t DiskFull(int, const void*, size_t) {
   errno = ENOSPC;
