@@ -1,0 +1,1 @@
+// Drag and drop within and between two list widgets.
