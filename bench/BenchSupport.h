@@ -1,8 +1,14 @@
 // Timing helpers shared by the benchmarks.
 #pragma once
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -27,6 +33,33 @@ inline long StatusKiB(const std::string& AKey) {
     if (line.rfind(AKey + ":", 0) == 0) return std::stol(line.substr(AKey.size() + 1));
   }
   return -1;
+}
+
+struct TRun {
+  double Seconds = 0;
+  long PeakKiB = 0;
+};
+
+// Runs AArguments as a child process with its output thrown away; wall time and peak memory.
+inline TRun RunProcess(const std::vector<std::string>& AArguments) {
+  const auto start = Clock::now();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::_Exit(126);
+    std::vector<char*> argv;
+    for (const std::string& argument : AArguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    std::_Exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  ::wait4(child, &status, 0, &usage);
+  TRun run;
+  run.Seconds = Seconds(start);
+  run.PeakKiB = usage.ru_maxrss;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::fprintf(stderr, "%s failed\n", AArguments[0].c_str());
+  return run;
 }
 
 }  // namespace velloran::bench

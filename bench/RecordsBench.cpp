@@ -23,34 +23,9 @@ namespace {
 
 using velloran::bench::Clock;
 using velloran::bench::Median;
+using velloran::bench::RunProcess;
 using velloran::bench::Seconds;
-
-struct TRun {
-  double Seconds = 0;
-  long PeakKiB = 0;
-};
-
-// Runs AArguments as a child process with its output thrown away; wall time and peak memory.
-TRun RunProcess(const std::vector<std::string>& AArguments) {
-  const auto start = Clock::now();
-  const pid_t child = ::fork();
-  if (child == 0) {
-    std::freopen("/dev/null", "w", stdout);
-    std::vector<char*> argv;
-    for (const std::string& argument : AArguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    ::execvp(argv[0], argv.data());
-    std::_Exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  ::wait4(child, &status, 0, &usage);
-  TRun run;
-  run.Seconds = Seconds(start);
-  run.PeakKiB = usage.ru_maxrss;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::fprintf(stderr, "%s failed\n", AArguments[0].c_str());
-  return run;
-}
+using velloran::bench::TRun;
 
 }  // namespace
 

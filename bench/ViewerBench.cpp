@@ -2,7 +2,10 @@
 // painted against the log store's walk alone (measured in the same run), the repaint time of
 // jumps to the last row and back and of paging through 1,000 rows, and the resident memory
 // the open log costs beyond its line index. Prints medians; never fails on the figures.
-//   velloran-viewer-bench LOG [ROUNDS]
+// With VELLORAN (the command-line program) it also times an export of the whole log from the
+// viewer against `velloran export` of the same log to the same format.
+//   velloran-viewer-bench LOG [ROUNDS [VELLORAN]]
+#include <QAction>
 #include <QApplication>
 #include <QHeaderView>
 #include <QScrollBar>
@@ -18,6 +21,7 @@
 
 using velloran::bench::Clock;
 using velloran::bench::Median;
+using velloran::bench::RunProcess;
 using velloran::bench::Seconds;
 using velloran::bench::StatusKiB;
 
@@ -81,6 +85,22 @@ int main(int argc, char** argv) {
     paging.push_back(RepaintMs(view));
   }
 
+  std::vector<double> viewerExport, cliExport;
+  if (argc > 3) {
+    const std::string target = "/tmp/velloran-viewer-bench-export.csv";
+    window.SelectExportFile = [&](std::string& AFileName) {
+      AFileName = target;
+      return true;
+    };
+    for (int round = 0; round < rounds; ++round) {
+      cliExport.push_back(RunProcess({argv[3], "export", log, target}).Seconds);
+      const auto start = Clock::now();
+      window.actExport->trigger();
+      viewerExport.push_back(Seconds(start));
+    }
+    std::remove(target.c_str());
+  }
+
   const double indexMiB = static_cast<double>(lines) * 8 / 1048576.0;
   std::printf("log: %s, %lld lines; medians of %d rounds\n", log.c_str(), static_cast<long long>(lines), rounds);
   std::printf("  log store walk alone            %8.3f s\n", Median(walk));
@@ -91,5 +111,9 @@ int main(int argc, char** argv) {
   std::printf("  resident memory of the open log %8.1f MiB: line index %.1f MiB + %.1f MiB (goal <= index + 80)\n",
               static_cast<double>(rssAfter - rssBefore) / 1024.0, indexMiB,
               static_cast<double>(rssAfter - rssBefore) / 1024.0 - indexMiB);
+  if (!viewerExport.empty()) {
+    std::printf("  export to CSV from the viewer     %8.3f s   ratio %.2f to velloran export (%.3f s; goal <= 1.1)\n",
+                Median(viewerExport), Median(viewerExport) / Median(cliExport), Median(cliExport));
+  }
   return 0;
 }

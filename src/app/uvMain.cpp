@@ -34,6 +34,7 @@
 #include "uExport.h"
 #include "uGlobal.h"
 #include "uvAbout.h"
+#include "uvColumnsCustomize.h"
 #include "uvProgressDialog.h"
 
 namespace velloran {
@@ -181,11 +182,14 @@ void TLogTableModel::SetViewColumns(const QStringList& ACaptions) {
 
 // --- the window ------------------------------------------------------------------------------------
 
-TfrmMain::TfrmMain(QWidget* AParent) : QMainWindow(AParent) {
+TfrmMain::TfrmMain(QWidget* AParent, std::function<void(const QString& AMessage)> AShowError)
+    : QMainWindow(AParent), ShowError(std::move(AShowError)) {
   InitGlobals(TrclInformerProgramKind::ipkGui);
   setWindowTitle(kProgramTitle);
-  ShowError = [this](const QString& AMessage) { QMessageBox::critical(this, kProgramTitle, AMessage); };
+  if (!ShowError) ShowError = [this](const QString& AMessage) { QMessageBox::critical(this, kProgramTitle, AMessage); };
   SelectLogFile = [this](std::string& AFileName) { return DefaultSelectLogFile(AFileName); };
+  SelectExportFile = [this](std::string& AFileName) { return DefaultSelectExportFile(AFileName); };
+  ColumnsDialog = ExecuteColumnsDialog;
   CreateActions();
   CreateMenus();
   CreateToolBar();
@@ -361,8 +365,10 @@ void TfrmMain::CreateClient() {
   spltDetails->addWidget(pnlDetails);
   spltDetails->setStretchFactor(0, 1);
   spltDetails->setStretchFactor(1, 0);
-  spltDetails->setSizes({800, 185});
   pnlDetails->hide();
+  connect(spltDetails, &QSplitter::splitterMoved, this, [this] {
+    if (DetailsVisible() && spltDetails->sizes().size() == 2) FDetailsWidth = spltDetails->sizes()[1];
+  });
   setCentralWidget(pnlClient);
 
   // The design columns, replaced by the restored (or default) set.
@@ -499,7 +505,11 @@ bool TfrmMain::DetailsVisible() const { return !pnlDetails->isHidden(); }
 void TfrmMain::SetDetailsVisible(bool AValue) {
   if (AValue == DetailsVisible()) return;
   pnlDetails->setVisible(AValue);
-  if (AValue) tmrItemDetails->start();
+  if (!AValue) return;
+  const QList<int> sizes = spltDetails->sizes();
+  const int total = sizes.size() == 2 ? sizes[0] + sizes[1] : 0;
+  if (total > FDetailsWidth) spltDetails->setSizes({total - FDetailsWidth, FDetailsWidth});
+  tmrItemDetails->start();
 }
 
 void TfrmMain::tmrItemDetailsTimer() {
@@ -663,6 +673,42 @@ void TfrmMain::ApplyColumnSet(const QString& ACaptions, const QString& AWidths) 
   }
 }
 
+// Ten integers: flags, show state (1 normal, 2 minimised, 3 maximised), the minimised and the
+// maximised position (x, y; -1 when the system chooses), and the normal bounds (left, top,
+// right, bottom).
+QString TfrmMain::PlacementToText() const {
+  const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
+  const int showCmd = isMinimized() ? 2 : isMaximized() ? 3 : 1;
+  return QStringLiteral("0,%1,-1,-1,-1,-1,%2,%3,%4,%5")
+      .arg(showCmd)
+      .arg(normal.left())
+      .arg(normal.top())
+      .arg(normal.left() + normal.width())
+      .arg(normal.top() + normal.height());
+}
+
+// A text of other than ten fields changes nothing; a field that is no integer is an error
+// (reported by the caller, with what was applied before it kept).
+void TfrmMain::TextToPlacement(const QString& AText) {
+  if (CommaFieldCount(AText) != 10) return;
+  int fields[10] = {};
+  for (int i = 0; i < 10; ++i) {
+    bool ok = false;
+    fields[i] = CommaField(AText, i).toInt(&ok, 10);
+    if (!ok) throw std::runtime_error("The stored window placement \"" + ToUtf8(AText) + "\" is not ten integers.");
+  }
+  if (fields[6] < fields[8] && fields[7] < fields[9])
+    setGeometry(fields[6], fields[7], fields[8] - fields[6], fields[9] - fields[7]);
+  const int show = fields[1] == 2 ? 1 : fields[1];
+  if (show == 3) {
+    setWindowState(Qt::WindowMaximized);
+  } else if (show == 6 || show == 7) {
+    setWindowState(Qt::WindowMinimized);
+  } else {
+    setWindowState(Qt::WindowNoState);
+  }
+}
+
 void TfrmMain::LoadLayout() {
   RebuildRecentMenus();
   if (GlobalStorage == nullptr) {
@@ -670,17 +716,7 @@ void TfrmMain::LoadLayout() {
     return;
   }
   const QString placement = FromUtf8(GlobalStorage->ReadString("\\Main\\FormPlacement", ""));
-  if (CommaFieldCount(placement) == 10) {
-    int fields[10] = {};
-    for (int i = 0; i < 10; ++i) {
-      bool ok = false;
-      fields[i] = CommaField(placement, i).toInt(&ok, 10);
-      if (!ok) throw std::runtime_error("The stored window placement \"" + ToUtf8(placement) + "\" is not ten integers.");
-    }
-    if (fields[6] < fields[8] && fields[7] < fields[9])
-      setGeometry(fields[6], fields[7], fields[8] - fields[6], fields[9] - fields[7]);
-    if (fields[1] == 3) setWindowState(Qt::WindowMaximized);
-  }
+  if (!placement.isEmpty()) TextToPlacement(placement);
   QString captions = FromUtf8(GlobalStorage->ReadString("\\Main\\ViewCaptions", ""));
   QString widths = FromUtf8(GlobalStorage->ReadString("\\Main\\ViewWidths", ""));
   if (captions.isEmpty()) {
@@ -688,9 +724,7 @@ void TfrmMain::LoadLayout() {
     widths = DefaultViewWidths();
   }
   ApplyColumnSet(captions, widths);
-  const int detailsWidth = GlobalStorage->ReadInteger("\\Main\\DetailsWidth", 185);
-  QList<int> sizes = spltDetails->sizes();
-  if (sizes.size() == 2) spltDetails->setSizes({std::max(sizes[0] + sizes[1] - detailsWidth, 1), detailsWidth});
+  FDetailsWidth = GlobalStorage->ReadInteger("\\Main\\DetailsWidth", FDetailsWidth);
   const QString detailsWidths = FromUtf8(GlobalStorage->ReadString("\\Main\\DetailsColumnsWidths", ""));
   for (int i = 0; i < 2 && !detailsWidths.isEmpty(); ++i) {
     if (const std::optional<int> width = WidthField(WithoutQuotes(detailsWidths), i))
@@ -702,14 +736,7 @@ void TfrmMain::LoadLayout() {
 void TfrmMain::SaveLayout() {
   FLayoutSaved = true;
   if (GlobalStorage == nullptr) return;
-  const QRect normal = normalGeometry();
-  const int showCmd = isMaximized() ? 3 : isMinimized() ? 2 : 1;
-  GlobalStorage->WriteString("\\Main\\FormPlacement", ToUtf8(QStringLiteral("0,%1,-1,-1,-1,-1,%2,%3,%4,%5")
-                                                                 .arg(showCmd)
-                                                                 .arg(normal.left())
-                                                                 .arg(normal.top())
-                                                                 .arg(normal.left() + normal.width())
-                                                                 .arg(normal.top() + normal.height())));
+  GlobalStorage->WriteString("\\Main\\FormPlacement", ToUtf8(PlacementToText()));
   QStringList captions;
   QStringList widths;
   const auto& columns = FModel->ViewColumns();
@@ -719,7 +746,7 @@ void TfrmMain::SaveLayout() {
   }
   GlobalStorage->WriteString("\\Main\\ViewCaptions", ToUtf8(captions.join(',')));
   GlobalStorage->WriteString("\\Main\\ViewWidths", ToUtf8(widths.join(',')));
-  GlobalStorage->WriteInteger("\\Main\\DetailsWidth", pnlDetails->width());
+  GlobalStorage->WriteInteger("\\Main\\DetailsWidth", FDetailsWidth);
   GlobalStorage->WriteBoolean("\\Main\\DetailsVisible", DetailsVisible());
   GlobalStorage->WriteString(
       "\\Main\\DetailsColumnsWidths",
@@ -728,24 +755,32 @@ void TfrmMain::SaveLayout() {
 
 // --- the other actions -------------------------------------------------------------------------------
 
+bool TfrmMain::DefaultSelectExportFile(std::string& AFileName) {
+  const QFileInfo proposal(FromUtf8(AFileName));
+  const QString filter = "CSV file (*.csv);;XML file  (*.xml);;Any files (*)";
+  QString selected = proposal.suffix().compare("csv", Qt::CaseInsensitive) == 0 ? "CSV file (*.csv)" : "XML file  (*.xml)";
+  const QString start =
+      AFileName.empty() ? QFileInfo(FromUtf8(platform::ExecutablePath())).absolutePath() : proposal.absoluteFilePath();
+  const QString chosen =
+      QFileDialog::getSaveFileName(this, "Select file", start, filter, &selected, QFileDialog::DontConfirmOverwrite);
+  if (chosen.isEmpty()) return false;
+  AFileName = ToUtf8(chosen);
+  return true;
+}
+
 void TfrmMain::actExportExecute() {
   std::string name = GlobalStorage != nullptr ? GlobalStorage->ReadString("\\Export\\FileName", "") : std::string();
   if (name.empty()) {
-    std::string documents = platform::SpecialFolderPath(platform::kCsidlPersonal);
-    if (!documents.empty() && documents.back() != '/') documents += '/';
-    name = documents + "velloran_export.xml";
+    QString documents = FromUtf8(platform::SpecialFolderPath(platform::kCsidlPersonal)).trimmed();
+    if (!documents.isEmpty() && !documents.endsWith('/')) documents += '/';
+    name = ToUtf8(documents) + "velloran_export.xml";
   }
-  const QFileInfo proposal(FromUtf8(name));
-  const QString filter = "CSV file (*.csv);;XML file  (*.xml);;Any files (*)";
-  QString selected = proposal.suffix().compare("csv", Qt::CaseInsensitive) == 0 ? "CSV file (*.csv)" : "XML file  (*.xml)";
-  const QString chosen = QFileDialog::getSaveFileName(this, "Select file", proposal.absoluteFilePath(), filter, &selected,
-                                                      QFileDialog::DontConfirmOverwrite);
-  if (chosen.isEmpty()) return;
-  if (GlobalStorage != nullptr) GlobalStorage->WriteString("\\Export\\FileName", ToUtf8(chosen));
+  if (!SelectExportFile || !SelectExportFile(name)) return;
+  if (GlobalStorage != nullptr) GlobalStorage->WriteString("\\Export\\FileName", name);
   TDataExportParams params;
-  params.FileName = ToUtf8(chosen);
-  params.Format =
-      QFileInfo(chosen).suffix().compare("csv", Qt::CaseInsensitive) == 0 ? TDataExportFormat::efCSV : TDataExportFormat::efXML;
+  params.FileName = name;
+  params.Format = QFileInfo(FromUtf8(name)).suffix().compare("csv", Qt::CaseInsensitive) == 0 ? TDataExportFormat::efCSV
+                                                                                              : TDataExportFormat::efXML;
   TDataExporter exporter(GlobalData);
   if (platform::LookupFile(GlobalData->FileName()).Size > kProgressThreshold)
     BeginProgress("Export", "Export data, please wait...");
@@ -753,6 +788,8 @@ void TfrmMain::actExportExecute() {
     exporter.SetOnProgress(
         [this](void* ASender, int APercents, bool& AIsCanceled) { HandleProgress(ASender, APercents, AIsCanceled); });
   }
+  // Ended, cancelled or failed: the display ends and the list is drawn again; an error then
+  // goes on to the message box.
   try {
     exporter.Execute(params);
   } catch (...) {
@@ -764,8 +801,22 @@ void TfrmMain::actExportExecute() {
   RefreshList();
 }
 
+QString TfrmMain::JoinCaptions(const QString& ASeparator) const {
+  QStringList captions;
+  for (const auto& column : FModel->ViewColumns()) captions << column.Caption;
+  return captions.join(ASeparator);
+}
+
 void TfrmMain::actColumnsCustomizeExecute() {
-  // The column dialog arrives with its own window; until then the columns follow the defaults.
+  QString current = JoinCaptions("|");
+  const QString all = FromUtf8(GlobalData->Columns().GetAsString());
+  QString defaults = DefaultViewCaptions();
+  defaults.replace("\r\n", "|");
+  if (!ColumnsDialog || !ColumnsDialog(all, defaults, current)) return;
+  // Columns that stay keep their widths; new ones get 80 pixels.
+  ApplyColumnSet(current, QString());
+  BindColumns();
+  lvData->viewport()->update();
 }
 
 void TfrmMain::actAboutExecute() {

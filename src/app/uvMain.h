@@ -81,7 +81,9 @@ class TLogTableModel : public QAbstractTableModel {
 class TfrmMain : public QMainWindow {
   Q_OBJECT
  public:
-  explicit TfrmMain(QWidget* AParent = nullptr);
+  // AShowError: how errors reach the user (a message box when not given); tests record them,
+  // also those of the window's own creation.
+  explicit TfrmMain(QWidget* AParent = nullptr, std::function<void(const QString& AMessage)> AShowError = {});
   ~TfrmMain() override;
 
  public:  // loading and the list
@@ -124,10 +126,15 @@ class TfrmMain : public QMainWindow {
   QMenu* pmData = nullptr;
   TLogTableModel* Model() const { return FModel; }
   int DetailsIndex() const { return FDetailsIndex; }
+  int DetailsWidth() const { return FDetailsWidth; }
   // How often the details pane was filled (for tests of the 50 ms burst rule).
   int DetailsFills() const { return FDetailsFills; }
   // The open dialog; tests and scripted runs replace it. Returns false on cancel.
   std::function<bool(std::string& AFileName)> SelectLogFile;
+  // The save dialog of the export; tests and scripted runs replace it. False on cancel.
+  std::function<bool(std::string& AFileName)> SelectExportFile;
+  // The column dialog (all, defaults, current in and out); tests replace it.
+  std::function<bool(const QString& AAll, const QString& ADefaults, QString& ACurrent)> ColumnsDialog;
   // Shows an error to the user (a message box); tests replace it.
   std::function<void(const QString& AMessage)> ShowError;
   // Re-evaluates every action's enabled state (also run whenever the application is idle).
@@ -149,7 +156,11 @@ class TfrmMain : public QMainWindow {
   void actExportExecute();
   void actColumnsCustomizeExecute();
   void actAboutExecute();
+  QString JoinCaptions(const QString& ASeparator) const;
   bool DefaultSelectLogFile(std::string& AFileName);
+  bool DefaultSelectExportFile(std::string& AFileName);
+  void TextToPlacement(const QString& AText);
+  QString PlacementToText() const;
   void OpenRecentEntry(const std::string& AFileName);
   void OpenPendingRecent();
   void tmrItemDetailsTimer();
@@ -165,6 +176,7 @@ class TfrmMain : public QMainWindow {
   QTimer* FRecentTimer = nullptr;
   int FDetailsIndex = -1;
   int FDetailsFills = 0;
+  int FDetailsWidth = 185;  // the pane's width, kept while it is hidden
   std::unique_ptr<TTaskbarProgressIndicator> FTaskbarProgress;
   QPointer<QWidget> FSplash;
   bool FShownOnce = false;

@@ -10,9 +10,11 @@
 #include <QTreeWidget>
 #include <QtTest>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "PlatformFile.h"
 #include "TestFiles.h"
 #include "dmMain.h"
 #include "uGlobal.h"
@@ -49,6 +51,34 @@ class TMainWindowTests : public QObject {
   std::unique_ptr<TfrmMain> FWindow;
   QStringList FErrors;
 
+  QStringList Captions() const {
+    QStringList captions;
+    for (const auto& column : FWindow->Model()->ViewColumns()) captions << column.Caption;
+    return captions;
+  }
+  QList<int> Widths() const {
+    QList<int> widths;
+    for (int i = 0; i < static_cast<int>(FWindow->Model()->ViewColumns().size()); ++i) {
+      widths << FWindow->lvData->horizontalHeader()->sectionSize(i);
+    }
+    return widths;
+  }
+  QStringList RecentMenu() const {
+    QStringList entries;
+    for (QAction* action : FWindow->miOpenRecent->actions()) entries << action->text().replace("&&", "&");
+    return entries;
+  }
+  // Closes the window and the data module (which saves the settings), then starts both again
+  // on the same data folder, after AEdit has changed the saved settings file's storage.
+  void Restart(const std::function<void(TrsStorage&)>& AEdit = {}) {
+    FWindow->close();
+    FWindow.reset();
+    if (AEdit) AEdit(FDataModule->rsStorage);
+    FDataModule.reset();
+    FDataModule = std::make_unique<Tdm>(std::vector<std::string>{"nosplash"}, nullptr, FDir->File("data"));
+    FWindow = std::make_unique<TfrmMain>(nullptr, [this](const QString& AMessage) { FErrors << AMessage; });
+  }
+
   QString Cell(int ARow, const QString& ACaption) const {
     const auto& columns = FWindow->Model()->ViewColumns();
     for (size_t i = 0; i < columns.size(); ++i) {
@@ -62,7 +92,7 @@ class TMainWindowTests : public QObject {
     FDir = std::make_unique<test::TTempDir>();
     ::setenv("XDG_CONFIG_HOME", FDir->File("config").c_str(), 1);
     FDataModule = std::make_unique<Tdm>(std::vector<std::string>{"nosplash"}, nullptr, FDir->File("data"));
-    FWindow = std::make_unique<TfrmMain>();
+    FWindow = std::make_unique<TfrmMain>(nullptr, [this](const QString& AMessage) { FErrors << AMessage; });
     FErrors.clear();
     FWindow->ShowError = [this](const QString& AMessage) { FErrors << AMessage; };
     FWindow->show();
@@ -235,6 +265,179 @@ class TMainWindowTests : public QObject {
     QVERIFY(!FWindow->actExport->isEnabled());
     QVERIFY(FWindow->isEnabled());
     QVERIFY(FErrors.isEmpty());
+  }
+
+  void recentListKeepsTheLastTenInOrder() {
+    std::vector<std::string> files;
+    for (int i = 0; i < 11; ++i) files.push_back(FDir->Write(QString("f%1.log").arg(i).toStdString(), SmallLog(1)));
+    FWindow->LoadLog(files[0]);
+    FWindow->LoadLog(files[1]);
+    FWindow->LoadLog(files[2]);
+    const auto q = [&](int AIndex) { return QString::fromStdString(files[static_cast<size_t>(AIndex)]); };
+    QCOMPARE(RecentMenu(), QStringList({q(2), q(1), q(0)}));
+    FWindow->LoadLog(files[0]);
+    QCOMPARE(RecentMenu(), QStringList({q(0), q(2), q(1)}));
+    FWindow->LoadLog(files[0]);
+    QCOMPARE(RecentMenu(), QStringList({q(0), q(2), q(1)}));
+    for (int i = 3; i < 11; ++i) FWindow->LoadLog(files[static_cast<size_t>(i)]);
+    QCOMPARE(RecentMenu().size(), 10);
+    QCOMPARE(RecentMenu().front(), q(10));
+    QVERIFY(!RecentMenu().contains(q(1)));  // the oldest went
+    GlobalStorage->SetRootSection("OpenRecent");
+    std::vector<std::string> keys;
+    GlobalStorage->KeyList(keys);
+    GlobalStorage->SetRootSection("");
+    QCOMPARE(keys.size(), size_t{10});
+    QCOMPARE(QString::fromStdString(keys.back()), QString("Item10"));
+  }
+
+  void twoRecentClicksWithin100MsLoadOnlyTheSecond() {
+    const std::string a = FDir->Write("a.log", SmallLog(2));
+    const std::string b = FDir->Write("b.log", SmallLog(3));
+    const std::string gone = FDir->File("gone.log");
+    FWindow->LoadLog(gone);
+    FWindow->LoadLog(a);
+    FWindow->LoadLog(b);
+    FWindow->LoadLog(FDir->Write("c.log", SmallLog(1)));
+    // The menu: c, b, a, gone. Clicks on a and then on b.
+    FWindow->miOpenRecent->actions()[2]->trigger();
+    FWindow->miOpenRecent->actions()[1]->trigger();
+    QTRY_COMPARE(QString::fromStdString(GlobalData->FileName()), QString::fromStdString(b));
+    QCOMPARE(RecentMenu().mid(0, 3),
+             QStringList({QString::fromStdString(b), QString::fromStdString(FDir->File("c.log")), QString::fromStdString(a)}));
+    QCOMPARE(FWindow->Model()->rowCount(), 3);
+    // A recent file that is gone opens as an empty log and moves to the head.
+    FWindow->miOpenRecent->actions()[3]->trigger();
+    QTRY_COMPARE(QString::fromStdString(GlobalData->FileName()), QString::fromStdString(gone));
+    QCOMPARE(RecentMenu().front(), QString::fromStdString(gone));
+    QCOMPARE(FWindow->Model()->rowCount(), 0);
+    QVERIFY(FErrors.isEmpty());
+  }
+
+  void storedViewKeysDecideTheColumns_data() {
+    QTest::addColumn<QString>("captions");
+    QTest::addColumn<QString>("widths");
+    QTest::addColumn<QStringList>("expectedCaptions");
+    QTest::addColumn<QList<int>>("expectedWidths");
+    QTest::newRow("both absent") << QString() << QString() << QStringList{"Timestamp",    "Computer-Name", "User-Name",
+                                                                          "Event-Source", "Packet-Type",   "Reason-Code"}
+                                 << QList<int>{145, 180, 100, 90, 80, 90};
+    QTest::newRow("captions without widths: design widths, else 80")
+        << "Timestamp,User-Name,Class" << QString() << QStringList{"Timestamp", "User-Name", "Class"} << QList<int>{100, 100, 80};
+    QTest::newRow("fewer widths than captions: 50")
+        << "Timestamp,User-Name,Class"
+        << "111,222" << QStringList{"Timestamp", "User-Name", "Class"} << QList<int>{111, 222, 50};
+    QTest::newRow("a width that is no number: 50") << "Timestamp,Class"
+                                                   << "x,77" << QStringList{"Timestamp", "Class"} << QList<int>{50, 77};
+  }
+
+  void storedViewKeysDecideTheColumns() {
+    QFETCH(QString, captions);
+    QFETCH(QString, widths);
+    QFETCH(QStringList, expectedCaptions);
+    QFETCH(QList<int>, expectedWidths);
+    FWindow->close();
+    FWindow.reset();  // saves its layout: the keys under test are set afresh
+    GlobalStorage->KeyDelete("\\Main\\ViewCaptions");
+    GlobalStorage->KeyDelete("\\Main\\ViewWidths");
+    if (!captions.isEmpty()) GlobalStorage->WriteString("\\Main\\ViewCaptions", captions.toStdString());
+    if (!widths.isEmpty()) GlobalStorage->WriteString("\\Main\\ViewWidths", widths.toStdString());
+    FWindow = std::make_unique<TfrmMain>(nullptr, [this](const QString& AMessage) { FErrors << AMessage; });
+    QCOMPARE(Captions(), expectedCaptions);
+    QCOMPARE(Widths(), expectedWidths);
+  }
+
+  void layoutValuesThatDoNotConvertAreReportedOnce() {
+    FWindow->close();
+    FWindow.reset();
+    GlobalStorage->WriteString("\\Main\\FormPlacement", "0,1,-1,-1,-1,-1,x,10,500,400");
+    FWindow = std::make_unique<TfrmMain>(nullptr, [this](const QString& AMessage) { FErrors << AMessage; });
+    QCOMPARE(FErrors.size(), 1);
+    QVERIFY2(FErrors[0].contains("0,1,-1,-1,-1,-1,x,10,500,400"), qPrintable(FErrors[0]));
+    QCOMPARE(FWindow->size(), QSize(800, 600));
+    QCOMPARE(Captions().size(), 3);  // the design columns: the rest of the layout was skipped
+    FWindow.reset();
+    GlobalStorage->WriteString("\\Main\\FormPlacement", "1,2,3");  // not ten fields: ignored
+    GlobalStorage->WriteString("\\Main\\DetailsVisible", "maybe");
+    FWindow = std::make_unique<TfrmMain>(nullptr, [this](const QString& AMessage) { FErrors << AMessage; });
+    QCOMPARE(FWindow->size(), QSize(800, 600));
+    QCOMPARE(Captions().size(), 3);  // what the first window applied, and saved
+    QCOMPARE(FErrors.size(), 2);     // the flag that does not convert, once
+    QVERIFY(!FWindow->DetailsVisible());
+  }
+
+  void exportWritesCsvOrXmlByExtensionAndReportsFailures() {
+    FWindow->LoadLog(FDir->Write("small.log", SmallLog(3)));
+    std::string target;
+    FWindow->SelectExportFile = [&](std::string& AFileName) {
+      AFileName = target;
+      return true;
+    };
+    target = FDir->File("out.CSV");
+    FWindow->UpdateActions();
+    FWindow->actExport->trigger();
+    QCOMPARE(FErrors, QStringList());
+    QVERIFY(platform::ReadWholeFile(target).rfind("Timestamp,Computer-Name,User-Name", 0) == 0);
+    QCOMPARE(QString::fromStdString(GlobalStorage->ReadString("\\Export\\FileName", "")), QString::fromStdString(target));
+    target = FDir->File("out.txt");
+    FWindow->actExport->trigger();
+    QVERIFY(platform::ReadWholeFile(target).rfind("<Event>", 0) == 0);
+    QVERIFY(FErrors.isEmpty());
+
+    FWindow->lvData->selectRow(1);
+    target = FDir->File("no/such/folder/out.csv");
+    FWindow->actExport->trigger();
+    QCOMPARE(FErrors.size(), 1);
+    QVERIFY2(FErrors[0].contains(QString::fromStdString(target)), qPrintable(FErrors[0]));
+    QCOMPARE(FWindow->sbrPanel0->text(), QString("2:3"));  // the list is still there, selection kept
+    QVERIFY(!FWindow->ProgressActive());
+  }
+
+  void columnDialogKeepsWidthsOfColumnsThatStay() {
+    FWindow->LoadLog(FDir->Write("small.log", SmallLog(3)));
+    FWindow->lvData->viewport()->repaint();
+    QString offeredAll, offeredDefaults, offeredCurrent;
+    FWindow->ColumnsDialog = [&](const QString& AAll, const QString& ADefaults, QString& ACurrent) {
+      offeredAll = AAll;
+      offeredDefaults = ADefaults;
+      offeredCurrent = ACurrent;
+      ACurrent = "User-Name|Timestamp|Reason-Code|Class";
+      return true;
+    };
+    FWindow->UpdateActions();
+    FWindow->actColumnsCustomize->trigger();
+    QCOMPARE(offeredCurrent, QString("Timestamp|Computer-Name|User-Name|Event-Source|Packet-Type|Reason-Code"));
+    QCOMPARE(offeredDefaults, offeredCurrent);
+    QVERIFY(offeredAll.startsWith("Timestamp|Computer-Name|User-Name"));
+    QCOMPARE(Captions(), QStringList({"User-Name", "Timestamp", "Reason-Code", "Class"}));
+    QCOMPARE(Widths(), QList<int>({100, 145, 90, 80}));
+    QVERIFY(FWindow->Model()->ViewColumns()[2].Binding >= 0);  // bound at once
+    FWindow->ColumnsDialog = [](const QString&, const QString&, QString&) { return false; };
+    FWindow->actColumnsCustomize->trigger();
+    QCOMPARE(Captions().size(), 4);  // cancelled: nothing changes
+  }
+
+  void settingsRoundTripRestoresColumnsSizeDetailsAndRecentFiles() {
+    const std::string log = FDir->Write("small.log", SmallLog(3));
+    FWindow->LoadLog(log);
+    FWindow->lvData->viewport()->repaint();  // records parsed: columns known
+    FWindow->ColumnsDialog = [](const QString&, const QString&, QString& ACurrent) {
+      ACurrent = "Reason-Code|User-Name";
+      return true;
+    };
+    FWindow->UpdateActions();
+    FWindow->actColumnsCustomize->trigger();
+    FWindow->lvData->horizontalHeader()->resizeSection(1, 222);
+    FWindow->resize(900, 650);
+    FWindow->lvData->selectRow(0);
+    FWindow->SetDetailsVisible(true);
+    Restart();
+    QCOMPARE(Captions(), QStringList({"Reason-Code", "User-Name"}));
+    QCOMPARE(Widths(), QList<int>({90, 222}));
+    QCOMPARE(FWindow->size(), QSize(900, 650));
+    QVERIFY(FWindow->DetailsVisible());
+    QCOMPARE(RecentMenu(), QStringList({QString::fromStdString(log)}));
+    QCOMPARE(QString::fromStdString(GlobalStorage->ReadString("\\Main\\FileName", "")), QString::fromStdString(log));
   }
 
   void recentListAndStartFile() {
