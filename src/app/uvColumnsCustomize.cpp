@@ -137,9 +137,6 @@ TFormColumnsCustomize::TFormColumnsCustomize(QWidget* AParent)
   FDragger->OnItemMove = [this](QListWidget* ASrc, QListWidget* ADest, int AFrom, int ATo) {
     DraggerItemMove(ASrc, ADest, AFrom, ATo);
   };
-  FDragger->OnDropPlace = [this](QListWidget* ASrc, QListWidget* ADest, int AFrom, int AAt) {
-    return DraggerDropPlace(ASrc, ADest, AFrom, AAt);
-  };
 
   for (QListWidget* list : {lbAll, lbSelected}) {
     list->installEventFilter(this);
@@ -457,24 +454,13 @@ int TFormColumnsCustomize::SortedPlace(const QString& AName) const {
 }
 
 void TFormColumnsCustomize::DraggerItemMove(QListWidget* ASrc, QListWidget* ADest, int AFromIndex, int AToIndex) {
+  // Exactly where it was dropped, in either list (the arrow buttons keep Available sorted; a
+  // drop is the user's own order).
   QListWidgetItem* item = ASrc->takeItem(AFromIndex);
-  int place = 0;
-  if (ADest == lbAll) {
-    place = InsertSorted(item);
-  } else {
-    place = std::min(AToIndex, ADest->count());
-    ADest->insertItem(place, item);
-  }
+  const int place = std::min(AToIndex, ADest->count());
+  ADest->insertItem(place, item);
   if (ASrc != ADest) SelectIndex(ASrc, std::min(AFromIndex, ASrc->count() - 1));
   SelectIndex(ADest, place);
-}
-
-int TFormColumnsCustomize::DraggerDropPlace(QListWidget* ASrc, QListWidget* ADest, int AFromIndex, int AAtIndex) const {
-  if (ADest != lbAll) return AAtIndex;
-  // Available keeps its order: a name dragged within it stays where it is, a name dropped
-  // into it goes to its sorted place, and the line shows that place.
-  if (ASrc == lbAll) return -1;
-  return SortedPlace(ASrc->item(AFromIndex)->text());
 }
 
 }  // namespace velloran

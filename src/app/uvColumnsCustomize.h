@@ -130,7 +130,6 @@ class TFormColumnsCustomize : public QDialog {
   // The dragger's move: into Available at the sorted place, within or into Selected exactly
   // at AToIndex; the moved name is selected.
   void DraggerItemMove(QListWidget* ASrc, QListWidget* ADest, int AFromIndex, int AToIndex);
-  int DraggerDropPlace(QListWidget* ASrc, QListWidget* ADest, int AFromIndex, int AAtIndex) const;
 
   QString FAllColumns;
   QString FDefaultColumns;

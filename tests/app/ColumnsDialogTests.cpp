@@ -453,17 +453,19 @@ void TColumnsDialogTests::dragAndDrop_data() {
       << "X|Y" << true << 0 << false << -1 << 2 << QStringList{"B", "C"} << QStringList{"X", "Y", "A"};
   QTest::newRow("Available into an empty Selected")
       << "A|B" << none << true << 1 << false << -1 << 0 << QStringList{"A"} << QStringList{"B"};
-  // Available stays sorted: the line and the name go to the name's sorted place.
-  QTest::newRow("Selected below the last Available, sorting last")
+  // A drop is the user's own order: the name goes exactly where it was dropped, in Available
+  // too (only the arrow buttons put it in its sorted place).
+  QTest::newRow("Selected into the empty area of Available appends")
       << "A|B|C|Z"
       << "Z|C" << false << 0 << true << -1 << 2 << QStringList{"A", "B", "Z"} << QStringList{"C"};
-  QTest::newRow("Selected below the last Available, sorting first")
+  QTest::newRow("Selected into the empty area of Available, sorting first, appends")
       << "B|D|F|a"
-      << "a|F" << false << 0 << true << -1 << 0 << QStringList{"a", "B", "D"} << QStringList{"F"};
+      << "a|F" << false << 0 << true << -1 << 2 << QStringList{"B", "D", "a"} << QStringList{"F"};
   QTest::newRow("Selected onto an Available item")
       << "B|D|F|E"
-      << "E" << false << 0 << true << 0 << 2 << QStringList{"B", "D", "E", "F"} << QStringList{};
-  QTest::newRow("within Available") << four << none << true << 0 << true << 3 << -1 << unchanged << QStringList{};
+      << "E" << false << 0 << true << 0 << 0 << QStringList{"E", "B", "D", "F"} << QStringList{};
+  QTest::newRow("within Available") << four << none << true << 0 << true << 3 << 3 << QStringList{"B", "C", "A", "D"}
+                                    << QStringList{};
 }
 
 void TColumnsDialogTests::dragAndDrop() {
