@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <string_view>
+#include <vector>
 
 namespace velloran {
 
@@ -36,6 +38,83 @@ const uint8_t* FindBreak(const uint8_t* APtr, const uint8_t* AEnd) {
 int64_t ShrunkBlockSize(int64_t ASize, int64_t AGranularity) { return ((ASize / 2 + 1) / AGranularity + 1) * AGranularity; }
 
 }  // namespace
+
+namespace {
+
+// UTF-8 text as UTF-16LE bytes; an ill-formed byte becomes U+FFFD.
+std::string Utf16LeBytes(std::string_view AText) {
+  std::string bytes;
+  bytes.reserve(AText.size() * 2);
+  const auto unit = [&](uint32_t AUnit) {
+    bytes += static_cast<char>(AUnit & 0xFF);
+    bytes += static_cast<char>(AUnit >> 8);
+  };
+  for (size_t i = 0; i < AText.size();) {
+    const auto lead = static_cast<uint8_t>(AText[i]);
+    const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
+    uint32_t code = length == 1 ? lead : length == 2 ? (lead & 0x1Fu) : length == 3 ? (lead & 0x0Fu) : (lead & 0x07u);
+    bool valid = length > 0 && i + length <= AText.size();
+    for (size_t k = 1; valid && k < length; ++k) {
+      const auto next = static_cast<uint8_t>(AText[i + k]);
+      valid = (next & 0xC0) == 0x80;
+      code = (code << 6) | (next & 0x3Fu);
+    }
+    if (!valid || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+      unit(0xFFFD);
+      ++i;
+      continue;
+    }
+    if (code >= 0x10000) {
+      unit(0xD800 + ((code - 0x10000) >> 10));
+      unit(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      unit(code);
+    }
+    i += length;
+  }
+  return bytes;
+}
+
+}  // namespace
+
+uint32_t FileLastLineCRC(const std::string& APath, bool ASkipEmptyLines) {
+  constexpr int64_t kTail = 8192;
+  platform::TReadOnlyFile file;
+  if (!file.Open(APath)) return 0;
+  const int64_t size = FileSizeOf(APath);
+  if (size <= 0) return 0;
+  const int64_t count = std::min(size, kTail);
+  std::vector<uint8_t> tail(static_cast<size_t>(count));
+  if (file.ReadAt(size - count, tail.data(), tail.size()) != count) return 0;
+  const uint8_t* const begin = tail.data();
+  const uint8_t* const end = begin + tail.size();
+  // The lines of the tail as the walk splits them: a line ends at a run of CRs, one LF after
+  // the run belongs to the break. In a tail that starts inside the file, the first line known
+  // to start is the one after the first break; without one the final line began earlier.
+  const auto lineEnd = [end](const uint8_t* AStart) {
+    const uint8_t* q = AStart;
+    while (q < end && *q != kCR) ++q;
+    while (q < end && *q == kCR) ++q;
+    return q;
+  };
+  const auto afterBreak = [end](const uint8_t* AAt) { return AAt < end && *AAt == kLF ? AAt + 1 : AAt; };
+  const uint8_t* start = begin;
+  if (count < size) {
+    const uint8_t* known = afterBreak(lineEnd(begin));
+    if (known < end) start = known;
+  }
+  for (;;) {
+    const uint8_t* q = lineEnd(start);
+    const uint8_t* next = afterBreak(q);
+    if (next >= end) {
+      const uint8_t* last = q;
+      while (last > start && IsBreak(last[-1])) --last;
+      if (ASkipEmptyLines && last == start) return 0;
+      return CalcCRC32(start, static_cast<size_t>(last - start));
+    }
+    start = next;
+  }
+}
 
 int PercentOf(int64_t APart, int64_t AWhole) {
   // A double quotient would make 109/200 a hair above or below 54.5.
@@ -154,6 +233,18 @@ bool TrdlLogMonitor::ReportProgress(int APercents) {
 }
 
 // --- the saved line index ----------------------------------------------------------------
+
+std::string TrdlLogMonitor::IndexFileName() const {
+  std::string folder = FIndexDataFolder;
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  const size_t slash = FFileName.rfind('/');
+  const std::string logFolder = slash == std::string::npos ? std::string() : FFileName.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? FFileName : FFileName.substr(slash + 1);
+  const size_t dot = base.rfind('.');
+  if (dot != std::string::npos) base.erase(dot);
+  const std::string bytes = Utf16LeBytes(logFolder);
+  return folder + fmt::format("{:X}_{}.idx", CalcCRC32(bytes.data(), bytes.size()), base);
+}
 
 void TrdlLogMonitor::IndexOpen() {
   FIndexState = TrdlLogMonitorIndexState::ifsLoading;

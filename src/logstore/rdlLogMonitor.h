@@ -38,6 +38,11 @@ using TProgressNotifyEvent = std::function<void(void* Sender, int APercents, boo
 // APart / AWhole x 100 rounded to the nearest integer, halves to the even neighbour; exact
 // (computed in integers). AWhole must be positive and APart below 2^48.
 int PercentOf(int64_t APart, int64_t AWhole);
+// The CRC-32 of a file's final line as the line walk finds it (its bytes without line-break
+// bytes), computed from the file's last 8,192 bytes; 0 for a file that cannot be read, an
+// empty file, and an empty final line that ASkipEmptyLines leaves out. A final line longer than
+// the tail is hashed over its last 8,192 bytes only.
+uint32_t FileLastLineCRC(const std::string& APath, bool ASkipEmptyLines = false);
 using TLogMonitorChangeEvent = std::function<void(TrdlLogMonitor* Sender, int StartLineIndex, int LineCount)>;
 using TDebugLogMessageEvent = std::function<void(void* Sender, const std::string& Value)>;
 // True: index this line.
@@ -119,6 +124,11 @@ class TrdlLogMonitor {
   bool UseFileIndex() const { return FUseFileIndex; }
   void SetUseFileIndex(bool AValue) { FUseFileIndex = AValue; }
   const std::string& IndexDataFolder() const { return FIndexDataFolder; }
+  // The index file of the current log: IndexDataFolder, then "<CRC>_<name>.idx", where CRC is
+  // the upper-case hexadecimal CRC-32 of the UTF-16LE bytes of the log's folder (with its
+  // trailing "/") and name the log's file name without its last extension. Logs of one name
+  // in different folders get different index files.
+  std::string IndexFileName() const;
   void SetIndexDataFolder(const std::string& AValue) { FIndexDataFolder = AValue; }
   uint32_t IndexDataVersion() const { return FIndexDataVersion; }
   void SetIndexDataVersion(uint32_t AValue) { FIndexDataVersion = AValue; }
