@@ -257,17 +257,34 @@ void TrdlLogMonitor::IndexOpen() {
       FIndexErrorCode = 0;
       FIndexData->Clear();
     }
-    // Only the memory store exists in this build; it keeps no header, so a saved index is
-    // never found and every activation starts from an empty dimension.
-    FIndexData->Clear();
-    FIndexData->DimensionAdd(kLineItemSize);
-    FIndexData->SetReserved(3, FIndexDataVersion);
-    FIndexData->SetReserved(4, 1);
+    KeepOrClearSavedIndex();
+    if (FIndexData->DimensionsCount() == 0) {
+      FIndexData->DimensionsClear();
+      FIndexData->DimensionAdd(kLineItemSize);
+      FIndexData->SetReserved(3, FIndexDataVersion);
+      FIndexData->SetReserved(4, 1);
+    }
   } catch (...) {
     FIndexState = TrdlLogMonitorIndexState::ifsNone;
     throw;
   }
   FIndexState = TrdlLogMonitorIndexState::ifsNone;
+}
+
+// A saved index is kept only when it belongs to the log as it is now: the same final line and
+// size, the same index version, written by a monitor, and neither watching nor a fresh start
+// asked for. The memory store's reserved values read 0, so it always starts empty.
+void TrdlLogMonitor::KeepOrClearSavedIndex() {
+  const uint32_t crc = FileLastLineCRC(FFileName, (FOptions & lmoSkipEmptyLines) != 0);
+  const int64_t size = FileSizeOf(FFileName);
+  const auto sizeBits = static_cast<uint64_t>(std::max<int64_t>(size, 0));
+  DebugMessage(fmt::format("if.open {} crc={:X} real={:X} size={}", FFileName, FIndexData->Reserved(0), crc, size));
+  const bool sameLog = FIndexData->Reserved(0) == crc &&
+                       FIndexData->Reserved(1) == static_cast<uint32_t>(sizeBits & 0xFFFFFFFFu) &&
+                       FIndexData->Reserved(2) == static_cast<uint32_t>(sizeBits >> 32);
+  const bool usable = sameLog && FIndexData->Reserved(3) == FIndexDataVersion && FIndexData->Reserved(4) == 1 &&
+                      !FMonitorChanges && !FIndexClearOnStart;
+  if (!usable) FIndexData->Clear();
 }
 
 void TrdlLogMonitor::IndexSave() {

@@ -189,6 +189,7 @@ class TrdlLogMonitor {
   bool ReportProgress(int APercents);
 
   void IndexOpen();
+  void KeepOrClearSavedIndex();
   void IndexSave();
   void IndexVersionCheck();
   void IndexError(uint32_t ACode, const std::string& AText);
