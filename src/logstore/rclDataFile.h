@@ -7,13 +7,18 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "PlatformFile.h"
+#include "PlatformSystem.h"
 
 namespace velloran {
 
@@ -52,6 +57,32 @@ struct TrclDataHolderPage {
   uint32_t fUsingCount = 0;
 };
 
+// The index file's header, field by field (the file holds it little-endian, without
+// padding: see EncodeIndexHeader).
+struct TrclDataHolderHeaderDimension {
+  int32_t itemSize = 0;
+  int32_t itemsInPage = 0;
+  int32_t itemsCount = 0;
+};
+
+struct TrclDataHolderHeader {
+  std::array<char, 4> prefix{};
+  uint8_t structVersion = 0;
+  int32_t pageSize = 0;
+  int32_t indexesZeroPageOffset = 0;
+  uint8_t dimCount = 0;
+  std::array<TrclDataHolderHeaderDimension, kDataHolderMaxDimensions> dims{};
+  std::array<uint32_t, kDataHolderMaxDimensions> reserved{};
+};
+
+inline constexpr size_t kIndexHeaderSize = 142;
+// Page 0 holds the header and then one table entry per data page.
+inline constexpr int kIndexPageTableEntries = kDataHolderPageSize - static_cast<int>(kIndexHeaderSize);  // 16,242
+inline constexpr uint8_t kIndexStructVersion = 6;
+
+void EncodeIndexHeader(const TrclDataHolderHeader& AHeader, uint8_t* AOut);
+TrclDataHolderHeader DecodeIndexHeader(const uint8_t* AIn);
+
 class TrclDataHolderDimension {
  public:
   explicit TrclDataHolderDimension(TrclDataHolder* AOwner);
@@ -70,6 +101,16 @@ class TrclDataHolderDimension {
   int ItemsInPage() const { return FItemsInPage; }
   int DimensionIndex() const { return FDimensionIndex; }
   void SetDimensionIndex(int AValue) { FDimensionIndex = AValue; }
+
+ public:  // page cache operations of the paged file store
+  TrclDataHolderPage* Page_FindByPageIndex(int APageIndex);
+  // An empty slot first, else the least recently used, else the least used, else slot 0.
+  TrclDataHolderPage& Page_FindForUsing();
+  void Page_IncAccessIndex(TrclDataHolderPage& APage);
+  static void Page_IncUsingCount(TrclDataHolderPage& APage);
+  // Takes the stored items-per-page as it is: the loader has checked it against the size.
+  void LoadFromHeaderDim(const TrclDataHolderHeaderDimension& AHeaderDim);
+  void SaveToHeaderDim(TrclDataHolderHeaderDimension& AHeaderDim) const;
 
  public:  // page cache state, kept here for the paged file store
   TrclDataHolder* FOwner;
@@ -178,6 +219,116 @@ class TrclMemoryDataHolder : public TrclDataHolder {
   std::array<uint8_t*, kDataHolderMaxDimensions> FItemsData{};
   std::array<uint32_t, kDataHolderMaxDimensions> FItemsCapacity{};
   std::array<uint32_t, kDataHolderMaxDimensions> FItemsCount{};
+};
+
+enum TrclFileDataHolderOption { fdhHoldFileHandle, fdhDeferredFileCreation, fdhReadOnlyWork };
+
+// A small set of TrclFileDataHolderOption.
+class TrclFileDataHolderOptions {
+ public:
+  TrclFileDataHolderOptions() = default;
+  TrclFileDataHolderOptions(std::initializer_list<TrclFileDataHolderOption> AOptions) {
+    for (auto option : AOptions) FBits |= Bit(option);
+  }
+  bool Contains(TrclFileDataHolderOption AOption) const { return (FBits & Bit(AOption)) != 0; }
+  TrclFileDataHolderOptions& Include(TrclFileDataHolderOption AOption) {
+    FBits |= Bit(AOption);
+    return *this;
+  }
+  TrclFileDataHolderOptions& Exclude(TrclFileDataHolderOption AOption) {
+    FBits &= ~Bit(AOption);
+    return *this;
+  }
+  bool operator==(const TrclFileDataHolderOptions&) const = default;
+
+ private:
+  static unsigned Bit(TrclFileDataHolderOption AOption) { return 1u << static_cast<unsigned>(AOption); }
+  unsigned FBits = 0;
+};
+
+// The item store kept in an index file of 16,384-byte pages. Page 0 holds the 142-byte header
+// (dimensions, item counts, the eight reserved values) and the page table, one byte per data
+// page: 0 free, d + 1 owned by dimension d. Item n of dimension d lies in the page of the
+// (n div itemsInPage)-th table entry of value d + 1. Each dimension caches two pages and
+// writes a changed one back when its slot is needed or the store is flushed.
+//
+// An index file is input: a header that does not describe pages of whole items, or whose
+// counts disagree with the table, is treated as a foreign file, and the store opens empty.
+//
+// Threading: ItemAdd, ItemGet, ItemSet and ItemsClear may run on several threads; they hold
+// FCs_Using, then FCs_Write (page writes) or FCs_Indexes (table entries). ItemMove,
+// FlushChanges, Clear and (de)activation take no lock: call them while no item operation runs.
+class TrclFileDataHolder : public TrclDataHolder {
+ public:
+  TrclFileDataHolder();
+  ~TrclFileDataHolder() override;
+
+  const std::string& FileName() const { return FFileName; }
+  void SetFileName(const std::string& AValue) { FFileName = AValue; }
+  TrclFileDataHolderOptions Options() const { return FOptions; }
+  // Dropping fdhHoldFileHandle closes the file at once.
+  void SetOptions(TrclFileDataHolderOptions AValue);
+
+  void Clear() override;
+  void FlushChanges() override;
+  bool ChangesExist() override;
+  uint32_t ItemsCount(int ADim) override;
+  void ItemsClear(int ADim) override;
+  bool ItemGet(int ADim, uint32_t AIndex, void* AData) override;
+  bool ItemSet(int ADim, uint32_t AIndex, const void* AData) override;
+  // Reports kDataHolderErrorFull and adds nothing when no page-table entry after the
+  // dimension's last page is free.
+  uint32_t ItemAdd(int ADim, const void* AData) override;
+  bool ItemMove(int ADim, uint32_t ASourceIndex, uint32_t ADestIndex) override;
+  std::string StructInfo(int ADim) override;
+
+  bool FileIsOpen() const { return FFile.IsOpen(); }
+  // The page-table entry of a data page (0 free, d + 1 owned by dimension d); 0 when inactive.
+  uint8_t PageTableEntry(int APageIndex) const;
+
+ protected:
+  bool DoOpen() override;
+  void DoClose() override;
+  uint32_t GetReserved(int AIndex) override;
+  void DoSetReserved(int AIndex, uint32_t AValue) override;
+
+ private:
+  bool ReadOnly() const { return FOptions.Contains(fdhReadOnlyWork); }
+  std::string ShortFileName() const;
+  void FileOpen(bool ACanCreate);
+  void FileClose();
+  void CloseUnlessHeld();
+  int HeaderLoad();
+  int HeaderSave();
+  int PageIndexesLoad();
+  int PageIndexesSave();
+  // Whether the loaded header and table describe pages this store can use; the reason
+  // when not.
+  bool LoadedStructureFits(std::string& AReason) const;
+  void InitPagesForAdding();
+  int PageRead(int APageIndex, uint8_t* ABuffer);
+  int PageWrite(int ADim, int APageIndex, const uint8_t* ABuffer);
+  // A free table entry after the last page of ADim, given to APage; -1 when none is left.
+  int PageIndexAlloc(int ADim, TrclDataHolderPage& APage);
+  uint32_t ReportFull(int ADim);
+  int PageFlush(int ADim, TrclDataHolderPage& APage);
+  int PageIndexOfItem(int ADim, uint32_t AIndex) const;
+  int PageIndexNext(int ADim, int APosition, int AStep) const;
+  int PageSwitch(int ADim, int APageIndex, TrclDataHolderPage& APage);
+  // The slot that holds page APageIndex of ADim, brought in when needed; null on failure.
+  TrclDataHolderPage* PageForUsing(int ADim, int APageIndex);
+  void ResetHeaderAndTable();
+
+  platform::TReadWriteFile FFile;
+  std::string FFileName;
+  TrclFileDataHolderOptions FOptions{fdhHoldFileHandle};
+  std::unique_ptr<uint8_t[]> FPageIndexes;  // kDataHolderPageSize entries while active
+  TrclDataHolderHeader FHeader;
+  bool FHeaderModified = false;
+  bool FIndexesModified = false;
+  platform::TReentrantLock FCs_Indexes;
+  platform::TReentrantLock FCs_Write;
+  platform::TReentrantLock FCs_Using;
 };
 
 // File and folder helpers.

@@ -144,6 +144,98 @@ int64_t TReadOnlyFile::ReadAt(int64_t AOffset, void* ABuffer, size_t ALength) co
   return static_cast<int64_t>(done);
 }
 
+TReadWriteFile::~TReadWriteFile() { Close(); }
+
+bool TReadWriteFile::Open(const std::string& APath, bool ACreate, bool AReadOnly) {
+  Close();
+  int flags = (AReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC;
+  if (ACreate) flags |= O_CREAT;
+  int handle = -1;
+  do {
+    handle = ::open(APath.c_str(), flags, 0666);
+  } while (handle < 0 && errno == EINTR);
+  if (handle < 0) {
+    SetLastSystemErrorFromErrno();
+    return false;
+  }
+  struct stat info {};
+  if (::fstat(handle, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(handle);
+    SetLastSystemError(EISDIR);
+    return false;
+  }
+  FHandle = handle;
+  FPosition = 0;
+  return true;
+}
+
+void TReadWriteFile::Close() {
+  if (FHandle >= 0) ::close(FHandle);
+  FHandle = -1;
+  FPosition = 0;
+}
+
+int64_t TReadWriteFile::Seek(int64_t AOffset) {
+  if (FHandle < 0) {
+    SetLastSystemError(kErrorInvalidHandle);
+    return -1;
+  }
+  const off_t reached = ::lseek(FHandle, static_cast<off_t>(AOffset), SEEK_SET);
+  if (reached < 0) {
+    SetLastSystemErrorFromErrno();
+    return -1;
+  }
+  FPosition = static_cast<int64_t>(reached);
+  return FPosition;
+}
+
+int64_t TReadWriteFile::Read(void* ABuffer, size_t ALength) {
+  if (FHandle < 0) {
+    SetLastSystemError(kErrorInvalidHandle);
+    return -1;
+  }
+  auto* target = static_cast<uint8_t*>(ABuffer);
+  size_t done = 0;
+  while (done < ALength) {
+    const ssize_t got = gPread(FHandle, target + done, ALength - done, static_cast<off_t>(FPosition) + static_cast<off_t>(done));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      SetLastSystemErrorFromErrno();
+      return -1;
+    }
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
+  }
+  FPosition += static_cast<int64_t>(done);
+  return static_cast<int64_t>(done);
+}
+
+int64_t TReadWriteFile::Write(const void* ABuffer, size_t ALength) {
+  if (FHandle < 0) {
+    SetLastSystemError(kErrorInvalidHandle);
+    return -1;
+  }
+  // Reads are positioned and leave the descriptor's offset alone: place it before writing.
+  if (::lseek(FHandle, static_cast<off_t>(FPosition), SEEK_SET) < 0) {
+    SetLastSystemErrorFromErrno();
+    return -1;
+  }
+  const auto* source = static_cast<const uint8_t*>(ABuffer);
+  size_t done = 0;
+  while (done < ALength) {
+    const ssize_t written = gWrite(FHandle, source + done, ALength - done);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      SetLastSystemErrorFromErrno();
+      return -1;
+    }
+    if (written == 0) break;
+    done += static_cast<size_t>(written);
+  }
+  FPosition += static_cast<int64_t>(done);
+  return static_cast<int64_t>(done);
+}
+
 namespace {
 
 // Block-sized buffers sit on one transparent huge page: the kernel's copy into a buffer of

@@ -131,6 +131,37 @@ class TOutputFile {
   std::string FPath;
 };
 
+// CreateFileW(OPEN_ALWAYS or OPEN_EXISTING, GENERIC_READ [| GENERIC_WRITE], FILE_SHARE_READ |
+// FILE_SHARE_WRITE) with a file position of its own, as SetFilePointer, ReadFile and
+// WriteFile see it: the paged index file of the log store. Reads go through the pread seam,
+// writes through the write seam. Directories are refused with EISDIR.
+class TReadWriteFile {
+ public:
+  TReadWriteFile() = default;
+  ~TReadWriteFile();
+  TReadWriteFile(const TReadWriteFile&) = delete;
+  TReadWriteFile& operator=(const TReadWriteFile&) = delete;
+
+  // ACreate: create the file when missing (OPEN_ALWAYS); AReadOnly: open for reading only.
+  // False on failure, with LastSystemError() set (ENOENT for a missing file without ACreate).
+  bool Open(const std::string& APath, bool ACreate, bool AReadOnly);
+  void Close();
+  bool IsOpen() const { return FHandle >= 0; }
+
+  // SetFilePointer(FILE_BEGIN): the position reached, or -1 with LastSystemError() set.
+  int64_t Seek(int64_t AOffset);
+  // ReadFile at the position: reads until ALength bytes arrived or the file ends, and moves
+  // the position past them. The bytes read, or -1 with LastSystemError() set.
+  int64_t Read(void* ABuffer, size_t ALength);
+  // WriteFile at the position: writes until all bytes are written or a write takes none,
+  // and moves the position past them. The bytes written, or -1 with LastSystemError() set.
+  int64_t Write(const void* ABuffer, size_t ALength);
+
+ private:
+  int FHandle = -1;
+  int64_t FPosition = 0;
+};
+
 // The positioned read that every file read goes through (pread by default). Tests substitute
 // it to reach the error paths of its callers; returns the function it replaces.
 using TPreadFunction = ssize_t (*)(int AHandle, void* ABuffer, size_t ALength, off_t AOffset);

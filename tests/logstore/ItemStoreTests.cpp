@@ -1,18 +1,36 @@
 // One interface suite runs against every item store; store-specific behaviour follows it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "PlatformFile.h"
 #include "PlatformSystem.h"
+#include "TestFiles.h"
 #include "rclDataFile.h"
 
 namespace velloran {
 namespace {
+
+// One folder for the index files of the interface suite's paged stores; each store has a
+// file of its own, missing until the store first writes.
+std::string NewIndexFileName() {
+  static const test::TTempDir folder;
+  static int serial = 0;
+  return folder.File("interface-" + std::to_string(++serial) + ".idx");
+}
+
+std::unique_ptr<TrclDataHolder> NewFileStore() {
+  auto store = std::make_unique<TrclFileDataHolder>();
+  store->SetFileName(NewIndexFileName());
+  return store;
+}
 
 struct TStoreFactory {
   std::string Name;
@@ -186,8 +204,38 @@ TEST_P(ItemStoreInterfaceTest, RefusesDimensionsItCannotHold) {
   EXPECT_EQ(FStore->ItemsCount(-1), 0u);
 }
 
+TEST_P(ItemStoreInterfaceTest, MovesAcrossPagesMatchAPlainVector) {
+  // 16-byte items: 1,024 to a 16 KiB page, so 2,500 items span three pages of the paged store.
+  struct TItem {
+    uint64_t Value, Check;
+    bool operator==(const TItem&) const = default;
+  };
+  const int dim = FStore->DimensionAdd(sizeof(TItem));
+  std::vector<TItem> model;
+  for (uint64_t i = 0; i < 2500; ++i) {
+    model.push_back({i, ~i});
+    ASSERT_EQ(FStore->ItemAdd(dim, &model.back()), i);
+  }
+  const std::pair<uint32_t, uint32_t> moves[] = {{10, 2400}, {2400, 10}, {1023, 1024}, {1024, 1023},
+                                                 {0, 2499},  {2499, 0},  {2047, 2048}, {5, 7}};
+  for (const auto& [source, dest] : moves) {
+    SCOPED_TRACE(testing::Message() << source << " -> " << dest);
+    ASSERT_TRUE(FStore->ItemMove(dim, source, dest));
+    const TItem moved = model[source];
+    model.erase(model.begin() + source);
+    model.insert(model.begin() + dest, moved);
+    for (uint32_t i = 0; i < model.size(); ++i) {
+      TItem item{};
+      ASSERT_TRUE(FStore->ItemGet(dim, i, &item));
+      ASSERT_EQ(item, model[i]) << "item " << i;
+    }
+  }
+  EXPECT_EQ(FStore->ItemsCount(dim), 2500u);
+}
+
 INSTANTIATE_TEST_SUITE_P(AllStores, ItemStoreInterfaceTest,
-                         ::testing::Values(TStoreFactory{"Memory", [] { return std::make_unique<TrclMemoryDataHolder>(); }}),
+                         ::testing::Values(TStoreFactory{"Memory", [] { return std::make_unique<TrclMemoryDataHolder>(); }},
+                                           TStoreFactory{"File", NewFileStore}),
                          [](const auto& AInfo) { return AInfo.param.Name; });
 
 // --- the memory store --------------------------------------------------------------------
@@ -280,6 +328,490 @@ TEST(DataHolderTest, DimensionsClearSendsItsTrace) {
   store.DimensionsClear();
   ASSERT_EQ(traces.size(), 1u);
   EXPECT_EQ(traces[0], "[" + std::to_string(platform::CurrentThreadId()) + "] index.DimensionsClear");
+}
+
+// --- the paged file store ----------------------------------------------------------------
+
+constexpr size_t kPage = kDataHolderPageSize;
+
+// An index file as bytes: the header, the page table from ATable, zeros to the end of page 0,
+// then ADataPages pages whose bytes are the low byte of their file offset plus one.
+std::string IndexFileBytes(const TrclDataHolderHeader& AHeader, const std::vector<uint8_t>& ATable, size_t ADataPages) {
+  std::string bytes(kPage * (ADataPages + 1), '\0');
+  EncodeIndexHeader(AHeader, reinterpret_cast<uint8_t*>(bytes.data()));
+  std::copy(ATable.begin(), ATable.end(), bytes.begin() + static_cast<std::ptrdiff_t>(kIndexHeaderSize));
+  for (size_t i = kPage; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i + 1);
+  return bytes;
+}
+
+TrclDataHolderHeader HeaderOf(std::initializer_list<TrclDataHolderHeaderDimension> ADims) {
+  TrclDataHolderHeader header;
+  std::memcpy(header.prefix.data(), "xqzh", 4);
+  header.structVersion = 6;
+  header.pageSize = 16384;
+  header.indexesZeroPageOffset = 142;
+  for (const auto& dim : ADims) header.dims[header.dimCount++] = dim;
+  return header;
+}
+
+uint32_t LE32(const std::string& ABytes, size_t AOffset) {
+  uint32_t value = 0;
+  for (size_t i = 4; i-- > 0;) value = (value << 8) | static_cast<uint8_t>(ABytes[AOffset + i]);
+  return value;
+}
+
+class FileDataHolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override { FName = FDir.File("lines.idx"); }
+
+  // A store on FName that records its errors; active unless told otherwise.
+  std::unique_ptr<TrclFileDataHolder> Store(TrclFileDataHolderOptions AOptions = {fdhHoldFileHandle}, bool AActivate = true) {
+    auto store = std::make_unique<TrclFileDataHolder>();
+    store->SetFileName(FName);
+    store->SetOptions(AOptions);
+    store->SetOnError([this](TrclDataHolder*, uint32_t ACode, const std::string& AText) { FErrors.push_back({ACode, AText}); });
+    if (AActivate) store->SetActive(true);
+    return store;
+  }
+  std::string FileBytes() const { return platform::ReadWholeFile(FName); }
+  int PagesOf(const std::string& ABytes, uint8_t AOwner) const {
+    return static_cast<int>(std::count(ABytes.begin() + kIndexHeaderSize, ABytes.begin() + kPage, static_cast<char>(AOwner)));
+  }
+  static int PagesOf(const TrclFileDataHolder& AStore, uint8_t AOwner) {
+    int pages = 0;
+    for (int i = 0; i < kIndexPageTableEntries; ++i) pages += AStore.PageTableEntry(i) == AOwner ? 1 : 0;
+    return pages;
+  }
+
+  struct TError {
+    uint32_t Code;
+    std::string Text;
+  };
+  test::TTempDir FDir;
+  std::string FName;
+  std::vector<TError> FErrors;
+};
+
+TEST_F(FileDataHolderTest, MissingFileIsCreatedByTheFirstWriteInTheFileFormat) {
+  auto store = Store();
+  EXPECT_TRUE(store->Active());
+  EXPECT_EQ(store->DimensionsCount(), 0);
+  EXPECT_FALSE(platform::FileExists(FName));
+
+  const int dim = store->DimensionAdd(8);
+  for (uint64_t i = 0; i < 3; ++i) {
+    const uint64_t value = 0x1111111111111111u * (i + 1);
+    store->ItemAdd(dim, &value);
+  }
+  store->SetReserved(2, 0xCAFEF00Du);
+  EXPECT_FALSE(platform::FileExists(FName)) << "items stay in the page cache until a flush";
+  ASSERT_TRUE(store->ChangesExist());
+  store->FlushChanges();
+  EXPECT_FALSE(store->ChangesExist());
+  EXPECT_TRUE(FErrors.empty());
+
+  const std::string bytes = FileBytes();
+  ASSERT_EQ(bytes.size(), 2 * kPage);  // page 0, then one data page
+  EXPECT_EQ(bytes.substr(0, 5), std::string("xqzh\x06", 5));
+  EXPECT_EQ(LE32(bytes, 5), 16384u);
+  EXPECT_EQ(LE32(bytes, 9), 142u);
+  EXPECT_EQ(bytes[13], 1);
+  EXPECT_EQ(LE32(bytes, 14), 8u);                          // itemSize
+  EXPECT_EQ(LE32(bytes, 18), 2048u);                       // itemsInPage
+  EXPECT_EQ(LE32(bytes, 22), 3u);                          // itemsCount
+  EXPECT_EQ(bytes.substr(26, 84), std::string(84, '\0'));  // the seven unused records
+  EXPECT_EQ(LE32(bytes, 110 + 2 * 4), 0xCAFEF00Du);
+  EXPECT_EQ(bytes[142], 1);
+  EXPECT_EQ(bytes.substr(143, kPage - 143), std::string(kPage - 143, '\0'));
+  EXPECT_EQ(bytes.substr(kPage, 8), std::string(8, '\x11'));
+  EXPECT_EQ(bytes.substr(kPage + 16, 8), std::string(8, '\x33'));
+  EXPECT_EQ(bytes.substr(kPage + 24), std::string(kPage - 24, '\0'));
+}
+
+TEST_F(FileDataHolderTest, The2049thItemTakesASecondPage) {
+  auto store = Store();
+  const int dim = store->DimensionAdd(8);
+  for (int i = 0; i < 2048; ++i) store->ItemAdd(dim, nullptr);
+  EXPECT_EQ(PagesOf(*store, 1), 1);
+  EXPECT_EQ(store->ItemAdd(dim, nullptr), 2048u);
+  EXPECT_EQ(PagesOf(*store, 1), 2);
+  EXPECT_EQ(store->PageTableEntry(1), 1);
+}
+
+TEST_F(FileDataHolderTest, AppendsAroundAnEvictingReadContinueInThePageBeingFilled) {
+  struct TCase {
+    int ItemSize;
+    uint32_t ReadBetween[2];
+    int Pages;
+  };
+  // 8-byte items: two pages, both stay cached. 16-byte items: three pages, and reading the
+  // first two pushes the page being filled out of the cache.
+  const TCase cases[] = {{8, {0, 100}, 2}, {16, {0, 1100}, 3}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.ItemSize);
+    std::filesystem::remove(FName);
+    auto store = Store();
+    const int dim = store->DimensionAdd(c.ItemSize);
+    std::vector<uint8_t> item(static_cast<size_t>(c.ItemSize));
+    const auto fill = [&](uint32_t AIndex) { std::fill(item.begin(), item.end(), static_cast<uint8_t>(AIndex * 7 + 1)); };
+    for (uint32_t i = 0; i < 2500; ++i) {
+      fill(i);
+      ASSERT_EQ(store->ItemAdd(dim, item.data()), i);
+    }
+    for (uint32_t index : c.ReadBetween) ASSERT_TRUE(store->ItemGet(dim, index, item.data()));
+    const TrclDataHolderDimension& state = store->Dimensions(dim);
+    if (c.Pages == 3) {  // the page being filled has left the cache
+      EXPECT_NE(state.FPages[0].fPageIndex, state.FPageIndexForAdding);
+      EXPECT_NE(state.FPages[1].fPageIndex, state.FPageIndexForAdding);
+    }
+    for (uint32_t i = 2500; i < 3000; ++i) {
+      fill(i);
+      ASSERT_EQ(store->ItemAdd(dim, item.data()), i);
+    }
+    EXPECT_EQ(PagesOf(*store, 1), c.Pages);
+    store->SetActive(false);
+    EXPECT_EQ(PagesOf(FileBytes(), 1), c.Pages);
+
+    store->SetActive(true);
+    ASSERT_EQ(store->ItemsCount(dim), 3000u);
+    std::vector<uint8_t> read(item.size());
+    for (uint32_t i = 0; i < 3000; ++i) {
+      fill(i);
+      ASSERT_TRUE(store->ItemGet(dim, i, read.data()));
+      ASSERT_EQ(read, item) << "item " << i;
+    }
+    EXPECT_TRUE(FErrors.empty());
+  }
+}
+
+TEST_F(FileDataHolderTest, ReactivationReadsBackCountsItemsAndReservedValues) {
+  {
+    auto store = Store();
+    const int lines = store->DimensionAdd(8);
+    const int wide = store->DimensionAdd(100);  // 163 items to a page, 36 bytes unused
+    for (uint64_t i = 0; i < 5000; ++i) store->ItemAdd(lines, &i);
+    for (int i = 0; i < 200; ++i) {
+      const std::string text(100, static_cast<char>('a' + i % 26));
+      store->ItemAdd(wide, text.data());
+    }
+    for (int i = 0; i < 8; ++i) store->SetReserved(i, 0x01010101u * static_cast<uint32_t>(i + 1));
+    store->SetReserved(8, 99);  // no such value: ignored
+  }                             // destruction deactivates, which flushes
+  auto store = Store();
+  ASSERT_EQ(store->DimensionsCount(), 2);
+  EXPECT_EQ(store->ItemsCount(0), 5000u);
+  EXPECT_EQ(store->ItemsCount(1), 200u);
+  EXPECT_EQ(store->Dimensions(1).ItemsInPage(), 163);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(store->Reserved(i), 0x01010101u * static_cast<uint32_t>(i + 1));
+  EXPECT_EQ(store->Reserved(8), 0u);
+  for (uint64_t i = 0; i < 5000; ++i) {
+    uint64_t value = 0;
+    ASSERT_TRUE(store->ItemGet(0, static_cast<uint32_t>(i), &value));
+    ASSERT_EQ(value, i);
+  }
+  std::string text(100, '\0');
+  ASSERT_TRUE(store->ItemGet(1, 199, text.data()));
+  EXPECT_EQ(text, std::string(100, static_cast<char>('a' + 199 % 26)));
+  EXPECT_FALSE(store->ChangesExist());
+
+  // Appending continues in the partly filled last page of each dimension.
+  const uint64_t next = 5000;
+  EXPECT_EQ(store->ItemAdd(0, &next), 5000u);
+  EXPECT_EQ(store->ItemAdd(1, nullptr), 200u);
+  EXPECT_EQ(PagesOf(*store, 1), 3);
+  EXPECT_EQ(PagesOf(*store, 2), 2);
+  EXPECT_TRUE(FErrors.empty());
+}
+
+TEST_F(FileDataHolderTest, ForeignOrMalformedFilesOpenAsAnEmptyStore) {
+  const auto valid = [] { return HeaderOf({{8, 2048, 3000}}); };
+  struct TCase {
+    const char* Name;
+    std::function<std::string()> Bytes;
+  };
+  const auto file = [](TrclDataHolderHeader AHeader, std::vector<uint8_t> ATable = {1, 1}) {
+    AHeader.reserved[0] = 42;
+    return IndexFileBytes(AHeader, ATable, 2);
+  };
+  const TCase cases[] = {
+      {"empty file", [] { return std::string(); }},
+      {"short header", [&] { return file(valid()).substr(0, 100); }},
+      {"foreign prefix",
+       [&] {
+         auto h = valid();
+         h.prefix[3] = 'H';
+         return file(h);
+       }},
+      {"version 5",
+       [&] {
+         auto h = valid();
+         h.structVersion = 5;
+         return file(h);
+       }},
+      {"item size 0",
+       [&] {
+         return file(HeaderOf({{0, 0, 3000}}));
+       }},
+      {"item size above a page",
+       [&] {
+         return file(HeaderOf({{16385, 0, 3000}}));
+       }},
+      {"negative item size",
+       [&] {
+         return file(HeaderOf({{-8, -2048, 3000}}));
+       }},
+      {"items per page not the page over the size",
+       [&] {
+         return file(HeaderOf({{8, 4096, 3000}}));
+       }},
+      {"nine dimensions",
+       [&] {
+         auto h = valid();
+         h.dimCount = 9;
+         return file(h);
+       }},
+      {"more items than the pages hold",
+       [&] {
+         return file(HeaderOf({{8, 2048, 4097}}));
+       }},
+      {"a page more than the items need",
+       [&] {
+         return file(HeaderOf({{8, 2048, 2048}}));
+       }},
+      {"negative item count",
+       [&] {
+         return file(HeaderOf({{8, 2048, -1}}), {});
+       }},
+      {"a page of a dimension the header lacks",
+       [&] {
+         return file(valid(), {1, 3, 1});
+       }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    FDir.Write("lines.idx", c.Bytes());
+    auto store = Store();
+    EXPECT_TRUE(store->Active());
+    EXPECT_EQ(store->DimensionsCount(), 0);
+    EXPECT_EQ(store->Reserved(0), 0u);
+    EXPECT_EQ(PagesOf(*store, 1) + PagesOf(*store, 2) + PagesOf(*store, 4), 0);
+
+    // The owner adds its dimension; the next flush replaces the file's structure.
+    const int dim = store->DimensionAdd(8);
+    const uint64_t value = 77;
+    EXPECT_EQ(store->ItemAdd(dim, &value), 0u);
+    store->SetActive(false);
+    store->SetActive(true);
+    ASSERT_EQ(store->DimensionsCount(), 1);
+    uint64_t read = 0;
+    EXPECT_TRUE(store->ItemGet(0, 0, &read));
+    EXPECT_EQ(read, 77u);
+    EXPECT_EQ(store->ItemsCount(0), 1u);
+  }
+  EXPECT_TRUE(FErrors.empty());
+}
+
+TEST_F(FileDataHolderTest, ATableThatCannotBeReadIsReportedAndFindsNoItems) {
+  FDir.Write("lines.idx", IndexFileBytes(HeaderOf({{8, 2048, 10}}), {1}, 1).substr(0, kIndexHeaderSize + 100));
+  auto store = Store();
+  EXPECT_TRUE(store->Active());
+  ASSERT_EQ(FErrors.size(), 1u);
+  EXPECT_EQ(FErrors[0].Code, 0x80000000u);
+  EXPECT_EQ(FErrors[0].Text, "Can not load page indexes(100<>16242).");
+  ASSERT_EQ(store->DimensionsCount(), 1);
+  uint64_t item = 0;
+  EXPECT_FALSE(store->ItemGet(0, 0, &item));
+}
+
+TEST_F(FileDataHolderTest, ReadOnlyWorkReadsAndNeverWrites) {
+  {
+    auto writer = Store();
+    const int dim = writer->DimensionAdd(8);
+    for (uint64_t i = 0; i < 10; ++i) writer->ItemAdd(dim, &i);
+    writer->SetReserved(0, 5);
+  }
+  const std::string before = FileBytes();
+  auto store = Store({fdhHoldFileHandle, fdhReadOnlyWork});
+  ASSERT_EQ(store->ItemsCount(0), 10u);
+  uint64_t value = 0;
+  EXPECT_TRUE(store->ItemGet(0, 9, &value));
+  EXPECT_EQ(value, 9u);
+  const uint64_t other = 1234;
+  EXPECT_FALSE(store->ItemSet(0, 9, &other));
+  EXPECT_FALSE(store->ItemMove(0, 0, 9));
+  store->ItemsClear(0);
+  EXPECT_EQ(store->ItemsCount(0), 10u);
+  store->SetReserved(0, 6);
+  store->FlushChanges();
+  store->SetActive(false);
+  EXPECT_EQ(FileBytes(), before);
+  EXPECT_TRUE(FErrors.empty());
+}
+
+TEST_F(FileDataHolderTest, ItemsClearThenFlushFreesTheDimensionsPagesOnly) {
+  {
+    auto store = Store();
+    store->DimensionAdd(8);
+    store->DimensionAdd(8);
+    // Interleaved pages: 0 1 0 1 0 in the table.
+    for (int page = 0; page < 5; ++page) {
+      for (uint64_t i = 0; i < 2048; ++i) store->ItemAdd(page % 2, &i);
+    }
+  }
+  ASSERT_EQ(PagesOf(FileBytes(), 1), 3);
+  auto store = Store();
+  store->ItemsClear(0);
+  EXPECT_EQ(store->ItemsCount(0), 0u);
+  EXPECT_TRUE(store->ChangesExist());
+  store->FlushChanges();
+  const std::string bytes = FileBytes();
+  EXPECT_EQ(PagesOf(bytes, 1), 0);
+  EXPECT_EQ(PagesOf(bytes, 2), 2);
+  EXPECT_EQ(LE32(bytes, 22), 0u);     // dimension 0's count
+  EXPECT_EQ(LE32(bytes, 34), 4096u);  // dimension 1's count
+
+  // The freed pages are taken again, first free entry first.
+  const uint64_t value = 9;
+  EXPECT_EQ(store->ItemAdd(0, &value), 0u);
+  EXPECT_EQ(store->PageTableEntry(0), 1);
+  uint64_t read = 0;
+  EXPECT_TRUE(store->ItemGet(1, 4095, &read));
+  EXPECT_EQ(read, 2047u);
+}
+
+TEST_F(FileDataHolderTest, ANewPageComesAfterTheDimensionsLastPage) {
+  // Table 0 1 0 1 0 after clearing dimension 1 of 0 1 0 1 0: the entries freed before
+  // dimension 0's last page must not take its next items, or item 6,144 would be looked for
+  // in a page after the one that holds it.
+  {
+    auto store = Store();
+    store->DimensionAdd(8);
+    store->DimensionAdd(8);
+    for (int page = 0; page < 5; ++page) {
+      for (uint64_t i = 0; i < 2048; ++i) store->ItemAdd(page % 2, &i);
+    }
+    store->ItemsClear(1);
+  }
+  auto store = Store();
+  ASSERT_EQ(store->ItemsCount(0), 3u * 2048u);
+  for (uint64_t i = 6144; i < 6144 + 2048 + 10; ++i) ASSERT_EQ(store->ItemAdd(0, &i), i);
+  EXPECT_EQ(store->PageTableEntry(1), 0);
+  EXPECT_EQ(store->PageTableEntry(5), 1);
+  EXPECT_EQ(store->PageTableEntry(6), 1);
+  store->SetActive(false);
+  store->SetActive(true);
+  for (uint32_t i = 0; i < store->ItemsCount(0); ++i) {
+    uint64_t value = 0;
+    ASSERT_TRUE(store->ItemGet(0, i, &value));
+    ASSERT_EQ(value, i < 6144 ? i % 2048 : i) << "item " << i;
+  }
+  // With the end of the table taken, a free entry before the last page is no help.
+  std::vector<uint8_t> table(kIndexPageTableEntries, 2);
+  table[0] = 0;
+  table[1] = 1;
+  table.back() = 1;
+  const int second = kIndexPageTableEntries - 3;
+  FDir.Write("lines.idx", IndexFileBytes(HeaderOf({{16384, 1, 2}, {16384, 1, second}}), table, 0));
+  store = Store();
+  ASSERT_EQ(store->DimensionsCount(), 2);
+  EXPECT_EQ(store->ItemAdd(0, nullptr), kInvalidItemIndex);
+  EXPECT_EQ(store->ItemAdd(1, nullptr), kInvalidItemIndex);
+  EXPECT_EQ(store->PageTableEntry(0), 0);
+  EXPECT_EQ(store->ItemsCount(0), 2u);
+  ASSERT_EQ(FErrors.size(), 2u);
+  EXPECT_EQ(FErrors[0].Code, kDataHolderErrorFull);
+}
+
+TEST_F(FileDataHolderTest, AFullPageTableRefusesTheAppendAndReusesNoPage) {
+  // One item of 16,384 bytes in each of the 16,242 pages: no entry is free. The data pages
+  // themselves are not needed to open the file.
+  FDir.Write("lines.idx",
+             IndexFileBytes(HeaderOf({{16384, 1, kIndexPageTableEntries}}), std::vector<uint8_t>(kIndexPageTableEntries, 1), 0));
+  auto store = Store();
+  ASSERT_EQ(store->ItemsCount(0), static_cast<uint32_t>(kIndexPageTableEntries));
+  EXPECT_EQ(store->ItemAdd(0, nullptr), kInvalidItemIndex);
+  ASSERT_EQ(FErrors.size(), 1u);
+  EXPECT_EQ(FErrors[0].Code, kDataHolderErrorFull);
+  EXPECT_EQ(FErrors[0].Text, "Index file lines.idx full: no free page after those of dimension 0 among 16242.");
+  EXPECT_EQ(store->ItemsCount(0), static_cast<uint32_t>(kIndexPageTableEntries));
+  EXPECT_EQ(PagesOf(*store, 1), kIndexPageTableEntries);
+  EXPECT_FALSE(store->ChangesExist());
+
+  // Another dimension finds no page either; without OnError the refusal is an exception.
+  const int other = store->DimensionAdd(8);
+  store->SetOnError(nullptr);
+  EXPECT_THROW(store->ItemAdd(other, nullptr), ErclDataHolderError);
+  EXPECT_EQ(store->ItemsCount(other), 0u);
+  EXPECT_EQ(PagesOf(*store, 2), 0);
+}
+
+ssize_t FailingWrite(int, const void*, size_t) {
+  errno = EIO;
+  return -1;
+}
+ssize_t NothingWritten(int, const void*, size_t) { return 0; }
+
+TEST_F(FileDataHolderTest, FailedWritesAreReportedAndTheStoreStaysUsable) {
+  struct TCase {
+    platform::TWriteFunction Write;
+    const char* Text;
+  };
+  const TCase cases[] = {{FailingWrite, "Can not save page."}, {NothingWritten, "Can not save whole page."}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Text);
+    std::filesystem::remove(FName);
+    FErrors.clear();
+    auto store = Store();
+    const int dim = store->DimensionAdd(8);
+    const uint64_t value = 3;
+    store->ItemAdd(dim, &value);
+    const auto previous = platform::SetWriteFunction(c.Write);
+    store->FlushChanges();
+    platform::SetWriteFunction(previous);
+    ASSERT_EQ(FErrors.size(), 1u);
+    EXPECT_EQ(FErrors[0].Code, 0x50000000u);
+    EXPECT_EQ(FErrors[0].Text, c.Text);
+    // The flush stopped at the page: no header and no table were written.
+    EXPECT_EQ(FileBytes().size(), 0u);
+    uint64_t read = 0;
+    EXPECT_TRUE(store->ItemGet(dim, 0, &read));
+    EXPECT_EQ(store->ItemAdd(dim, &value), 1u);
+  }
+}
+
+TEST_F(FileDataHolderTest, AFileThatCannotBeCreatedIsReportedWithTheSystemError) {
+  FName = FDir.File("missing-folder/lines.idx");
+  auto store = Store();
+  const int dim = store->DimensionAdd(8);
+  store->ItemAdd(dim, nullptr);
+  store->FlushChanges();
+  ASSERT_FALSE(FErrors.empty());
+  EXPECT_EQ(FErrors[0].Code, 0x10000000u);
+  EXPECT_EQ(FErrors[0].Text, "Can not create index file <" + FName + ">. 2: " + platform::SystemErrorText(2));
+}
+
+TEST_F(FileDataHolderTest, WithoutHoldFileHandleEveryItemOperationClosesTheFile) {
+  std::vector<std::string> traces;
+  auto store = Store({}, false);
+  store->SetOnDebug([&](TrclDataHolder*, const std::string& AText) {
+    if (AText.find("handles=") != std::string::npos) traces.push_back(AText.substr(0, 3));
+  });
+  store->SetActive(true);
+  const int dim = store->DimensionAdd(8);
+  for (int i = 0; i < 2049; ++i) store->ItemAdd(dim, nullptr);  // the 2,049th writes page 0
+  EXPECT_FALSE(store->FileIsOpen());
+  EXPECT_EQ(traces, (std::vector<std::string>{"inc", "dec"}));
+  store->FlushChanges();
+  EXPECT_FALSE(store->FileIsOpen());
+  store->SetActive(false);
+
+  store->SetOptions({fdhHoldFileHandle});
+  store->SetActive(true);
+  EXPECT_TRUE(store->FileIsOpen());
+  store->SetOptions({});  // dropping the option closes the file at once
+  EXPECT_FALSE(store->FileIsOpen());
+  EXPECT_EQ(store->ItemsCount(dim), 2049u);
+  EXPECT_TRUE(FErrors.empty());
 }
 
 }  // namespace

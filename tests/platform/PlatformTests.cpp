@@ -162,6 +162,34 @@ TEST(PlatformFileTest, ReplacingAndReadingNameTheFileAndTheCause) {
   EXPECT_EQ(ReadAll(missingFolder), "x");
 }
 
+TEST(PlatformFileTest, ReadWriteFileCreatesOnlyWhenAskedAndKeepsItsPosition) {
+  TTempDir dir;
+  const std::string path = dir.File("index");
+  velloran::platform::TReadWriteFile file;
+  EXPECT_FALSE(file.Open(path, false, false));
+  EXPECT_EQ(velloran::platform::LastSystemError(), static_cast<uint32_t>(ENOENT));
+  EXPECT_FALSE(file.Open(dir.Path().string(), true, false));
+  EXPECT_EQ(velloran::platform::LastSystemError(), static_cast<uint32_t>(EISDIR));
+
+  ASSERT_TRUE(file.Open(path, true, false));
+  EXPECT_EQ(file.Seek(4), 4);
+  EXPECT_EQ(file.Write("abc", 3), 3);
+  char read[8] = {};
+  EXPECT_EQ(file.Seek(0), 0);
+  EXPECT_EQ(file.Read(read, sizeof read), 7);  // to the end of the file
+  EXPECT_EQ(std::string(read, 7), std::string("\0\0\0\0abc", 7));
+  EXPECT_EQ(file.Write("d", 1), 1);  // after what was read
+  file.Close();
+  EXPECT_EQ(velloran::platform::ReadWholeFile(path), std::string("\0\0\0\0abcd", 8));
+
+  ASSERT_TRUE(file.Open(path, false, true));
+  EXPECT_EQ(file.Read(read, 2), 2);
+  EXPECT_EQ(file.Write("x", 1), -1);  // opened for reading only
+  file.Close();
+  EXPECT_EQ(file.Read(read, 1), -1);
+  EXPECT_EQ(velloran::platform::LastSystemError(), velloran::platform::kErrorInvalidHandle);
+}
+
 TEST(PlatformFileTest, ProbeCreatesAndRemovesItsFile) {
   TTempDir dir;
   const std::string probe = dir.File("probe.tmp");
