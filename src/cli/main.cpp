@@ -5,12 +5,16 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 
+#include "FileNotify.h"
+#include "PlatformFile.h"
 #include "uData.h"
 #include "uExport.h"
 #include "uGlobal.h"
@@ -85,10 +89,18 @@ std::string NamingTheFile(const std::string& AFileName, std::string AMessage) {
   return AMessage;
 }
 
+// --index-dir: where the line index of the log is kept between runs; empty: not kept.
+std::string gIndexDir;
+
 // Opens AFileName in GlobalData; throws std::runtime_error naming the file and the cause,
 // or TInterrupted when Ctrl+C cancelled the walk.
 TData& OpenLog(const std::string& AFileName) {
   InitGlobals(TrclInformerProgramKind::ipkConsole);
+  if (!gIndexDir.empty()) {
+    platform::ForceFolders(gIndexDir);
+    GlobalData->LogMonitor().SetUseFileIndex(true);
+    GlobalData->LogMonitor().SetIndexDataFolder(gIndexDir);
+  }
   TCliProgress progress("Indexing " + AFileName);
   GlobalData->SetOnProgress(progress.Callback());
   GlobalData->Open(AFileName);
@@ -105,6 +117,48 @@ void CheckLineNumber(const std::string& AFileName, long long ALine, int64_t ACou
     throw std::runtime_error("no such line " + AFileName + " (line " + std::to_string(ALine) + " asked, the log has " +
                              std::to_string(ACount) + " lines, numbered from 0)");
   }
+}
+
+// Every line of the log, then every line as the log grows, until Ctrl+C. A last line still
+// without its line break is held back until it is whole; a log that shrank or was replaced
+// starts again from its first line.
+int FollowCommand(const std::string& AFileName) {
+  TData& data = OpenLog(AFileName);
+  TrdlLogMonitor& monitor = data.LogMonitor();
+  const auto dispatcher = std::make_shared<TLoopDispatcher>();
+  monitor.SetDispatcher(dispatcher);
+  // A log without lines yet leaves the monitor inactive: try again until lines come.
+  while (!monitor.Active()) {
+    if (gInterrupted != 0) throw TInterrupted();
+    dispatcher->ProcessPending(std::chrono::milliseconds(250));
+    monitor.SetActive(true);
+    if (!monitor.Active() && !monitor.LastErrorText().empty()) throw std::runtime_error(monitor.LastErrorText());
+  }
+  int printed = 0;
+  std::string line;
+  const auto printWholeLines = [&] {
+    const int whole = monitor.Count() - (monitor.LastLineOpen() ? 1 : 0);
+    for (; printed < whole; ++printed) {
+      monitor.Get(printed, line);
+      std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
+      std::cout.put('\n');
+    }
+    std::cout.flush();
+    if (!std::cout) {
+      const int error = errno;
+      throw EOutputError(std::string("Cannot write to standard output: ") + std::strerror(error));
+    }
+  };
+  monitor.SetOnLogGrow([&](TrdlLogMonitor*, int AStart, int) {
+    if (AStart >= 0 && AStart < printed) printed = AStart;  // indexed anew from there
+    printWholeLines();
+  });
+  printWholeLines();
+  monitor.SetMonitorChanges(true);
+  while (gInterrupted == 0) dispatcher->ProcessPending(std::chrono::milliseconds(250));
+  monitor.SetMonitorChanges(false);
+  monitor.SetOnLogGrow(nullptr);
+  throw TInterrupted();
 }
 
 int CountCommand(const std::string& AFileName) {
@@ -221,7 +275,11 @@ int main(int argc, char** argv) {
   std::string fileName;
   long long lineNumber = 0;
   TExportOptions exportOptions;
-  const auto addFile = [&](CLI::App* ACommand) { ACommand->add_option("FILE", fileName, "The log file")->required(); };
+  const auto addFile = [&](CLI::App* ACommand) {
+    ACommand->add_option("FILE", fileName, "The log file")->required();
+    ACommand->add_option("--index-dir", gIndexDir,
+                         "Keep the log's line index in DIR, so a run on an unchanged log skips the walk");
+  };
   const auto addLine = [&](CLI::App* ACommand) { ACommand->add_option("N", lineNumber, "The line number, from 0")->required(); };
 
   CLI::App* count = app.add_subcommand("count", "Print the number of lines the log store indexes");
@@ -234,6 +292,8 @@ int main(int argc, char** argv) {
   addLine(show);
   CLI::App* columns = app.add_subcommand("columns", "Parse every record; print one Name<TAB>Type line per column");
   addFile(columns);
+  CLI::App* follow = app.add_subcommand("follow", "Print every line, then each line as the log grows, until Ctrl+C");
+  addFile(follow);
   CLI::App* exportCommand = app.add_subcommand("export", "Write every record to OUT as CSV or XML");
   addFile(exportCommand);
   exportCommand->add_option("OUT", exportOptions.Out, "The file to write (replaced when it exists)")->required();
@@ -259,6 +319,7 @@ int main(int argc, char** argv) {
     if (show->parsed()) result = ShowCommand(fileName, lineNumber);
     if (columns->parsed()) result = ColumnsCommand(fileName);
     if (exportCommand->parsed()) result = ExportCommand(fileName, exportOptions);
+    if (follow->parsed()) result = FollowCommand(fileName);
     std::cout.flush();
     if (!std::cout) {
       const int error = errno;

@@ -168,9 +168,10 @@ void TrdlLogMonitor::SetActive(bool AValue) {
 }
 
 std::unique_ptr<TrclDataHolder> TrdlLogMonitor::CreateIndexStore() {
-  // The paged index file store is not part of this build yet: UseFileIndex keeps the line
-  // index in memory too, which changes nothing but the saving.
-  return std::make_unique<TrclMemoryDataHolder>();
+  if (!FUseFileIndex) return std::make_unique<TrclMemoryDataHolder>();
+  auto store = std::make_unique<TrclFileDataHolder>();
+  store->SetFileName(IndexFileName());
+  return store;
 }
 
 void TrdlLogMonitor::Activate() {
@@ -188,6 +189,9 @@ void TrdlLogMonitor::Activate() {
     return;
   }
   FActive = true;
+  FFileIdentity = platform::FileIdentity(FFileName);
+  MonitorChangesApply(FMonitorChanges);
+  FlushTimerManage(FFlushChangesMS);
 }
 
 bool TrdlLogMonitor::OpenAndIndex() {
@@ -214,8 +218,13 @@ bool TrdlLogMonitor::OpenAndIndex() {
 }
 
 void TrdlLogMonitor::Deactivate() {
+  // First: no notification or flush may reach a store that is being closed.
+  MonitorChangesApply(false);
+  FlushTimerManage(0);
   CloseIndexAndFile();
   FActive = false;
+  FIsFreezed = false;
+  FLastLineOpen = false;
 }
 
 void TrdlLogMonitor::CloseIndexAndFile() {
@@ -230,6 +239,147 @@ bool TrdlLogMonitor::ReportProgress(int APercents) {
   bool canceled = false;
   if (FOnProgress) FOnProgress(this, APercents, canceled);
   return canceled;
+}
+
+// --- growth watching -----------------------------------------------------------------------
+
+std::shared_ptr<TDispatcher> TrdlLogMonitor::Dispatcher() {
+  if (!FDispatcher) FDispatcher = std::make_shared<TLoopDispatcher>();
+  return FDispatcher;
+}
+
+void TrdlLogMonitor::SetMonitorChanges(bool AValue) {
+  if (AValue == FMonitorChanges) return;
+  FMonitorChanges = AValue;
+  if (FActive) MonitorChangesApply(AValue);
+}
+
+void TrdlLogMonitor::SetFlushFileChangesDelayMS(int AValue) {
+  if (AValue == FFlushChangesMS) return;
+  FFlushChangesMS = AValue;
+  if (FActive) FlushTimerManage(AValue);
+}
+
+void TrdlLogMonitor::MonitorChangesApply(bool AValue) {
+  if (!AValue) {
+    if (FWatcher) {
+      FWatcher->SetOnFileNotification(nullptr);
+      FWatcher->SetActive(false);
+      FWatcher.reset();
+    }
+    return;
+  }
+  if (!FWatcher) {
+    FWatcher = std::make_unique<TFileNotificator>(Dispatcher());
+    FWatcher->SetOptions(FileNotificationSet({foFile, foSize}));
+    FWatcher->SetOnDebugLogMessage([this](void*, const std::string& AText) { DebugMessage(AText); });
+  }
+  if (FWatcher->Active()) FWatcher->SetActive(false);
+  FWatcher->SetFileName(FFileName);
+  FWatcher->SetOnFileNotification([this](TFolderNotificator*, TFileNotificationOption) { DoLogGrow(); });
+  FWatcher->SetActive(true);
+  // The watcher compares with the file as it found it just now; what was written between the
+  // walk and that moment would never be signalled: index it at once.
+  if (FActive && platform::LookupFile(FFileName).Size != FFileSize) DoLogGrow();
+}
+
+void TrdlLogMonitor::FlushTimerManage(int AMilliseconds) {
+  if (AMilliseconds != 0) {
+    DebugMessage(fmt::format("TrclLogMonitor.FlushTimerManage({})", AMilliseconds));
+    if (!FFlushTimer) {
+      FFlushTimer = std::make_unique<TrclTimer>();
+      FFlushTimer->SetOnTimer([this](TrclTimer*) { DoFlushChanges(); });
+    }
+    FFlushTimer->SetEnabled(false);
+    FFlushTimer->SetInterval(AMilliseconds);
+    FFlushTimer->SetEnabled(true);
+  } else if (FFlushTimer) {
+    DebugMessage("TrclLogMonitor.FlushTimerManage(0)");
+    FFlushTimer->SetEnabled(false);  // synchronous: no flush runs after this
+    FFlushTimer.reset();
+  }
+}
+
+// Timer thread: touches only the log by name. The periodic timer runs one call at a time, so
+// it is not stopped around the work.
+void TrdlLogMonitor::DoFlushChanges() {
+  DebugMessage("DoFlushChanges: " + FFileName);
+  platform::TReadOnlyFile file;
+  if (!file.Open(FFileName)) DebugMessage("DoFlushChanges error: " + platform::SystemErrorText(platform::LastSystemError()));
+}
+
+int64_t TrdlLogMonitor::GrowthStart(int64_t AOldSize) {
+  const int count = Count();
+  if (FLastLineOpen && count > 0) {
+    FReplaceLastItem = true;
+    return Item(count - 1).Offset;
+  }
+  // A final lone CR whose LF came later: the LF belongs to that break, not to the next line.
+  uint8_t bytes[2] = {0, 0};
+  if (AOldSize > 0 && HFile.ReadAt(AOldSize - 1, bytes, 2) == 2 && bytes[0] == kCR && bytes[1] == kLF) return AOldSize + 1;
+  return AOldSize;
+}
+
+void TrdlLogMonitor::DoLogGrow() {
+  FInNotificationState = true;
+  const struct TStepEnd {
+    bool& Flag;
+    ~TStepEnd() { Flag = false; }
+  } stepEnd{FInNotificationState};
+  if (FIsFreezed) {
+    FNeedGrowAfterUnfreeze = true;
+    return;
+  }
+  const int64_t oldSize = FFileSize;
+  const bool unmapped = !HFile.IsOpen();
+  MapFile(false);
+  MapFile(true);
+  int start = -1;
+  int count = 0;
+  const platform::TFileIdentity identity = platform::FileIdentity(FFileName);
+  if (FFileSize < oldSize || !(identity == FFileIdentity)) {
+    // Shrunk or replaced: the old items describe another file. The store stays open (it is
+    // never used after being closed); it is emptied and the whole file indexed as one step.
+    DebugMessage(fmt::format("TrclLogMonitor.DoLogGrow: {} shrank or was replaced; indexing it anew", FFileName));
+    FFileIdentity = identity;
+    FIndexData->ItemsClear(0);
+    FLastLineOpen = false;
+    FReplaceLastItem = false;
+    ScanLines(0, start, count);
+  } else if (unmapped) {
+    ScanLines(0, start, count);
+  } else {
+    const int64_t from = GrowthStart(oldSize);
+    ScanLines(from, start, count);
+    FReplaceLastItem = false;
+  }
+  if (FOnGrow) FOnGrow(this, start, count);
+}
+
+void TrdlLogMonitor::Freeze() {
+  if (FIsFreezed) return;
+  FIsFreezed = true;
+  FNeedGrowAfterUnfreeze = false;
+  if (FWatcher) FWatcher->SetActive(false);
+}
+
+void TrdlLogMonitor::Unfreeze() {
+  if (!FIsFreezed) return;
+  FIsFreezed = false;
+  DebugMessage(fmt::format("TrclLogMonitor.Unfreeze: {}", FNeedGrowAfterUnfreeze ? "True" : "False"));
+  if (FWatcher) {
+    FWatcher->SetForcedCallNotification(true);
+    FWatcher->SetActive(true);
+  }
+}
+
+void TrdlLogMonitor::ForcedGrow() {
+  if (FInNotificationState) return;
+  if (FWatcher) {
+    FWatcher->SetOnFileNotification(nullptr);
+    FWatcher->SetActive(false);
+  }
+  DoLogGrow();
 }
 
 // --- the saved line index ----------------------------------------------------------------
@@ -284,7 +434,11 @@ void TrdlLogMonitor::KeepOrClearSavedIndex() {
                        FIndexData->Reserved(2) == static_cast<uint32_t>(sizeBits >> 32);
   const bool usable = sameLog && FIndexData->Reserved(3) == FIndexDataVersion && FIndexData->Reserved(4) == 1 &&
                       !FMonitorChanges && !FIndexClearOnStart;
-  if (!usable) FIndexData->Clear();
+  if (!usable) {
+    FIndexData->Clear();
+  } else {
+    FLastFileLineCRC = crc;  // what the kept index was saved with; the walk will not recompute it
+  }
 }
 
 void TrdlLogMonitor::IndexSave() {
@@ -505,11 +659,21 @@ void TrdlLogMonitor::ScanLines(int64_t AStartOffset, int& AStartLineIndex, int& 
         if (!FOnCheckRecord || FOnCheckRecord(line.Bytes, static_cast<int>(std::min<int64_t>(line.Length, INT32_MAX)))) {
           const uint32_t count = FIndexData->ItemsCount(0);
           const uint64_t item = TrdlLineItem::Encode(offset, length);
-          if (FIndexData->ItemAdd(0, &item) == kInvalidItemIndex) break;
-          if (AStartLineIndex < 0) AStartLineIndex = static_cast<int>(count);
+          uint32_t index = count;
+          if (FReplaceLastItem && count > 0) {
+            // The line that was still being written when the last step read it: now whole.
+            index = count - 1;
+            FIndexData->ItemSet(0, index, &item);
+          } else if (FIndexData->ItemAdd(0, &item) == kInvalidItemIndex) {
+            break;
+          }
+          FReplaceLastItem = false;
+          if (AStartLineIndex < 0) AStartLineIndex = static_cast<int>(index);
           ++ALineCount;
           if (IsLastBlock() && (FMapPtrNext == nullptr || FMapPtrNext >= FMapPtrEnd)) {
             FLastFileLineCRC = CalcCRC32(line.Bytes, static_cast<size_t>(line.Length));
+            // No break after the final line: its writer may not be done with it.
+            FLastLineOpen = !line.Spanning && line.Length > 0 && FMapPtrNext == line.Bytes + line.Length;
           }
         }
       }

@@ -18,9 +18,11 @@
 #include <string>
 #include <string_view>
 
+#include "FileNotify.h"
 #include "PlatformFile.h"
 #include "PlatformSystem.h"
 #include "rclDataFile.h"
+#include "rclTimer.h"
 
 namespace velloran {
 
@@ -138,17 +140,37 @@ class TrdlLogMonitor {
   TrdlLogMonitorIndexState IndexState() const { return FIndexState; }
 
  public:  // growth watching
+  // Watch the log while active: every change of the file runs a growth step on the owner
+  // thread (through Dispatcher), which indexes the lines after the previous end and reports
+  // them through OnLogGrow (-1 and 0 when none came).
   bool MonitorChanges() const { return FMonitorChanges; }
-  void SetMonitorChanges(bool AValue) { FMonitorChanges = AValue; }
+  void SetMonitorChanges(bool AValue);
+  // Open and close the log this often (ms; 0: never), from a timer thread, so that the file
+  // system publishes a writer's new size.
   int FlushFileChangesDelayMS() const { return FFlushChangesMS; }
-  void SetFlushFileChangesDelayMS(int AValue) { FFlushChangesMS = AValue; }
+  void SetFlushFileChangesDelayMS(int AValue);
   void SetOnLogGrow(TLogMonitorChangeEvent AValue) { FOnGrow = std::move(AValue); }
+  // The owner thread's dispatcher, through which change notifications arrive. Without one
+  // set, the monitor makes a loop dispatcher owned by the thread that first needs it; that
+  // thread must then run its ProcessPending.
+  std::shared_ptr<TDispatcher> Dispatcher();
+  void SetDispatcher(std::shared_ptr<TDispatcher> AValue) { FDispatcher = std::move(AValue); }
+  // Pause growth steps; changes meanwhile are remembered, and Unfreeze runs one step for them.
+  void Freeze();
+  void Unfreeze();
+  // A growth step now, without a change signal; the watcher stays off until MonitorChanges is
+  // applied again.
+  void ForcedGrow();
   bool IsFreezed() const { return FIsFreezed; }
+  // Whether the last line has no line break yet (a writer in the middle of it): the next
+  // growth step reads it again from its start and replaces its item.
+  bool LastLineOpen() const { return FLastLineOpen; }
   bool WholeLogGrowOnActive() const { return FWholeLogGrowOnActive; }
   void SetWholeLogGrowOnActive(bool AValue) { FWholeLogGrowOnActive = AValue; }
 
  protected:
-  // The store that activation fills: the memory store (tests substitute their own).
+  // The store that activation fills: the paged index file with UseFileIndex, else the memory
+  // store (tests substitute their own).
   virtual std::unique_ptr<TrclDataHolder> CreateIndexStore();
 
  private:
@@ -195,6 +217,14 @@ class TrdlLogMonitor {
   void IndexError(uint32_t ACode, const std::string& AText);
   void DebugMessage(const std::string& AText);
 
+  void MonitorChangesApply(bool AValue);
+  void FlushTimerManage(int AMilliseconds);
+  void DoLogGrow();
+  void DoFlushChanges();
+  // Where a growth step starts reading: at the old end, or at the start of a last line that
+  // was still open (whose item it then replaces).
+  int64_t GrowthStart(int64_t AOldSize);
+
   std::string FFileName;
   int64_t FFileSize = 0;
   platform::TReadOnlyFile HFile;  // open while the file has bytes and is mapped
@@ -238,6 +268,12 @@ class TrdlLogMonitor {
   TrdlLogMonitorOptions FOptions = 0;
   uint32_t FIndexDataVersion = 0;
   bool FIndexClearOnStart = false;
+  std::shared_ptr<TDispatcher> FDispatcher;
+  std::unique_ptr<TFileNotificator> FWatcher;
+  std::unique_ptr<TrclTimer> FFlushTimer;
+  platform::TFileIdentity FFileIdentity;  // of the file the index belongs to
+  bool FLastLineOpen = false;
+  bool FReplaceLastItem = false;  // the walk's first line replaces the last item
 };
 
 }  // namespace velloran

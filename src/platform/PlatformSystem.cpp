@@ -1,5 +1,6 @@
 #include "PlatformSystem.h"
 
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -50,6 +51,12 @@ bool DebugOutputEnabled() {
 void DebugOutput(std::string_view AText) {
   if (!DebugOutputEnabled()) return;
   std::cerr << AText << '\n';
+}
+
+TFileIdentity FileIdentity(const std::string& APath) {
+  struct stat status {};
+  if (::stat(APath.c_str(), &status) != 0) return {};
+  return TFileIdentity{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
 }
 
 }  // namespace velloran::platform

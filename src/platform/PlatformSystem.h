@@ -32,6 +32,15 @@ uint32_t CurrentThreadId();
 // GetTickCount: milliseconds since an arbitrary start, wrapping at 2^32; monotonic.
 uint32_t TickCount();
 
+// What a path names: its device and inode, so that a file replaced under the same name (a
+// rotated log) is told from the one that was there; 0 and 0 when nothing is found.
+struct TFileIdentity {
+  uint64_t Device = 0;
+  uint64_t Inode = 0;
+  friend bool operator==(const TFileIdentity&, const TFileIdentity&) = default;
+};
+TFileIdentity FileIdentity(const std::string& APath);
+
 // OutputDebugStringW: to standard error when VELLORAN_DEBUG is set, nowhere otherwise.
 void DebugOutput(std::string_view AText);
 bool DebugOutputEnabled();

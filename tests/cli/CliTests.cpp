@@ -2,11 +2,17 @@
 // exit codes are checked here against the built program.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "TestFiles.h"
 
@@ -192,6 +198,93 @@ TEST(CliTest, ExportErrors) {
     EXPECT_THAT(result.Err, HasSubstr(c.Message));
   }
   EXPECT_EQ(ReadAll(log), kLog) << "the log survives an export onto itself";
+}
+
+// velloran follow as a child process, its standard output read through a pipe.
+class TFollower {
+ public:
+  explicit TFollower(const std::string& ALog) {
+    int fds[2];
+    if (::pipe(fds) != 0) return;
+    FPid = ::fork();
+    if (FPid == 0) {
+      ::dup2(fds[1], STDOUT_FILENO);
+      ::close(fds[0]);
+      ::close(fds[1]);
+      ::execl(VELLORAN_CLI, VELLORAN_CLI, "follow", ALog.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(fds[1]);
+    FOut = fds[0];
+  }
+  ~TFollower() {
+    if (FPid > 0) Stop();
+    if (FOut >= 0) ::close(FOut);
+  }
+  TFollower(const TFollower&) = delete;
+  TFollower& operator=(const TFollower&) = delete;
+
+  // Reads until the output holds AText or 5 seconds pass.
+  bool WaitFor(const std::string& AText) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (Out.find(AText) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      pollfd ready{FOut, POLLIN, 0};
+      if (::poll(&ready, 1, 100) <= 0) continue;
+      char buffer[4096];
+      const ssize_t got = ::read(FOut, buffer, sizeof buffer);
+      if (got <= 0) break;
+      Out.append(buffer, static_cast<size_t>(got));
+    }
+    return Out.find(AText) != std::string::npos;
+  }
+  // Ctrl+C; returns the exit code.
+  int Stop() {
+    ::kill(FPid, SIGINT);
+    int status = 0;
+    ::waitpid(FPid, &status, 0);
+    FPid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::string Out;
+
+ private:
+  pid_t FPid = -1;
+  int FOut = -1;
+};
+
+void AppendTo(const std::string& APath, const std::string& ABytes) {
+  std::FILE* file = std::fopen(APath.c_str(), "ab");
+  ASSERT_NE(file, nullptr);
+  std::fwrite(ABytes.data(), 1, ABytes.size(), file);
+  std::fclose(file);
+}
+
+TEST(CliTest, IndexDirKeepsTheLineIndexBetweenRuns) {
+  TTempDir dir;
+  const std::string log = dir.Write("IN261209.log", "one\r\ntwo\r\nthree\r\n");
+  const std::string index = dir.File("index");
+  const std::string arguments = "count " + Quote(log) + " --index-dir " + Quote(index);
+  EXPECT_EQ(RunCli(arguments, dir).Out, "3\n");
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(index)) files.push_back(entry.path().filename().string());
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_THAT(files[0], ::testing::EndsWith("_IN261209.idx"));
+  EXPECT_EQ(RunCli(arguments, dir).Out, "3\n");
+  EXPECT_EQ(RunCli("line " + Quote(log) + " 2 --index-dir " + Quote(index), dir).Out, "three\n");
+}
+
+TEST(CliTest, FollowPrintsTheLogThenEachWholeLineAsItGrows) {
+  TTempDir dir;
+  const std::string log = dir.Write("IN261209.log", "one\r\ntwo\r\n");
+  TFollower follower(log);
+  ASSERT_TRUE(follower.WaitFor("one\ntwo\n"));
+  AppendTo(log, "three\r\nfour, half");
+  ASSERT_TRUE(follower.WaitFor("three\n"));
+  AppendTo(log, " whole\r\n");
+  ASSERT_TRUE(follower.WaitFor("four, half whole\n"));
+  EXPECT_EQ(follower.Stop(), 130);
+  EXPECT_EQ(follower.Out, "one\ntwo\nthree\nfour, half whole\n");  // the half line was held back
 }
 
 }  // namespace

@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "PlatformFile.h"
 #include "TestFiles.h"
 #include "rdlLogMonitor.h"
 
@@ -115,6 +120,96 @@ TEST(IndexFileNameTest, FolderCrcAndBaseName) {
   char crc[16];
   std::snprintf(crc, sizeof crc, "%X", CalcCRC32(bytes.data(), bytes.size()));
   EXPECT_EQ(monitor.IndexFileName(), Join({"/idx/", crc, "_a.idx"}));
+}
+
+// Reads of the log itself (not of its index file). Every activation reads the log's tail
+// (to check a saved index), sizes its blocks with a trial read and maps the first one; a walk
+// of this three-block log reads every block.
+ino_t gLogInode = 0;
+int gLogReads = 0;
+ssize_t CountingPread(int AHandle, void* ABuffer, size_t ALength, off_t AOffset) {
+  struct stat status {};
+  if (::fstat(AHandle, &status) == 0 && status.st_ino == gLogInode) ++gLogReads;
+  return ::pread(AHandle, ABuffer, ALength, AOffset);
+}
+
+class SavedIndexTest : public ::testing::Test {
+ protected:
+  SavedIndexTest() { FPrevious = platform::SetPreadFunction(CountingPread); }
+  ~SavedIndexTest() override { platform::SetPreadFunction(FPrevious); }
+
+  // One run of a monitor on the log with the index kept in the folder: its lines, the
+  // progress it reported and whether it read the log's blocks.
+  struct TRun {
+    std::vector<std::string> Lines;
+    std::vector<int> Progress;
+    bool Walked = false;
+  };
+  TRun Run(const std::function<void(TrdlLogMonitor&)>& ASetUp = {}) {
+    TRun run;
+    TrdlLogMonitor monitor;
+    monitor.SetUseFileIndex(true);
+    monitor.SetIndexDataFolder(FDir.File("idx"));
+    monitor.SetOnProgress([&](void*, int APercents, bool&) { run.Progress.push_back(APercents); });
+    if (ASetUp) ASetUp(monitor);
+    monitor.SetFileName(FLog);
+    struct stat status {};
+    ::stat(FLog.c_str(), &status);
+    gLogInode = status.st_ino;
+    gLogReads = 0;
+    monitor.SetActive(true);
+    run.Walked = gLogReads > 3;
+    for (int i = 0; i < monitor.Count(); ++i) run.Lines.push_back(monitor.Get(i));
+    return run;
+  }
+
+  TTempDir FDir;
+  // Three blocks of 1 MiB: a walk reads more than the first one.
+  std::string FLog = FDir.Write("IN261209.log", [] {
+    std::string text;
+    for (int i = 0; text.size() < 3 * 1048576; ++i)
+      text += Join({"<Event>", std::to_string(i), std::string(90, 'x'), "</Event>\r\n"});
+    return Join({text, "one\r\ntwo\r\nthree\r\n"});
+  }());
+  platform::TPreadFunction FPrevious = nullptr;
+};
+
+TEST_F(SavedIndexTest, AnUnchangedLogReusesItsIndexWithoutAWalk) {
+  std::filesystem::create_directory(FDir.File("idx"));
+  const TRun first = Run();
+  EXPECT_TRUE(first.Walked);
+  const TRun second = Run();
+  EXPECT_FALSE(second.Walked);
+  EXPECT_EQ(second.Lines, first.Lines);
+  EXPECT_EQ(second.Progress, (std::vector<int>{0, 100}));
+
+  // One appended line changes the size and the final line: the index is built again.
+  std::FILE* file = std::fopen(FLog.c_str(), "ab");
+  std::fputs("four\r\n", file);
+  std::fclose(file);
+  const TRun third = Run();
+  EXPECT_TRUE(third.Walked);
+  ASSERT_GE(third.Lines.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(third.Lines.end() - 4, third.Lines.end()),
+            (std::vector<std::string>{"one", "two", "three", "four"}));
+  EXPECT_EQ(third.Lines.size(), first.Lines.size() + 1);
+  EXPECT_FALSE(Run().Walked);
+}
+
+TEST_F(SavedIndexTest, WatchingAFreshStartOrANewVersionNeverReuses) {
+  std::filesystem::create_directory(FDir.File("idx"));
+  Run();
+  const std::vector<std::function<void(TrdlLogMonitor&)>> setUps = {
+      [](TrdlLogMonitor& AMonitor) { AMonitor.SetIndexClearOnStart(true); },
+      [](TrdlLogMonitor& AMonitor) { AMonitor.SetIndexDataVersion(7); },
+      [](TrdlLogMonitor& AMonitor) { AMonitor.SetMonitorChanges(true); },
+  };
+  for (const auto& setUp : setUps) {
+    Run();  // saved again under the default settings
+    const TRun run = Run(setUp);
+    EXPECT_TRUE(run.Walked);
+    EXPECT_GT(run.Lines.size(), 3u);
+  }
 }
 
 }  // namespace
