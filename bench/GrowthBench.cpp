@@ -59,12 +59,14 @@ int main(int argc, char** argv) {
 
   // Reopening with the saved index.
   std::vector<double> fresh, reopen;
+  int walkedLines = 0, reopenedLines = 0;
   for (int round = 0; round < rounds; ++round) {
     velloran::TrdlLogMonitor walk;
     walk.SetFileName(log);
     auto start = Clock::now();
     walk.SetActive(true);
     fresh.push_back(Seconds(start));
+    walkedLines = walk.Count();
     velloran::TrdlLogMonitor indexed;
     indexed.SetUseFileIndex(true);
     indexed.SetIndexDataFolder(folder);
@@ -76,11 +78,12 @@ int main(int argc, char** argv) {
     start = Clock::now();
     indexed.SetActive(true);
     reopen.push_back(Seconds(start));
+    reopenedLines = indexed.Count();
   }
   std::printf("log: %s; medians of %d rounds\n", log.c_str(), rounds);
-  std::printf("  fresh walk                          %8.3f s\n", Median(fresh));
-  std::printf("  reopen with the saved line index    %8.3f s   %.1f %% of the walk (goal <= 5 %%)\n", Median(reopen),
-              100.0 * Median(reopen) / Median(fresh));
+  std::printf("  fresh walk                          %8.3f s   (%d lines)\n", Median(fresh), walkedLines);
+  std::printf("  reopen with the saved line index    %8.3f s   (%d lines) %.1f %% of the walk (goal <= 5 %%)\n", Median(reopen),
+              reopenedLines, 100.0 * Median(reopen) / Median(fresh));
 
   // Growth steps on a watched copy.
   const std::string copy = folder + "/watched.log";
