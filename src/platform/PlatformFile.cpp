@@ -47,6 +47,48 @@ std::string FolderOf(const std::string& APath) {
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : APath.substr(0, slash);
 }
+// open() retried on EINTR, refusing folders (EISDIR) so that every later read fails early and
+// clearly; -1 with the last system error set on failure.
+int OpenNoFolder(const std::string& APath, int AFlags) {
+  int handle = -1;
+  do {
+    handle = ::open(APath.c_str(), AFlags, 0666);
+  } while (handle < 0 && errno == EINTR);
+  if (handle < 0) {
+    SetLastSystemErrorFromErrno();
+    return -1;
+  }
+  struct stat info {};
+  if (::fstat(handle, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(handle);
+    SetLastSystemError(EISDIR);
+    return -1;
+  }
+  return handle;
+}
+
+// Reads at AOffset until ALength bytes arrived or the file ends; the bytes read, or -1 with
+// the last system error set (kErrorInvalidHandle for a closed file).
+int64_t ReadFullyAt(int AHandle, int64_t AOffset, void* ABuffer, size_t ALength) {
+  if (AHandle < 0) {
+    SetLastSystemError(kErrorInvalidHandle);
+    return -1;
+  }
+  auto* target = static_cast<uint8_t*>(ABuffer);
+  size_t done = 0;
+  while (done < ALength) {
+    const ssize_t got = gPread(AHandle, target + done, ALength - done, static_cast<off_t>(AOffset) + static_cast<off_t>(done));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      SetLastSystemErrorFromErrno();
+      return -1;
+    }
+    if (got == 0) break;  // end of file: the file is shorter than it was
+    done += static_cast<size_t>(got);
+  }
+  return static_cast<int64_t>(done);
+}
+
 }  // namespace
 
 TWriteFunction SetWriteFunction(TWriteFunction AFunction) {
@@ -101,22 +143,8 @@ TReadOnlyFile::~TReadOnlyFile() { Close(); }
 
 bool TReadOnlyFile::Open(const std::string& APath) {
   Close();
-  int handle = -1;
-  do {
-    handle = ::open(APath.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (handle < 0 && errno == EINTR);
-  if (handle < 0) {
-    SetLastSystemErrorFromErrno();
-    return false;
-  }
-  struct stat info {};
-  if (::fstat(handle, &info) == 0 && S_ISDIR(info.st_mode)) {
-    ::close(handle);
-    SetLastSystemError(EISDIR);
-    return false;
-  }
-  FHandle = handle;
-  return true;
+  FHandle = OpenNoFolder(APath, O_RDONLY | O_CLOEXEC);
+  return FHandle >= 0;
 }
 
 void TReadOnlyFile::Close() {
@@ -125,23 +153,7 @@ void TReadOnlyFile::Close() {
 }
 
 int64_t TReadOnlyFile::ReadAt(int64_t AOffset, void* ABuffer, size_t ALength) const {
-  if (FHandle < 0) {
-    SetLastSystemError(kErrorInvalidHandle);
-    return -1;
-  }
-  auto* target = static_cast<uint8_t*>(ABuffer);
-  size_t done = 0;
-  while (done < ALength) {
-    const ssize_t got = gPread(FHandle, target + done, ALength - done, static_cast<off_t>(AOffset) + static_cast<off_t>(done));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      SetLastSystemErrorFromErrno();
-      return -1;
-    }
-    if (got == 0) break;  // end of file: the file is shorter than it was
-    done += static_cast<size_t>(got);
-  }
-  return static_cast<int64_t>(done);
+  return ReadFullyAt(FHandle, AOffset, ABuffer, ALength);
 }
 
 TReadWriteFile::~TReadWriteFile() { Close(); }
@@ -150,23 +162,9 @@ bool TReadWriteFile::Open(const std::string& APath, bool ACreate, bool AReadOnly
   Close();
   int flags = (AReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC;
   if (ACreate) flags |= O_CREAT;
-  int handle = -1;
-  do {
-    handle = ::open(APath.c_str(), flags, 0666);
-  } while (handle < 0 && errno == EINTR);
-  if (handle < 0) {
-    SetLastSystemErrorFromErrno();
-    return false;
-  }
-  struct stat info {};
-  if (::fstat(handle, &info) == 0 && S_ISDIR(info.st_mode)) {
-    ::close(handle);
-    SetLastSystemError(EISDIR);
-    return false;
-  }
-  FHandle = handle;
+  FHandle = OpenNoFolder(APath, flags);
   FPosition = 0;
-  return true;
+  return FHandle >= 0;
 }
 
 void TReadWriteFile::Close() {
@@ -190,24 +188,9 @@ int64_t TReadWriteFile::Seek(int64_t AOffset) {
 }
 
 int64_t TReadWriteFile::Read(void* ABuffer, size_t ALength) {
-  if (FHandle < 0) {
-    SetLastSystemError(kErrorInvalidHandle);
-    return -1;
-  }
-  auto* target = static_cast<uint8_t*>(ABuffer);
-  size_t done = 0;
-  while (done < ALength) {
-    const ssize_t got = gPread(FHandle, target + done, ALength - done, static_cast<off_t>(FPosition) + static_cast<off_t>(done));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      SetLastSystemErrorFromErrno();
-      return -1;
-    }
-    if (got == 0) break;
-    done += static_cast<size_t>(got);
-  }
-  FPosition += static_cast<int64_t>(done);
-  return static_cast<int64_t>(done);
+  const int64_t done = ReadFullyAt(FHandle, FPosition, ABuffer, ALength);
+  if (done > 0) FPosition += done;
+  return done;
 }
 
 int64_t TReadWriteFile::Write(const void* ABuffer, size_t ALength) {
