@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "PlatformText.h"
 namespace velloran {
 
 namespace {
@@ -36,44 +37,6 @@ const uint8_t* FindBreak(const uint8_t* APtr, const uint8_t* AEnd) {
 
 // Half of ASize, rounded past the next multiple of AGranularity.
 int64_t ShrunkBlockSize(int64_t ASize, int64_t AGranularity) { return ((ASize / 2 + 1) / AGranularity + 1) * AGranularity; }
-
-}  // namespace
-
-namespace {
-
-// UTF-8 text as UTF-16LE bytes; an ill-formed byte becomes U+FFFD.
-std::string Utf16LeBytes(std::string_view AText) {
-  std::string bytes;
-  bytes.reserve(AText.size() * 2);
-  const auto unit = [&](uint32_t AUnit) {
-    bytes += static_cast<char>(AUnit & 0xFF);
-    bytes += static_cast<char>(AUnit >> 8);
-  };
-  for (size_t i = 0; i < AText.size();) {
-    const auto lead = static_cast<uint8_t>(AText[i]);
-    const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
-    uint32_t code = length == 1 ? lead : length == 2 ? (lead & 0x1Fu) : length == 3 ? (lead & 0x0Fu) : (lead & 0x07u);
-    bool valid = length > 0 && i + length <= AText.size();
-    for (size_t k = 1; valid && k < length; ++k) {
-      const auto next = static_cast<uint8_t>(AText[i + k]);
-      valid = (next & 0xC0) == 0x80;
-      code = (code << 6) | (next & 0x3Fu);
-    }
-    if (!valid || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      unit(0xFFFD);
-      ++i;
-      continue;
-    }
-    if (code >= 0x10000) {
-      unit(0xD800 + ((code - 0x10000) >> 10));
-      unit(0xDC00 + ((code - 0x10000) & 0x3FF));
-    } else {
-      unit(code);
-    }
-    i += length;
-  }
-  return bytes;
-}
 
 }  // namespace
 
@@ -392,7 +355,7 @@ std::string TrdlLogMonitor::IndexFileName() const {
   std::string base = slash == std::string::npos ? FFileName : FFileName.substr(slash + 1);
   const size_t dot = base.rfind('.');
   if (dot != std::string::npos) base.erase(dot);
-  const std::string bytes = Utf16LeBytes(logFolder);
+  const std::string bytes = platform::Utf8ToUtf16Le(logFolder);
   return folder + fmt::format("{:X}_{}.idx", CalcCRC32(bytes.data(), bytes.size()), base);
 }
 
