@@ -138,18 +138,10 @@ uint64_t GetLittleEndian(std::string_view ABytes, size_t AAt, size_t ASize) {
   return value;
 }
 
-std::string Utf16LeBytes(std::string_view AText) {
-  std::string bytes;
-  for (char16_t unit : Utf8ToUtf16(AText)) PutLittleEndian(bytes, unit, 2);
-  return bytes;
-}
-
 // Text from UTF-16LE bytes; nothing for an odd count, which no text gives.
-std::optional<std::string> TextOfUtf16LeBytes(std::string_view ABytes) {
+std::optional<std::string> TextOfWholeUtf16LeBytes(std::string_view ABytes) {
   if (ABytes.size() % 2 != 0) return std::nullopt;
-  std::u16string units(ABytes.size() / 2, u'\0');
-  for (size_t i = 0; i < units.size(); ++i) units[i] = static_cast<char16_t>(GetLittleEndian(ABytes, 2 * i, 2));
-  return Utf16ToUtf8(units);
+  return TextOfUtf16LeBytes(ABytes);
 }
 
 template <typename T>
@@ -202,7 +194,7 @@ std::string ValueBytes(const TrsKeyValue& AValue) {
 std::optional<TrsKeyValue::TValue> ValueOfBytes(uint16_t AKind, std::string_view ABytes) {
   switch (AKind) {
     case kvString:
-      if (std::optional<std::string> text = TextOfUtf16LeBytes(ABytes)) return TrsKeyValue::TValue(std::move(*text));
+      if (std::optional<std::string> text = TextOfWholeUtf16LeBytes(ABytes)) return TrsKeyValue::TValue(std::move(*text));
       return std::nullopt;
     case kvBuffer:
       return TrsKeyValue::TValue(std::vector<uint8_t>(ABytes.begin(), ABytes.end()));
@@ -400,7 +392,7 @@ std::string TrsEncryptor::GetEncryptedValue(std::string_view AValue) {
 std::string TrsEncryptor::GetDecryptedValue(std::string_view AValue) {
   const std::string payload = DecryptBytes(Base64Decode(AValue));
   if (payload.size() < 2 || GetLittleEndian(payload, 0, 2) > kvPointer) return {};
-  return TextOfUtf16LeBytes(std::string_view(payload).substr(2)).value_or(std::string());
+  return TextOfWholeUtf16LeBytes(std::string_view(payload).substr(2)).value_or(std::string());
 }
 
 bool TrsEncryptor::IsSameEncryptedKey(std::string_view AKey, std::string_view AValue) {

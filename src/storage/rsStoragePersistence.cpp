@@ -33,26 +33,6 @@ bool ReadBytes(std::istream& AStream, size_t ACount, std::string& ABytes) {
   return true;
 }
 
-std::string Utf16LeBytes(std::string_view AText) {
-  const std::u16string units = Utf8ToUtf16(AText);
-  std::string bytes;
-  bytes.reserve(units.size() * 2);
-  for (char16_t unit : units) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return bytes;
-}
-
-std::string TextOfUtf16LeBytes(const std::string& ABytes) {
-  std::u16string units(ABytes.size() / 2, u'\0');
-  for (size_t i = 0; i < units.size(); ++i) {
-    units[i] =
-        static_cast<char16_t>(static_cast<unsigned char>(ABytes[2 * i]) | (static_cast<unsigned char>(ABytes[2 * i + 1]) << 8));
-  }
-  return Utf16ToUtf8(units);
-}
-
 // A name with its one-byte length of UTF-16 code units.
 void WriteName(std::ostream& AStream, std::string_view AName, const std::string& AWhose) {
   const std::string bytes = Utf16LeBytes(AName);

@@ -126,12 +126,9 @@ std::optional<T> BufferAs(const TrsKeyValue& AValue) {
 }
 
 // The UTF-16LE bytes of a text: what a text key gives to byte-oriented reads.
-std::vector<uint8_t> Utf16LeBytes(std::string_view AText) {
-  const std::u16string units = Utf8ToUtf16(AText);
-  std::vector<uint8_t> bytes;
-  bytes.reserve(units.size() * 2);
-  for (const char16_t unit : units) PutLittleEndian(bytes, static_cast<uint16_t>(unit));
-  return bytes;
+std::vector<uint8_t> Utf16LeByteVector(std::string_view AText) {
+  const std::string bytes = Utf16LeBytes(AText);
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 bool SameAsciiIgnoringCase(std::string_view A, std::string_view B) {
@@ -768,7 +765,7 @@ void TrsKeyWrapper::SetAsVariant(const TrsVariant& AValue) {
 
 std::vector<uint8_t> TrsKeyWrapper::GetAsBuffer() const {
   const TrsKeyValue& value = ValueOf(*this);
-  if (value.kvType == kvString) return Utf16LeBytes(TextOf(value));
+  if (value.kvType == kvString) return Utf16LeByteVector(TextOf(value));
   if (value.kvType == kvBuffer) return BytesOf(value);
   return {};
 }
@@ -881,7 +878,7 @@ int32_t TrsStorage::ReadBuffer(std::string_view AKey, void* ABuffer, int32_t ACo
   if (value.kvType != kvString && value.kvType != kvBuffer) return 0;
   // A text is converted for this read only; a buffer is copied from where it lies.
   std::vector<uint8_t> converted;
-  if (value.kvType == kvString) converted = Utf16LeBytes(TextOf(value));
+  if (value.kvType == kvString) converted = Utf16LeByteVector(TextOf(value));
   const std::vector<uint8_t>& bytes = value.kvType == kvString ? converted : BytesOf(value);
   // No buffer to copy into is a request for the size, like a count of zero.
   if (ACount <= 0 || ABuffer == nullptr) return ClampedSize(bytes.size());

@@ -608,6 +608,30 @@ std::string Utf16ToUtf8(std::u16string_view AText) {
 
 }  // namespace velloran
 
+namespace velloran {
+
+std::string Utf16LeBytes(std::string_view AText) {
+  const std::u16string units = Utf8ToUtf16(AText);
+  std::string bytes;
+  bytes.reserve(units.size() * 2);
+  for (char16_t unit : units) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+std::string TextOfUtf16LeBytes(std::string_view ABytes) {
+  std::u16string units(ABytes.size() / 2, u'\0');
+  for (size_t i = 0; i < units.size(); ++i) {
+    units[i] =
+        static_cast<char16_t>(static_cast<unsigned char>(ABytes[2 * i]) | (static_cast<unsigned char>(ABytes[2 * i + 1]) << 8));
+  }
+  return Utf16ToUtf8(units);
+}
+
+}  // namespace velloran
+
 // --- the ANSI code page and LZRW1-KH ---------------------------------------------------------
 
 namespace velloran {

@@ -189,6 +189,10 @@ std::string BufferToHexText(const void* ABuffer, size_t ACount);
 std::u16string Utf8ToUtf16(std::string_view AText);
 // WideCharToMultiByte(CP_UTF8): each unpaired surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view AText);
+// The UTF-16LE bytes of UTF-8 text, and back (a last odd byte is ignored): the form texts take
+// in section streams and encrypted values.
+std::string Utf16LeBytes(std::string_view AText);
+std::string TextOfUtf16LeBytes(std::string_view ABytes);
 
 // --- The ANSI code page ----------------------------------------------------------------------
 
