@@ -108,7 +108,7 @@ const TrdlDataRow* TLogTableModel::Row(int AIndex) const {
 
 bool TLogTableModel::BindColumn(TViewColumn& AColumn) const {
   if (GlobalData == nullptr) return false;
-  const int index = GlobalData->Columns().IndexOfName(ToUtf8(AColumn.Caption));
+  const int index = GlobalData->Columns().IndexOfName(AColumn.CaptionUtf8);
   if (index < 0) return false;
   const TrdlDataType type = GlobalData->Columns().Columns(index)->DataType();
   AColumn.Binding = index;
@@ -147,7 +147,7 @@ QVariant TLogTableModel::data(const QModelIndex& AIndex, int ARole) const {
         },
         Qt::QueuedConnection);
   }
-  return FromUtf8(row->ValueByName(ToUtf8(viewColumn.Caption)));
+  return FromUtf8(row->ValueByName(viewColumn.CaptionUtf8));
 }
 
 QVariant TLogTableModel::headerData(int ASection, Qt::Orientation AOrientation, int ARole) const {
@@ -175,7 +175,7 @@ void TLogTableModel::SetRowCount(int ACount) {
 void TLogTableModel::SetViewColumns(const QStringList& ACaptions) {
   beginResetModel();
   FColumns.clear();
-  for (const QString& caption : ACaptions) FColumns.push_back(TViewColumn{caption, -1, false});
+  for (const QString& caption : ACaptions) FColumns.push_back(TViewColumn{caption, ToUtf8(caption), -1, false});
   FListRowIndex = -1;
   endResetModel();
 }

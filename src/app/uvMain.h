@@ -42,7 +42,8 @@ class TLogTableModel : public QAbstractTableModel {
  public:
   struct TViewColumn {
     QString Caption;
-    int Binding = -1;  // index in GlobalData's columns, -1 while unbound
+    std::string CaptionUtf8;  // what cell requests look values up by, converted once
+    int Binding = -1;         // index in GlobalData's columns, -1 while unbound
     bool RightAligned = false;
   };
 

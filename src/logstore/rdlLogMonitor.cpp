@@ -388,6 +388,14 @@ void TrdlLogMonitor::IndexOpen() {
 // size, the same index version, written by a monitor, and neither watching nor a fresh start
 // asked for. The memory store's reserved values read 0, so it always starts empty.
 void TrdlLogMonitor::KeepOrClearSavedIndex() {
+  // The cheap checks first: a store that cannot be reused anyway (always the memory store)
+  // costs no read of the log's tail.
+  const bool reusable =
+      FIndexData->Reserved(3) == FIndexDataVersion && FIndexData->Reserved(4) == 1 && !FMonitorChanges && !FIndexClearOnStart;
+  if (!reusable) {
+    FIndexData->Clear();
+    return;
+  }
   const uint32_t crc = FileLastLineCRC(FFileName, (FOptions & lmoSkipEmptyLines) != 0);
   const int64_t size = FileSizeOf(FFileName);
   const auto sizeBits = static_cast<uint64_t>(std::max<int64_t>(size, 0));
@@ -395,13 +403,11 @@ void TrdlLogMonitor::KeepOrClearSavedIndex() {
   const bool sameLog = FIndexData->Reserved(0) == crc &&
                        FIndexData->Reserved(1) == static_cast<uint32_t>(sizeBits & 0xFFFFFFFFu) &&
                        FIndexData->Reserved(2) == static_cast<uint32_t>(sizeBits >> 32);
-  const bool usable = sameLog && FIndexData->Reserved(3) == FIndexDataVersion && FIndexData->Reserved(4) == 1 &&
-                      !FMonitorChanges && !FIndexClearOnStart;
-  if (!usable) {
+  if (!sameLog) {
     FIndexData->Clear();
-  } else {
-    FLastFileLineCRC = crc;  // what the kept index was saved with; the walk will not recompute it
+    return;
   }
+  FLastFileLineCRC = crc;  // what the kept index was saved with; the walk will not recompute it
 }
 
 void TrdlLogMonitor::IndexSave() {

@@ -156,7 +156,8 @@ std::string DoubleText(double AValue) {
     bool exact = text.find('E') == std::string::npos;
     if (exact) {
       try {
-        exact = TextToFloat(text) == AValue && std::signbit(TextToFloat(text)) == std::signbit(AValue);
+        const double readBack = TextToFloat(text);
+        exact = readBack == AValue && std::signbit(readBack) == std::signbit(AValue);
       } catch (const EConvertError&) {
         exact = false;
       }
