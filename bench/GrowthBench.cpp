@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "FileNotify.h"
-#include "rdlLogMonitor.h"
+#include "FileWatch.h"
+#include "LogMonitor.h"
 
 using velloran::bench::Clock;
 using velloran::bench::Median;

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "rdlLogMonitor.h"
+#include "LogMonitor.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "BenchSupport.h"
 #include "PlatformFile.h"
-#include "rsIniData.h"
+#include "IniFile.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "uData.h"
+#include "LogData.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "rsStorage.h"
+#include "Storage.h"
 
 namespace {
 

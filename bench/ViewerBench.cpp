@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "rdlLogMonitor.h"
-#include "uGlobal.h"
-#include "uvMain.h"
+#include "LogMonitor.h"
+#include "Globals.h"
+#include "MainWindow.h"
 
 using velloran::bench::Clock;
 using velloran::bench::Median;

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "dmMain.h"
-#include "uvMain.h"
-#include "uvSplash.h"
+#include "DataModule.h"
+#include "MainWindow.h"
+#include "SplashWindow.h"
 
 namespace {
 

@@ -13,11 +13,11 @@
 #include <memory>
 #include <string>
 
-#include "FileNotify.h"
+#include "FileWatch.h"
 #include "PlatformFile.h"
-#include "uData.h"
-#include "uExport.h"
-#include "uGlobal.h"
+#include "LogData.h"
+#include "Exporter.h"
+#include "Globals.h"
 
 #ifndef VELLORAN_VERSION
 #define VELLORAN_VERSION "0.0.0"

@@ -17,9 +17,9 @@
 #include <memory>
 
 #include "ListBoxDragger.h"
-#include "dmMain.h"
-#include "rsStorage.h"
-#include "uvColumnsCustomize.h"
+#include "DataModule.h"
+#include "Storage.h"
+#include "ColumnsDialog.h"
 
 using namespace velloran;
 

@@ -16,10 +16,10 @@
 
 #include "PlatformFile.h"
 #include "TestFiles.h"
-#include "dmMain.h"
-#include "uGlobal.h"
-#include "uvMain.h"
-#include "uvProgressDialog.h"
+#include "DataModule.h"
+#include "Globals.h"
+#include "MainWindow.h"
+#include "ProgressDialog.h"
 
 using namespace velloran;
 

@@ -8,8 +8,8 @@
 
 #include "PlatformFolders.h"
 #include "TestFiles.h"
-#include "dmMain.h"
-#include "rclCMDL.h"
+#include "DataModule.h"
+#include "CommandLine.h"
 
 using velloran::test::TTempDir;
 

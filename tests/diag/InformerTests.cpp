@@ -22,7 +22,7 @@
 #include "PlatformFolders.h"
 #include "PlatformSystem.h"
 #include "TestFiles.h"
-#include "rclInformer.h"
+#include "Informer.h"
 
 namespace velloran {
 namespace {

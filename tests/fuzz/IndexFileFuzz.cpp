@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "PlatformFile.h"
-#include "rclDataFile.h"
+#include "ItemStore.h"
 
 namespace {
 

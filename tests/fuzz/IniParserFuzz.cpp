@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "rsIniData.h"
+#include "IniFile.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "rsStorage.h"
+#include "Storage.h"
 
 using namespace velloran;
 

@@ -7,7 +7,7 @@
 
 #include "PlatformFolders.h"
 #include "TestFiles.h"
-#include "rclDataFile.h"
+#include "ItemStore.h"
 
 namespace velloran {
 namespace {

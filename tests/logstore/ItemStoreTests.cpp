@@ -13,7 +13,7 @@
 #include "PlatformFile.h"
 #include "PlatformSystem.h"
 #include "TestFiles.h"
-#include "rclDataFile.h"
+#include "ItemStore.h"
 
 namespace velloran {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "PlatformFile.h"
 #include "TestFiles.h"
-#include "rdlLogMonitor.h"
+#include "LogMonitor.h"
 
 namespace velloran {
 namespace {

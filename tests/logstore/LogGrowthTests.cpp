@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "FileNotify.h"
+#include "FileWatch.h"
 #include "TestFiles.h"
-#include "rdlLogMonitor.h"
+#include "LogMonitor.h"
 
 namespace velloran {
 namespace {

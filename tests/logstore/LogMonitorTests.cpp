@@ -11,7 +11,7 @@
 #include "PlatformFile.h"
 #include "PlatformSystem.h"
 #include "TestFiles.h"
-#include "rdlLogMonitor.h"
+#include "LogMonitor.h"
 
 namespace velloran {
 namespace {

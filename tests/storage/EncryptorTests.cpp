@@ -10,7 +10,7 @@
 
 #include "MemoryData.h"
 #include "RecordingClient.h"
-#include "rsStorage.h"
+#include "Storage.h"
 
 namespace velloran {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "PlatformFile.h"
 #include "TestFiles.h"
-#include "rsIniData.h"
+#include "IniFile.h"
 
 namespace velloran::test {
 

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "rsStorage.h"
+#include "Storage.h"
 
 namespace velloran {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "rsStorage.h"
+#include "Storage.h"
 
 namespace velloran {
 

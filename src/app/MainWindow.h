@@ -1,0 +1,194 @@
+// The main window: one log at a time in a virtual list whose cells are parsed only when the
+// list shows them, every attribute of the selected record in a details pane, a status bar,
+// and the progress display of long loads and exports.
+//
+// Threading: everything runs on the GUI thread. Loading and exporting run inside the action
+// that started them; while a progress display runs, each progress step lets pending events
+// run, so the list then produces no data (the log store is being rebuilt) and every other
+// window is disabled.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Rows.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QTableView;
+class QTimer;
+class QToolButton;
+class QTreeWidget;
+class QWidget;
+
+namespace velloran {
+
+class TTaskbarProgressIndicator;
+
+// The virtual list's data: one reused row receives the record of every cell request, and
+// each column finds its value in it by caption. A column is bound to the data column of its
+// caption as soon as one has been discovered; the binding decides the alignment.
+class TLogTableModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  struct TViewColumn {
+    QString Caption;
+    std::string CaptionUtf8;  // what cell requests look values up by, converted once
+    int Binding = -1;         // index in GlobalData's columns, -1 while unbound
+    bool RightAligned = false;
+  };
+
+  explicit TLogTableModel(QObject* AParent = nullptr);
+
+  int rowCount(const QModelIndex& AParent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& AParent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& AIndex, int ARole = Qt::DisplayRole) const override;
+  QVariant headerData(int ASection, Qt::Orientation AOrientation, int ARole = Qt::DisplayRole) const override;
+
+  // The list's row count becomes ACount; the reused row is refetched on the next request.
+  void SetRowCount(int ACount);
+  const std::vector<TViewColumn>& ViewColumns() const { return FColumns; }
+  void SetViewColumns(const QStringList& ACaptions);
+  // Binds every column whose data column exists by now; true when a binding changed.
+  bool BindColumns();
+  // While it answers true no record is parsed: the log store may be mid-rebuild.
+  void SetSuspended(std::function<bool()> AValue) { FSuspended = std::move(AValue); }
+  // Record requests since creation (for tests of the one reused row).
+  int RowFetches() const { return FRowFetches; }
+
+ private:
+  bool BindColumn(TViewColumn& AColumn) const;
+  const TrdlDataRow* Row(int AIndex) const;
+
+  std::vector<TViewColumn> FColumns;
+  int FRowCount = 0;
+  std::function<bool()> FSuspended;
+  // The reused row, and which record it holds (-1: none). Mutable: a request fills it.
+  mutable TrdlDataRow FListRow;
+  mutable int FListRowIndex = -1;
+  mutable bool FListRowValid = false;
+  mutable int FRowFetches = 0;
+};
+
+class TfrmMain : public QMainWindow {
+  Q_OBJECT
+ public:
+  // AShowError: how errors reach the user (a message box when not given); tests record them,
+  // also those of the window's own creation.
+  explicit TfrmMain(QWidget* AParent = nullptr, std::function<void(const QString& AMessage)> AShowError = {});
+  ~TfrmMain() override;
+
+ public:  // loading and the list
+  void LoadLog(const std::string& AFileName);
+  void RefreshList();
+  void BindColumns();
+  void UpdateStatusBar();
+  void ShowRecordDetails(int AIndex);
+  bool DetailsVisible() const;
+  void SetDetailsVisible(bool AValue);
+  // The splash window to close one second after this window first shows.
+  void SetSplash(QWidget* ASplash) { FSplash = ASplash; }
+
+ public:  // progress display
+  void BeginProgress(const QString& ACaption, const QString& AMessage);
+  void SetProgress(int APercents);
+  void EndProgress();
+  bool ProgressActive() const;
+  void HandleProgress(void* ASender, int APercents, bool& AIsCanceled);
+
+ public:  // recent files and layout
+  void AddRecentFile(const std::string& AFileName);
+  void RebuildRecentMenus();
+  void LoadLayout();
+  void SaveLayout();
+
+ public:  // parts, for tests and benchmarks
+  QTableView* lvData = nullptr;
+  QTreeWidget* lvDetails = nullptr;
+  QWidget* pnlDetails = nullptr;
+  QSplitter* spltDetails = nullptr;
+  QLabel* sbrPanel0 = nullptr;
+  QLabel* sbrPanel1 = nullptr;
+  QTimer* tmrItemDetails = nullptr;
+  QTimer* tmrSplash = nullptr;
+  QAction *actOpen = nullptr, *actExport = nullptr, *actExit = nullptr, *actColumnsCustomize = nullptr, *actDetails = nullptr,
+          *actAbout = nullptr;
+  QMenu* miOpenRecent = nullptr;
+  QMenu* pmRecentLogs = nullptr;
+  QMenu* pmData = nullptr;
+  TLogTableModel* Model() const { return FModel; }
+  int DetailsIndex() const { return FDetailsIndex; }
+  int DetailsWidth() const { return FDetailsWidth; }
+  // How often the details pane was filled (for tests of the 50 ms burst rule).
+  int DetailsFills() const { return FDetailsFills; }
+  // The open dialog; tests and scripted runs replace it. Returns false on cancel.
+  std::function<bool(std::string& AFileName)> SelectLogFile;
+  // The save dialog of the export; tests and scripted runs replace it. False on cancel.
+  std::function<bool(std::string& AFileName)> SelectExportFile;
+  // The column dialog (all, defaults, current in and out); tests replace it.
+  std::function<bool(const QString& AAll, const QString& ADefaults, QString& ACurrent)> ColumnsDialog;
+  // Shows an error to the user (a message box); tests replace it.
+  std::function<void(const QString& AMessage)> ShowError;
+  // Re-evaluates every action's enabled state (also run whenever the application is idle).
+  void UpdateActions();
+  // Runs AWork; an error ends a running progress display and is shown, the window stays usable.
+  void Guarded(const std::function<void()>& AWork);
+
+ protected:
+  void showEvent(QShowEvent* AEvent) override;
+  void closeEvent(QCloseEvent* AEvent) override;
+
+ private:
+  void CreateActions();
+  void CreateMenus();
+  void CreateToolBar();
+  void CreateClient();
+  void CreateStatusBar();
+  void actOpenExecute();
+  void actExportExecute();
+  void actColumnsCustomizeExecute();
+  void actAboutExecute();
+  QString JoinCaptions(const QString& ASeparator) const;
+  bool DefaultSelectLogFile(std::string& AFileName);
+  bool DefaultSelectExportFile(std::string& AFileName);
+  void TextToPlacement(const QString& AText);
+  QString PlacementToText() const;
+  void OpenRecentEntry(const std::string& AFileName);
+  void OpenPendingRecent();
+  void tmrItemDetailsTimer();
+  void tmrSplashTimer();
+  int SelectedIndex() const;
+  void Trace(const std::string& AText) const;
+  void ApplyDefaultGeometry();
+  void ApplyColumnSet(const QString& ACaptions, const QString& AWidths);
+
+  TLogTableModel* FModel = nullptr;
+  TrdlDataRow FDetailsRow;
+  std::string FRecentFile;
+  QTimer* FRecentTimer = nullptr;
+  int FDetailsIndex = -1;
+  int FDetailsFills = 0;
+  int FDetailsWidth = 185;  // the pane's width, kept while it is hidden
+  std::unique_ptr<TTaskbarProgressIndicator> FTaskbarProgress;
+  QPointer<QWidget> FSplash;
+  bool FShownOnce = false;
+  bool FLayoutSaved = false;
+};
+
+// Column sets as comma lists: the captions and the widths of a list's columns.
+QString DefaultViewCaptions();
+QString DefaultViewWidths();
+// Field i of a comma list (nothing trimmed); empty beyond the last.
+QString CommaField(const QString& AText, int AIndex);
+int CommaFieldCount(const QString& AText);
+
+}  // namespace velloran

@@ -1,0 +1,758 @@
+#include "LogMonitor.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+#include "PlatformText.h"
+namespace velloran {
+
+namespace {
+
+constexpr uint8_t kCR = 13;
+constexpr uint8_t kLF = 10;
+constexpr uint8_t kComma = 44;
+constexpr uint32_t kPreferredBlockSize = 1048576;
+constexpr int kLineItemSize = 8;
+constexpr int64_t kOffsetMask = (int64_t{1} << 48) - 1;
+
+bool IsBreak(uint8_t AByte) { return AByte == kCR || AByte == kLF; }
+
+// First CR at or after APtr, or AEnd.
+const uint8_t* FindCR(const uint8_t* APtr, const uint8_t* AEnd) {
+  if (APtr >= AEnd) return AEnd;
+  const void* found = std::memchr(APtr, kCR, static_cast<size_t>(AEnd - APtr));
+  return found != nullptr ? static_cast<const uint8_t*>(found) : AEnd;
+}
+
+// First CR or LF at or after APtr, or AEnd.
+const uint8_t* FindBreak(const uint8_t* APtr, const uint8_t* AEnd) {
+  while (APtr < AEnd && !IsBreak(*APtr)) ++APtr;
+  return APtr;
+}
+
+// Half of ASize, rounded past the next multiple of AGranularity.
+int64_t ShrunkBlockSize(int64_t ASize, int64_t AGranularity) { return ((ASize / 2 + 1) / AGranularity + 1) * AGranularity; }
+
+}  // namespace
+
+uint32_t FileLastLineCRC(const std::string& APath, bool ASkipEmptyLines) {
+  constexpr int64_t kTail = 8192;
+  platform::TReadOnlyFile file;
+  if (!file.Open(APath)) return 0;
+  const int64_t size = FileSizeOf(APath);
+  if (size <= 0) return 0;
+  const int64_t count = std::min(size, kTail);
+  std::vector<uint8_t> tail(static_cast<size_t>(count));
+  if (file.ReadAt(size - count, tail.data(), tail.size()) != count) return 0;
+  const uint8_t* const begin = tail.data();
+  const uint8_t* const end = begin + tail.size();
+  // The lines of the tail as the walk splits them: a line ends at a run of CRs, one LF after
+  // the run belongs to the break. In a tail that starts inside the file, the first line known
+  // to start is the one after the first break; without one the final line began earlier.
+  const auto lineEnd = [end](const uint8_t* AStart) {
+    const uint8_t* q = AStart;
+    while (q < end && *q != kCR) ++q;
+    while (q < end && *q == kCR) ++q;
+    return q;
+  };
+  const auto afterBreak = [end](const uint8_t* AAt) { return AAt < end && *AAt == kLF ? AAt + 1 : AAt; };
+  const uint8_t* start = begin;
+  if (count < size) {
+    const uint8_t* known = afterBreak(lineEnd(begin));
+    if (known < end) start = known;
+  }
+  for (;;) {
+    const uint8_t* q = lineEnd(start);
+    const uint8_t* next = afterBreak(q);
+    if (next >= end) {
+      const uint8_t* last = q;
+      while (last > start && IsBreak(last[-1])) --last;
+      if (ASkipEmptyLines && last == start) return 0;
+      return CalcCRC32(start, static_cast<size_t>(last - start));
+    }
+    start = next;
+  }
+}
+
+int PercentOf(int64_t APart, int64_t AWhole) {
+  // A double quotient would make 109/200 a hair above or below 54.5.
+  const int64_t scaled = APart * 100;
+  int64_t quotient = scaled / AWhole;
+  const int64_t twiceRemainder = (scaled % AWhole) * 2;
+  if (twiceRemainder > AWhole || (twiceRemainder == AWhole && quotient % 2 == 1)) ++quotient;
+  return static_cast<int>(quotient);
+}
+
+uint64_t TrdlLineItem::Encode(int64_t AOffset, int ALength) {
+  // Lengths that do not fit the signed 16-bit field are stored as "not recorded".
+  const int length = (ALength < 0 || ALength > 32767) ? kUnknownLength : ALength;
+  return (static_cast<uint64_t>(AOffset) & static_cast<uint64_t>(kOffsetMask)) |
+         (static_cast<uint64_t>(static_cast<uint16_t>(static_cast<int16_t>(length))) << 48);
+}
+
+TrdlLineItem TrdlLineItem::Decode(uint64_t AItem) {
+  TrdlLineItem item;
+  item.Offset = static_cast<int64_t>(AItem & static_cast<uint64_t>(kOffsetMask));
+  item.Length = static_cast<int16_t>(static_cast<uint16_t>(AItem >> 48));
+  return item;
+}
+
+TrdlLogMonitor::TrdlLogMonitor() = default;
+
+TrdlLogMonitor::~TrdlLogMonitor() {
+  try {
+    SetActive(false);
+  } catch (...) {  // NOLINT(bugprone-empty-catch): a destructor must not throw; nothing is left to save
+  }
+}
+
+// --- lifecycle ---------------------------------------------------------------------------
+
+void TrdlLogMonitor::SetFileName(const std::string& AValue) {
+  if (AValue == FFileName) return;
+  const bool wasActive = FActive;
+  SetActive(false);
+  FFileName = AValue;
+  SetActive(wasActive);
+}
+
+void TrdlLogMonitor::SetActive(bool AValue) {
+  if (AValue == FActive) return;
+  if (AValue) {
+    Activate();
+  } else {
+    Deactivate();
+  }
+}
+
+std::unique_ptr<TrclDataHolder> TrdlLogMonitor::CreateIndexStore() {
+  if (!FUseFileIndex) return std::make_unique<TrclMemoryDataHolder>();
+  auto store = std::make_unique<TrclFileDataHolder>();
+  store->SetFileName(IndexFileName());
+  return store;
+}
+
+void TrdlLogMonitor::Activate() {
+  FLastErrorText.clear();
+  bool indexed = false;
+  try {
+    indexed = OpenAndIndex();
+  } catch (...) {
+    // Whatever threw (a read, a full index, a callback), nothing stays half open.
+    CloseIndexAndFile();
+    throw;
+  }
+  if (!indexed) {
+    CloseIndexAndFile();  // freed at once: a store without lines serves nobody
+    return;
+  }
+  FActive = true;
+  FFileIdentity = platform::FileIdentity(FFileName);
+  MonitorChangesApply(FMonitorChanges);
+  FlushTimerManage(FFlushChangesMS);
+}
+
+bool TrdlLogMonitor::OpenAndIndex() {
+  FIndexData = CreateIndexStore();
+  FIndexData->SetOnError([this](TrclDataHolder*, uint32_t ACode, const std::string& AText) { IndexError(ACode, AText); });
+  IndexOpen();
+  if (!MapFile(true)) return false;
+  if (ReportProgress(0)) return false;
+
+  int start = -1;
+  int count = 0;
+  ScanLines(0, start, count);
+  if (FIndexErrorCode == kDataHolderErrorFull) {
+    // Showing the first lines as if they were the whole log would lose the rest silently.
+    throw ErdlLogMonitorError(fmt::format("Cannot index {}: {}", FFileName, FIndexErrorText));
+  }
+  if (count == 0 && start < 0) return false;
+  ReportProgress(100);
+  if (FWholeLogGrowOnActive) {
+    if (FOnGrow) FOnGrow(this, 0, Count());
+    FWholeLogGrowOnActive = false;
+  }
+  return true;
+}
+
+void TrdlLogMonitor::Deactivate() {
+  // First: no notification or flush may reach a store that is being closed.
+  MonitorChangesApply(false);
+  FlushTimerManage(0);
+  CloseIndexAndFile();
+  FActive = false;
+  FIsFreezed = false;
+  FLastLineOpen = false;
+}
+
+void TrdlLogMonitor::CloseIndexAndFile() {
+  if (FIndexData) {
+    IndexSave();
+    FIndexData.reset();
+  }
+  MapFile(false);
+}
+
+bool TrdlLogMonitor::ReportProgress(int APercents) {
+  bool canceled = false;
+  if (FOnProgress) FOnProgress(this, APercents, canceled);
+  return canceled;
+}
+
+// --- growth watching -----------------------------------------------------------------------
+
+std::shared_ptr<TDispatcher> TrdlLogMonitor::Dispatcher() {
+  if (!FDispatcher) FDispatcher = std::make_shared<TLoopDispatcher>();
+  return FDispatcher;
+}
+
+void TrdlLogMonitor::SetMonitorChanges(bool AValue) {
+  if (AValue == FMonitorChanges) return;
+  FMonitorChanges = AValue;
+  if (FActive) MonitorChangesApply(AValue);
+}
+
+void TrdlLogMonitor::SetFlushFileChangesDelayMS(int AValue) {
+  if (AValue == FFlushChangesMS) return;
+  FFlushChangesMS = AValue;
+  if (FActive) FlushTimerManage(AValue);
+}
+
+void TrdlLogMonitor::MonitorChangesApply(bool AValue) {
+  if (!AValue) {
+    if (FWatcher) {
+      FWatcher->SetOnFileNotification(nullptr);
+      FWatcher->SetActive(false);
+      FWatcher.reset();
+    }
+    return;
+  }
+  if (!FWatcher) {
+    FWatcher = std::make_unique<TFileNotificator>(Dispatcher());
+    FWatcher->SetOptions(FileNotificationSet({foFile, foSize}));
+    FWatcher->SetOnDebugLogMessage([this](void*, const std::string& AText) { DebugMessage(AText); });
+  }
+  if (FWatcher->Active()) FWatcher->SetActive(false);
+  FWatcher->SetFileName(FFileName);
+  FWatcher->SetOnFileNotification([this](TFolderNotificator*, TFileNotificationOption) { DoLogGrow(); });
+  FWatcher->SetActive(true);
+  // The watcher compares with the file as it found it just now; what was written between the
+  // walk and that moment would never be signalled: index it at once.
+  if (FActive && platform::LookupFile(FFileName).Size != FFileSize) DoLogGrow();
+}
+
+void TrdlLogMonitor::FlushTimerManage(int AMilliseconds) {
+  if (AMilliseconds != 0) {
+    DebugMessage(fmt::format("TrclLogMonitor.FlushTimerManage({})", AMilliseconds));
+    if (!FFlushTimer) {
+      FFlushTimer = std::make_unique<TrclTimer>();
+      FFlushTimer->SetOnTimer([this](TrclTimer*) { DoFlushChanges(); });
+    }
+    FFlushTimer->SetEnabled(false);
+    FFlushTimer->SetInterval(AMilliseconds);
+    FFlushTimer->SetEnabled(true);
+  } else if (FFlushTimer) {
+    DebugMessage("TrclLogMonitor.FlushTimerManage(0)");
+    FFlushTimer->SetEnabled(false);  // synchronous: no flush runs after this
+    FFlushTimer.reset();
+  }
+}
+
+// Timer thread: touches only the log by name. The periodic timer runs one call at a time, so
+// it is not stopped around the work.
+void TrdlLogMonitor::DoFlushChanges() {
+  DebugMessage("DoFlushChanges: " + FFileName);
+  platform::TReadOnlyFile file;
+  if (!file.Open(FFileName)) DebugMessage("DoFlushChanges error: " + platform::SystemErrorText(platform::LastSystemError()));
+}
+
+int64_t TrdlLogMonitor::GrowthStart(int64_t AOldSize) {
+  const int count = Count();
+  if (FLastLineOpen && count > 0) {
+    FReplaceLastItem = true;
+    return Item(count - 1).Offset;
+  }
+  // A final lone CR whose LF came later: the LF belongs to that break, not to the next line.
+  uint8_t bytes[2] = {0, 0};
+  if (AOldSize > 0 && HFile.ReadAt(AOldSize - 1, bytes, 2) == 2 && bytes[0] == kCR && bytes[1] == kLF) return AOldSize + 1;
+  return AOldSize;
+}
+
+void TrdlLogMonitor::DoLogGrow() {
+  FInNotificationState = true;
+  const struct TStepEnd {
+    bool& Flag;
+    ~TStepEnd() { Flag = false; }
+  } stepEnd{FInNotificationState};
+  if (FIsFreezed) {
+    FNeedGrowAfterUnfreeze = true;
+    return;
+  }
+  const int64_t oldSize = FFileSize;
+  const bool unmapped = !HFile.IsOpen();
+  MapFile(false);
+  MapFile(true);
+  int start = -1;
+  int count = 0;
+  const platform::TFileIdentity identity = platform::FileIdentity(FFileName);
+  if (FFileSize < oldSize || !(identity == FFileIdentity)) {
+    // Shrunk or replaced: the old items describe another file. The store stays open (it is
+    // never used after being closed); it is emptied and the whole file indexed as one step.
+    DebugMessage(fmt::format("TrclLogMonitor.DoLogGrow: {} shrank or was replaced; indexing it anew", FFileName));
+    FFileIdentity = identity;
+    FIndexData->ItemsClear(0);
+    FLastLineOpen = false;
+    FReplaceLastItem = false;
+    ScanLines(0, start, count);
+  } else if (unmapped) {
+    ScanLines(0, start, count);
+  } else {
+    const int64_t from = GrowthStart(oldSize);
+    ScanLines(from, start, count);
+    FReplaceLastItem = false;
+  }
+  if (FOnGrow) FOnGrow(this, start, count);
+}
+
+void TrdlLogMonitor::Freeze() {
+  if (FIsFreezed) return;
+  FIsFreezed = true;
+  FNeedGrowAfterUnfreeze = false;
+  if (FWatcher) FWatcher->SetActive(false);
+}
+
+void TrdlLogMonitor::Unfreeze() {
+  if (!FIsFreezed) return;
+  FIsFreezed = false;
+  DebugMessage(fmt::format("TrclLogMonitor.Unfreeze: {}", FNeedGrowAfterUnfreeze ? "True" : "False"));
+  if (FWatcher) {
+    FWatcher->SetForcedCallNotification(true);
+    FWatcher->SetActive(true);
+  }
+}
+
+void TrdlLogMonitor::ForcedGrow() {
+  if (FInNotificationState) return;
+  if (FWatcher) {
+    FWatcher->SetOnFileNotification(nullptr);
+    FWatcher->SetActive(false);
+  }
+  DoLogGrow();
+}
+
+// --- the saved line index ----------------------------------------------------------------
+
+std::string TrdlLogMonitor::IndexFileName() const {
+  std::string folder = FIndexDataFolder;
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  const size_t slash = FFileName.rfind('/');
+  const std::string logFolder = slash == std::string::npos ? std::string() : FFileName.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? FFileName : FFileName.substr(slash + 1);
+  const size_t dot = base.rfind('.');
+  if (dot != std::string::npos) base.erase(dot);
+  const std::string bytes = platform::Utf8ToUtf16Le(logFolder);
+  return folder + fmt::format("{:X}_{}.idx", CalcCRC32(bytes.data(), bytes.size()), base);
+}
+
+void TrdlLogMonitor::IndexOpen() {
+  FIndexState = TrdlLogMonitorIndexState::ifsLoading;
+  FLastFileLineCRC = 0;
+  FIndexErrorCode = 0;
+  FIndexErrorText.clear();
+  try {
+    FIndexData->SetActive(true);
+    if (FIndexErrorCode != 0) {
+      FIndexErrorCode = 0;
+      FIndexData->Clear();
+    }
+    KeepOrClearSavedIndex();
+    if (FIndexData->DimensionsCount() == 0) {
+      FIndexData->DimensionsClear();
+      FIndexData->DimensionAdd(kLineItemSize);
+      FIndexData->SetReserved(3, FIndexDataVersion);
+      FIndexData->SetReserved(4, 1);
+    }
+  } catch (...) {
+    FIndexState = TrdlLogMonitorIndexState::ifsNone;
+    throw;
+  }
+  FIndexState = TrdlLogMonitorIndexState::ifsNone;
+}
+
+// A saved index is kept only when it belongs to the log as it is now: the same final line and
+// size, the same index version, written by a monitor, and neither watching nor a fresh start
+// asked for. The memory store's reserved values read 0, so it always starts empty.
+void TrdlLogMonitor::KeepOrClearSavedIndex() {
+  // The cheap checks first: a store that cannot be reused anyway (always the memory store)
+  // costs no read of the log's tail.
+  const bool reusable =
+      FIndexData->Reserved(3) == FIndexDataVersion && FIndexData->Reserved(4) == 1 && !FMonitorChanges && !FIndexClearOnStart;
+  if (!reusable) {
+    FIndexData->Clear();
+    return;
+  }
+  const uint32_t crc = FileLastLineCRC(FFileName, (FOptions & lmoSkipEmptyLines) != 0);
+  const int64_t size = FileSizeOf(FFileName);
+  const auto sizeBits = static_cast<uint64_t>(std::max<int64_t>(size, 0));
+  DebugMessage(fmt::format("if.open {} crc={:X} real={:X} size={}", FFileName, FIndexData->Reserved(0), crc, size));
+  const bool sameLog = FIndexData->Reserved(0) == crc &&
+                       FIndexData->Reserved(1) == static_cast<uint32_t>(sizeBits & 0xFFFFFFFFu) &&
+                       FIndexData->Reserved(2) == static_cast<uint32_t>(sizeBits >> 32);
+  if (!sameLog) {
+    FIndexData->Clear();
+    return;
+  }
+  FLastFileLineCRC = crc;  // what the kept index was saved with; the walk will not recompute it
+}
+
+void TrdlLogMonitor::IndexSave() {
+  if (!FIndexData->ChangesExist()) return;
+  FIndexState = TrdlLogMonitorIndexState::ifsSaving;
+  FIndexErrorCode = 0;
+  try {
+    FIndexData->SetReserved(0, FLastFileLineCRC);
+    const int64_t size = FileSizeOf(FFileName);
+    FIndexData->SetReserved(1, static_cast<uint32_t>(static_cast<uint64_t>(size) & 0xFFFFFFFFu));
+    FIndexData->SetReserved(2, static_cast<uint32_t>(static_cast<uint64_t>(size) >> 32));
+    DebugMessage(fmt::format("if.flush {} crc={:X} size={}", FFileName, FIndexData->Reserved(0), size));
+    FIndexData->FlushChanges();
+    FIndexData->SetActive(false);
+  } catch (...) {
+    FIndexState = TrdlLogMonitorIndexState::ifsNone;
+    throw;
+  }
+  FIndexState = TrdlLogMonitorIndexState::ifsNone;
+}
+
+void TrdlLogMonitor::IndexVersionCheck() {
+  if (FIndexData->Reserved(3) != FIndexDataVersion) FIndexData->SetReserved(3, 0);
+}
+
+void TrdlLogMonitor::IndexError(uint32_t ACode, const std::string& AText) {
+  FIndexErrorCode = ACode;
+  FIndexErrorText = AText;
+  DebugMessage(fmt::format("Index error ({:X}) {}", ACode, AText));
+}
+
+void TrdlLogMonitor::DebugMessage(const std::string& AText) {
+  if (FOnDebugMessage) FOnDebugMessage(this, AText);
+}
+
+// --- reading the file --------------------------------------------------------------------
+
+bool TrdlLogMonitor::MapFile(bool AOpen) {
+  std::lock_guard<platform::TReentrantLock> guard(csLive);
+  if (!AOpen) {
+    MapBlock(-1);
+    FMapBlockIndex = -1;
+    FView.Release();
+    HFile.Close();
+    return true;
+  }
+  const platform::TFileLookup lookup = platform::LookupFile(FFileName);
+  FFileSize = lookup.Found ? lookup.Size : 0;
+  if (!lookup.Found) {
+    FLastErrorText = fmt::format("Cannot open {}: {}", FFileName, platform::SystemErrorText(lookup.Error));
+  } else if (lookup.IsDirectory) {
+    FLastErrorText = fmt::format("Cannot open {}: it is a folder, not a log file", FFileName);
+  }
+  if (FFileSize == 0) return true;
+  if (!HFile.Open(FFileName)) {
+    FLastErrorText = fmt::format("Cannot open {}: {}", FFileName, platform::SystemErrorText(platform::LastSystemError()));
+  }
+  FMapBlockOffset = -1;
+  FMapBlockIndex = -1;
+  MapBlocksCalculateCount();
+  return MapBlock(0);
+}
+
+void TrdlLogMonitor::MapBlocksCalculateCount() {
+  const uint32_t g = platform::AllocationGranularity();
+  int64_t b = (kPreferredBlockSize % g == 0) ? kPreferredBlockSize : (kPreferredBlockSize / g + 1) * g;
+  int64_t d = 1;
+  int tries = 0;
+  if (b > FFileSize) {
+    b = 0;
+  } else {
+    d = FFileSize / b + ((FFileSize % b) != 0 ? 1 : 0);
+    tries = 1;
+  }
+  for (;;) {
+    const int64_t length = (b == 0) ? FFileSize : b;
+    const uint32_t error = FView.Map(HFile, 0, static_cast<size_t>(length));
+    FView.Unmap();
+    if (error == 0) {
+      if (d <= 1 || tries >= 1) break;
+      ++tries;
+    } else if (error == platform::kErrorInvalidHandle) {
+      break;
+    } else {
+      const std::string text = platform::SystemErrorText(error);
+      DebugMessage(fmt::format("TrclLogMonitor.MapBlocksCalculateCount: {:X}, {}", error, text));
+      // The rounding keeps at least two granularities, so halving stops shrinking there;
+      // retrying the same size would loop for as long as the reads fail.
+      if (b != 0 && ShrunkBlockSize(b, g) >= b) {
+        throw ErdlLogMonitorError(fmt::format("Cannot read {}: not even {} bytes can be read at once: {}", FFileName, b, text));
+      }
+    }
+    b = ShrunkBlockSize(b == 0 ? FFileSize : b, g);
+    d *= 2;
+  }
+  FMapBlockIndex = -1;
+  if (d == 1) {
+    FMapBlockSize = 0;
+    FMapBlockEndIndex = 0;
+  } else {
+    FMapBlockSize = static_cast<uint32_t>(b);
+    FMapBlockEndIndex = static_cast<int>((FFileSize - 1) / b);
+  }
+}
+
+bool TrdlLogMonitor::MapBlock(int ABlock) {
+  if (ABlock == FMapBlockIndex) return true;
+  FView.Unmap();
+  FMapPtrBegin = FMapPtrEnd = FMapPtr = nullptr;
+  // Nothing is mapped from here until a read succeeds: a failed read must not leave the old
+  // block number behind, or the next request for that block would find an empty view.
+  FMapBlockIndex = -1;
+  FMapBlockOffset = -1;
+  int64_t offset = 0;
+  if (ABlock >= 0 && ABlock <= FMapBlockEndIndex) {
+    int64_t length = FFileSize;
+    if (FMapBlockSize != 0) {
+      offset = static_cast<int64_t>(ABlock) * FMapBlockSize;
+      length = (ABlock == FMapBlockEndIndex) ? FFileSize - offset : FMapBlockSize;
+    }
+    const uint32_t error = FView.Map(HFile, offset, static_cast<size_t>(length));
+    if (error == platform::kErrorInvalidHandle) return false;
+    if (error != 0) throw ErdlLogMonitorError("Cannot open map view with error: \r\n" + platform::SystemErrorText(error));
+    FMapPtrBegin = FView.Data();
+    FMapPtrEnd = FMapPtrBegin + FView.Size();
+    FMapPtr = FMapPtrBegin;
+  }
+  FMapBlockIndex = ABlock;
+  FMapBlockOffset = offset;
+  return true;
+}
+
+int TrdlLogMonitor::BlockOf(int64_t AOffset) const { return FMapBlockSize == 0 ? 0 : static_cast<int>(AOffset / FMapBlockSize); }
+
+// --- finding lines -----------------------------------------------------------------------
+
+bool TrdlLogMonitor::LineHealth(const uint8_t* APtr, int64_t ASize) const {
+  return !FOnCheckLineHealth || FOnCheckLineHealth(APtr, static_cast<int>(ASize));
+}
+
+bool TrdlLogMonitor::NextLine(TLine& ALine) {
+  FMapBetweenBlocksAPtr = 0;
+  ALine = TLine{};
+  // A block that starts with line breaks (or holds nothing else) continues the previous
+  // block's break: pass them, block after block.
+  while (FMapPtr == nullptr || FMapPtr >= FMapPtrEnd) {
+    if (FMapBlockIndex < 0 || IsLastBlock()) return false;
+    if (!MapBlock(FMapBlockIndex + 1) || FMapPtr == nullptr) return false;
+    while (FMapPtr < FMapPtrEnd && IsBreak(*FMapPtr)) ++FMapPtr;
+  }
+  const uint8_t* const start = FMapPtr;
+  const uint8_t* const end = FMapPtrEnd;
+
+  const uint8_t* q = FindCR(start, end);
+  while (q < end && *q == kCR) ++q;
+
+  // A CR run inside a field value: the record goes on after the comma when only the longer
+  // piece is a complete record. One join per line.
+  if (q < end && *q == kComma) {
+    const bool firstHealthy = LineHealth(start, q - start);
+    const uint8_t* r = FindBreak(q, end);
+    const bool joinedHealthy = LineHealth(start, r - start);
+    if (joinedHealthy && !firstHealthy) q = r;
+  }
+
+  const uint8_t* last = q;
+  while (last > start && IsBreak(last[-1])) --last;
+  const int64_t length = last - start;
+
+  if (q >= end && !IsLastBlock() && !IsBreak(end[-1])) {
+    // The line goes on in the next block: join its two pieces.
+    FMapBetweenBlocksAPtr = OffsetOf(start);
+    FMapBetweenBlocksStr.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(length));
+    if (!MapBlock(FMapBlockIndex + 1) || FMapPtr == nullptr) {
+      FMapPtrNext = nullptr;
+    } else {
+      const uint8_t* tail = FindBreak(FMapPtrBegin, FMapPtrEnd);
+      FMapBetweenBlocksStr.append(reinterpret_cast<const char*>(FMapPtrBegin), static_cast<size_t>(tail - FMapPtrBegin));
+      while (tail < FMapPtrEnd && IsBreak(*tail)) ++tail;
+      FMapPtrNext = tail;
+    }
+    ALine.Bytes = reinterpret_cast<const uint8_t*>(FMapBetweenBlocksStr.data());
+    ALine.Length = static_cast<int64_t>(FMapBetweenBlocksStr.size());
+    ALine.Spanning = true;
+    return true;
+  }
+
+  ALine.Bytes = start;
+  ALine.Length = length;
+  if (q < end && *q == kCR) ++q;
+  if (q < end && *q == kLF) ++q;
+  FMapPtrNext = q;
+  return true;
+}
+
+void TrdlLogMonitor::ScanLines(int64_t AStartOffset, int& AStartLineIndex, int& ALineCount) {
+  AStartLineIndex = -1;
+  ALineCount = 0;
+  if (AStartOffset == 0 && FIndexData->ItemsCount(0) > 0) {
+    AStartLineIndex = 0;
+    ALineCount = static_cast<int>(FIndexData->ItemsCount(0));
+    return;
+  }
+  FInScan = true;
+  const struct TScanEnd {
+    bool& Flag;
+    ~TScanEnd() { Flag = false; }
+  } scanEnd{FInScan};
+  if (MapBlock(BlockOf(AStartOffset)) && FMapPtrBegin != nullptr) {
+    FMapPtr = FMapPtrBegin + (AStartOffset - FMapBlockOffset);
+    const bool skipEmpty = (FOptions & lmoSkipEmptyLines) != 0;
+    int lastPercents = 0;
+    TLine line;
+    while (NextLine(line)) {
+      if (!skipEmpty || line.Length != 0) {
+        const int64_t offset = line.Spanning ? FMapBetweenBlocksAPtr : OffsetOf(line.Bytes);
+        const int length = line.Spanning ? TrdlLineItem::kUnknownLength : static_cast<int>(std::min<int64_t>(line.Length, 32768));
+        if (!FOnCheckRecord || FOnCheckRecord(line.Bytes, static_cast<int>(std::min<int64_t>(line.Length, INT32_MAX)))) {
+          const uint32_t count = FIndexData->ItemsCount(0);
+          const uint64_t item = TrdlLineItem::Encode(offset, length);
+          uint32_t index = count;
+          if (FReplaceLastItem && count > 0) {
+            // The line that was still being written when the last step read it: now whole.
+            index = count - 1;
+            FIndexData->ItemSet(0, index, &item);
+          } else if (FIndexData->ItemAdd(0, &item) == kInvalidItemIndex) {
+            break;
+          }
+          FReplaceLastItem = false;
+          if (AStartLineIndex < 0) AStartLineIndex = static_cast<int>(index);
+          ++ALineCount;
+          if (IsLastBlock() && (FMapPtrNext == nullptr || FMapPtrNext >= FMapPtrEnd)) {
+            FLastFileLineCRC = CalcCRC32(line.Bytes, static_cast<size_t>(line.Length));
+            // No break after the final line: its writer may not be done with it.
+            FLastLineOpen = !line.Spanning && line.Length > 0 && FMapPtrNext == line.Bytes + line.Length;
+          }
+        }
+      }
+      const int64_t lineStart = line.Spanning ? 0 : OffsetOf(line.Bytes);
+      FMapPtr = FMapPtrNext;
+      if (FOnProgress) {
+        const int percents = line.Spanning ? 0 : PercentOf(lineStart, FFileSize);
+        if (percents > lastPercents + 1) {
+          lastPercents = percents;
+          if (ReportProgress(percents)) {
+            AStartLineIndex = -1;
+            ALineCount = 0;
+            break;
+          }
+        }
+      }
+    }
+  }
+  IndexVersionCheck();
+}
+
+// --- reading lines -----------------------------------------------------------------------
+
+int TrdlLogMonitor::Count() const { return FIndexData ? static_cast<int>(FIndexData->ItemsCount(0)) : 0; }
+
+TrdlLineItem TrdlLogMonitor::Item(int AIndex) const {
+  uint64_t raw = 0;
+  if (AIndex < 0 || AIndex >= Count() || !FIndexData->ItemGet(0, static_cast<uint32_t>(AIndex), &raw)) {
+    throw ErdlLogMonitorError("no such line " + FFileName);
+  }
+  return TrdlLineItem::Decode(raw);
+}
+
+std::string TrdlLogMonitor::Get(int AIndex) {
+  std::string line;
+  Get(AIndex, line);
+  return line;
+}
+
+void TrdlLogMonitor::Get(int AIndex, std::string& ALine) {
+  std::lock_guard<platform::TReentrantLock> guard(csLive);
+  if (!FInScan) {
+    ALine.assign(LineView(AIndex));
+    return;
+  }
+  // Called from a walk's callback (a progress handler that lets the GUI repaint its list):
+  // reading moves the one view, so put the walk back where it was afterwards.
+  TWalkPosition saved = SaveWalkPosition();
+  try {
+    ALine.assign(LineView(AIndex));
+  } catch (...) {
+    RestoreWalkPosition(saved);
+    throw;
+  }
+  RestoreWalkPosition(saved);
+}
+
+std::string_view TrdlLogMonitor::GetView(int AIndex) {
+  std::lock_guard<platform::TReentrantLock> guard(csLive);
+  if (!FInScan) return LineView(AIndex);
+  Get(AIndex, FLineCopy);  // the walk's view comes back: the line must live elsewhere
+  return FLineCopy;
+}
+
+// Line AIndex in the mapped block, or in the joined copy of a line across two blocks.
+std::string_view TrdlLogMonitor::LineView(int AIndex) {
+  const TrdlLineItem item = Item(AIndex);
+  const int block = BlockOf(item.Offset);
+  if (block < 0) throw ErdlLogMonitorError(fmt::format("No block for Get({})!", AIndex));
+  if (!MapBlock(block) || FMapPtrBegin == nullptr) return {};
+  const int64_t available = FMapPtrEnd - FMapPtrBegin;
+  const int64_t position = item.Offset - FMapBlockOffset;
+  if (position < 0 || position >= available) return {};  // the file shrank under us
+  const uint8_t* ptr = FMapPtrBegin + position;
+  if (item.Length >= 0) {
+    const int64_t length = std::min<int64_t>(item.Length, FMapPtrEnd - ptr);
+    return {reinterpret_cast<const char*>(ptr), static_cast<size_t>(length)};
+  }
+  FMapPtr = ptr;
+  TLine line;
+  if (!NextLine(line)) return {};
+  return {reinterpret_cast<const char*>(line.Bytes), static_cast<size_t>(line.Length)};
+}
+
+TrdlLogMonitor::TWalkPosition TrdlLogMonitor::SaveWalkPosition() {
+  TWalkPosition position;
+  position.Block = FMapBlockIndex;
+  position.Cursor = FMapPtr != nullptr ? OffsetOf(FMapPtr) : -1;
+  position.Next = FMapPtrNext != nullptr ? OffsetOf(FMapPtrNext) : -1;
+  position.BetweenBlocksStr = std::move(FMapBetweenBlocksStr);
+  position.BetweenBlocksAPtr = FMapBetweenBlocksAPtr;
+  return position;
+}
+
+void TrdlLogMonitor::RestoreWalkPosition(TWalkPosition& APosition) {
+  // Moving the joined copy back keeps its bytes where the walk's line points; the view keeps
+  // its buffer, so the block read again lands where it was.
+  FMapBetweenBlocksStr = std::move(APosition.BetweenBlocksStr);
+  FMapBetweenBlocksAPtr = APosition.BetweenBlocksAPtr;
+  if (APosition.Block < 0 || !MapBlock(APosition.Block) || FMapPtrBegin == nullptr) return;
+  FMapPtr = APosition.Cursor >= 0 ? FMapPtrBegin + (APosition.Cursor - FMapBlockOffset) : nullptr;
+  FMapPtrNext = APosition.Next >= 0 ? FMapPtrBegin + (APosition.Next - FMapBlockOffset) : nullptr;
+}
+
+std::string TrdlLogMonitor::HealthStr() const {
+  const int count = Count();
+  uint64_t latest = 0;
+  if (count > 0) FIndexData->ItemGet(0, static_cast<uint32_t>(count - 1), &latest);
+  return fmt::format("raw.line.size {}\r\nraw.line.count {}\r\nraw.line.DataSize {}\r\nitm.latest {} ({:X})", kLineItemSize,
+                     count, static_cast<int64_t>(count) * kLineItemSize, latest, latest);
+}
+
+}  // namespace velloran

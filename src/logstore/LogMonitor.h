@@ -1,0 +1,279 @@
+// TrdlLogMonitor turns a log file of any size into a numbered list of lines without reading
+// the whole file into memory: it reads the file one block (at most 1 MiB) at a time, walks it
+// once to record where every line starts, keeps one 8-byte item per line in an item store,
+// and afterwards returns the bytes of any line by its number.
+//
+// Line breaks: a run of CR bytes followed by at most one LF ends a line (CR LF, lone CR and
+// CR CR LF alike); an LF that no CR precedes belongs to the line.
+//
+// Threading: used from its owner's thread. Get and the opening and closing of the file hold
+// the re-entrant lock csLive, so a line is never read while the file is being replaced; the
+// walk itself runs without it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "FileWatch.h"
+#include "PlatformFile.h"
+#include "PlatformSystem.h"
+#include "ItemStore.h"
+#include "PeriodicTimer.h"
+
+namespace velloran {
+
+class TrdlLogMonitor;
+
+// Raised for a bad line number, a block that cannot be read, and a line index that is full.
+class ErdlLogMonitorError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Progress of long work, 0..100; setting IsCanceled cancels it. Shared by the monitor, the
+// data facade and the exporter.
+using TProgressNotifyEvent = std::function<void(void* Sender, int APercents, bool& IsCanceled)>;
+// APart / AWhole x 100 rounded to the nearest integer, halves to the even neighbour; exact
+// (computed in integers). AWhole must be positive and APart below 2^48.
+int PercentOf(int64_t APart, int64_t AWhole);
+// The CRC-32 of a file's final line as the line walk finds it (its bytes without line-break
+// bytes), computed from the file's last 8,192 bytes; 0 for a file that cannot be read, an
+// empty file, and an empty final line that ASkipEmptyLines leaves out. A final line longer than
+// the tail is hashed over its last 8,192 bytes only.
+uint32_t FileLastLineCRC(const std::string& APath, bool ASkipEmptyLines = false);
+using TLogMonitorChangeEvent = std::function<void(TrdlLogMonitor* Sender, int StartLineIndex, int LineCount)>;
+using TDebugLogMessageEvent = std::function<void(void* Sender, const std::string& Value)>;
+// True: index this line.
+using TCheckRecordEvent = std::function<bool(const uint8_t* APtr, int ASize)>;
+// True: the bytes form a complete record.
+using TCheckLineHealthEvent = std::function<bool(const uint8_t* APtr, int ASize)>;
+
+enum TrdlLogMonitorOption : unsigned {
+  lmoSkipEmptyLines = 1u << 0,  // zero-length lines get no item
+};
+using TrdlLogMonitorOptions = unsigned;
+
+enum class TrdlLogMonitorIndexState { ifsNone, ifsLoading, ifsSaving };
+
+// One line's item: bits 0-47 the file offset of its first byte, bits 48-63 its length as a
+// signed 16-bit number. Length -1 means "not recorded" (the line spans two blocks or is longer
+// than 32,767 bytes): reading finds the line again.
+struct TrdlLineItem {
+  int64_t Offset = 0;
+  int Length = 0;
+
+  static constexpr int kUnknownLength = -1;
+  static uint64_t Encode(int64_t AOffset, int ALength);
+  static TrdlLineItem Decode(uint64_t AItem);
+};
+
+class TrdlLogMonitor {
+ public:
+  TrdlLogMonitor();
+  virtual ~TrdlLogMonitor();
+  TrdlLogMonitor(const TrdlLogMonitor&) = delete;
+  TrdlLogMonitor& operator=(const TrdlLogMonitor&) = delete;
+
+ public:  // the log
+  const std::string& FileName() const { return FFileName; }
+  // A different name (exact comparison) switches an active monitor to the new file in one
+  // step: deactivate, store the name, activate again.
+  void SetFileName(const std::string& AValue);
+  int64_t FileSize() const { return FFileSize; }
+
+  bool Active() const { return FActive; }
+  // Activation indexes the whole file (progress and cancel through OnProgress); it ends
+  // inactive when the walk is cancelled or finds no line. Throws ErdlLogMonitorError when a
+  // block cannot be read or the line index is full.
+  void SetActive(bool AValue);
+
+  // Why the last activation could not open the file ("Cannot open ...: reason"), or empty
+  // text when it could (an inactive monitor with empty text met a file without lines).
+  const std::string& LastErrorText() const { return FLastErrorText; }
+
+ public:  // lines
+  int Count() const;
+  // The bytes of line AIndex (0-based) without line-break bytes. Throws "no such line " +
+  // FileName for an index outside 0..Count-1. Bytes that vanished since the walk (the file
+  // was truncated) read as nothing.
+  std::string Get(int AIndex);
+  // The same into ALine, reusing its storage: reading every line allocates nothing.
+  void Get(int AIndex, std::string& ALine);
+  // The same without a copy: valid until the next call on this monitor. For the owner
+  // thread's loops over many lines.
+  std::string_view GetView(int AIndex);
+  std::string Strings(int AIndex) { return Get(AIndex); }
+  // The stored item of line AIndex; throws like Get.
+  TrdlLineItem Item(int AIndex) const;
+  // Four lines of index statistics, for traces.
+  std::string HealthStr() const;
+
+ public:  // walk settings and callbacks
+  TrdlLogMonitorOptions Options() const { return FOptions; }
+  void SetOptions(TrdlLogMonitorOptions AValue) { FOptions = AValue; }
+  void SetOnCheckRecord(TCheckRecordEvent AValue) { FOnCheckRecord = std::move(AValue); }
+  void SetOnCheckLineHealth(TCheckLineHealthEvent AValue) { FOnCheckLineHealth = std::move(AValue); }
+  void SetOnProgress(TProgressNotifyEvent AValue) { FOnProgress = std::move(AValue); }
+  void SetOnDebugLogMessage(TDebugLogMessageEvent AValue) { FOnDebugMessage = std::move(AValue); }
+  void* OwnerStructPtr() const { return FOwnerStructPtr; }
+  void SetOwnerStructPtr(void* AValue) { FOwnerStructPtr = AValue; }
+
+ public:  // saved line index (kept by the paged index store; the memory store never saves)
+  bool UseFileIndex() const { return FUseFileIndex; }
+  void SetUseFileIndex(bool AValue) { FUseFileIndex = AValue; }
+  const std::string& IndexDataFolder() const { return FIndexDataFolder; }
+  // The index file of the current log: IndexDataFolder, then "<CRC>_<name>.idx", where CRC is
+  // the upper-case hexadecimal CRC-32 of the UTF-16LE bytes of the log's folder (with its
+  // trailing "/") and name the log's file name without its last extension. Logs of one name
+  // in different folders get different index files.
+  std::string IndexFileName() const;
+  void SetIndexDataFolder(const std::string& AValue) { FIndexDataFolder = AValue; }
+  uint32_t IndexDataVersion() const { return FIndexDataVersion; }
+  void SetIndexDataVersion(uint32_t AValue) { FIndexDataVersion = AValue; }
+  bool IndexClearOnStart() const { return FIndexClearOnStart; }
+  void SetIndexClearOnStart(bool AValue) { FIndexClearOnStart = AValue; }
+  uint32_t LastFileLineCRC() const { return FLastFileLineCRC; }
+  TrdlLogMonitorIndexState IndexState() const { return FIndexState; }
+
+ public:  // growth watching
+  // Watch the log while active: every change of the file runs a growth step on the owner
+  // thread (through Dispatcher), which indexes the lines after the previous end and reports
+  // them through OnLogGrow (-1 and 0 when none came).
+  bool MonitorChanges() const { return FMonitorChanges; }
+  void SetMonitorChanges(bool AValue);
+  // Open and close the log this often (ms; 0: never), from a timer thread, so that the file
+  // system publishes a writer's new size.
+  int FlushFileChangesDelayMS() const { return FFlushChangesMS; }
+  void SetFlushFileChangesDelayMS(int AValue);
+  void SetOnLogGrow(TLogMonitorChangeEvent AValue) { FOnGrow = std::move(AValue); }
+  // The owner thread's dispatcher, through which change notifications arrive. Without one
+  // set, the monitor makes a loop dispatcher owned by the thread that first needs it; that
+  // thread must then run its ProcessPending.
+  std::shared_ptr<TDispatcher> Dispatcher();
+  void SetDispatcher(std::shared_ptr<TDispatcher> AValue) { FDispatcher = std::move(AValue); }
+  // Pause growth steps; changes meanwhile are remembered, and Unfreeze runs one step for them.
+  void Freeze();
+  void Unfreeze();
+  // A growth step now, without a change signal; the watcher stays off until MonitorChanges is
+  // applied again.
+  void ForcedGrow();
+  bool IsFreezed() const { return FIsFreezed; }
+  // Whether the last line has no line break yet (a writer in the middle of it): the next
+  // growth step reads it again from its start and replaces its item.
+  bool LastLineOpen() const { return FLastLineOpen; }
+  bool WholeLogGrowOnActive() const { return FWholeLogGrowOnActive; }
+  void SetWholeLogGrowOnActive(bool AValue) { FWholeLogGrowOnActive = AValue; }
+
+ protected:
+  // The store that activation fills: the paged index file with UseFileIndex, else the memory
+  // store (tests substitute their own).
+  virtual std::unique_ptr<TrclDataHolder> CreateIndexStore();
+
+ private:
+  // Where a walk stands, as file offsets (-1: none), so that a Get from one of the walk's
+  // callbacks can put it back.
+  struct TWalkPosition {
+    int Block = -1;
+    int64_t Cursor = -1;
+    int64_t Next = -1;
+    std::string BetweenBlocksStr;
+    int64_t BetweenBlocksAPtr = 0;
+  };
+  struct TLine {
+    const uint8_t* Bytes = nullptr;
+    int64_t Length = 0;
+    bool Spanning = false;
+  };
+
+  void Activate();
+  // Activation's work up to the last step; false when it ends without lines.
+  bool OpenAndIndex();
+  void Deactivate();
+  void CloseIndexAndFile();
+
+  bool MapFile(bool AOpen);
+  void MapBlocksCalculateCount();
+  bool MapBlock(int ABlock);
+  int BlockOf(int64_t AOffset) const;
+  int64_t OffsetOf(const uint8_t* APtr) const { return FMapBlockOffset + (APtr - FMapPtrBegin); }
+  bool IsLastBlock() const { return FMapBlockIndex >= FMapBlockEndIndex; }
+
+  bool NextLine(TLine& ALine);
+  std::string_view LineView(int AIndex);
+  TWalkPosition SaveWalkPosition();
+  void RestoreWalkPosition(TWalkPosition& APosition);
+  bool LineHealth(const uint8_t* APtr, int64_t ASize) const;
+  void ScanLines(int64_t AStartOffset, int& AStartLineIndex, int& ALineCount);
+  bool ReportProgress(int APercents);
+
+  void IndexOpen();
+  void KeepOrClearSavedIndex();
+  void IndexSave();
+  void IndexVersionCheck();
+  void IndexError(uint32_t ACode, const std::string& AText);
+  void DebugMessage(const std::string& AText);
+
+  void MonitorChangesApply(bool AValue);
+  void FlushTimerManage(int AMilliseconds);
+  void DoLogGrow();
+  void DoFlushChanges();
+  // Where a growth step starts reading: at the old end, or at the start of a last line that
+  // was still open (whose item it then replaces).
+  int64_t GrowthStart(int64_t AOldSize);
+
+  std::string FFileName;
+  int64_t FFileSize = 0;
+  platform::TReadOnlyFile HFile;  // open while the file has bytes and is mapped
+  platform::TBlockView FView;     // the one block that is "mapped"
+  std::unique_ptr<TrclDataHolder> FIndexData;
+  int FMapBlockIndex = -1;
+  int64_t FMapBlockOffset = -1;
+  int FMapBlockEndIndex = 0;
+  uint32_t FMapBlockSize = 0;
+  bool FActive = false;
+  // The view's bytes are [FMapPtrBegin, FMapPtrEnd): FMapPtrEnd is one past the last byte.
+  const uint8_t* FMapPtrBegin = nullptr;
+  const uint8_t* FMapPtrEnd = nullptr;
+  const uint8_t* FMapPtr = nullptr;      // walk cursor: start of the line being found
+  const uint8_t* FMapPtrNext = nullptr;  // start of the following line
+  std::string FMapBetweenBlocksStr;      // joined copy of a line that spans two blocks
+  int64_t FMapBetweenBlocksAPtr = 0;     // that line's file offset while it is the current one
+  std::string FLastErrorText;
+  std::string FLineCopy;  // GetView's line while a walk runs
+
+  TLogMonitorChangeEvent FOnGrow;
+  TDebugLogMessageEvent FOnDebugMessage;
+  TCheckRecordEvent FOnCheckRecord;
+  TCheckLineHealthEvent FOnCheckLineHealth;
+  TProgressNotifyEvent FOnProgress;
+  bool FIsFreezed = false;
+  bool FNeedGrowAfterUnfreeze = false;
+  bool FWholeLogGrowOnActive = false;
+  bool FInNotificationState = false;
+  bool FInScan = false;  // ScanLines is running
+  bool FMonitorChanges = false;
+  void* FOwnerStructPtr = nullptr;
+  int FFlushChangesMS = 0;
+  bool FUseFileIndex = false;
+  std::string FIndexDataFolder;
+  uint32_t FIndexErrorCode = 0;
+  std::string FIndexErrorText;
+  TrdlLogMonitorIndexState FIndexState = TrdlLogMonitorIndexState::ifsNone;
+  uint32_t FLastFileLineCRC = 0;
+  mutable platform::TReentrantLock csLive;
+  TrdlLogMonitorOptions FOptions = 0;
+  uint32_t FIndexDataVersion = 0;
+  bool FIndexClearOnStart = false;
+  std::shared_ptr<TDispatcher> FDispatcher;
+  std::unique_ptr<TFileNotificator> FWatcher;
+  std::unique_ptr<TrclTimer> FFlushTimer;
+  platform::TFileIdentity FFileIdentity;  // of the file the index belongs to
+  bool FLastLineOpen = false;
+  bool FReplaceLastItem = false;  // the walk's first line replaces the last item
+};
+
+}  // namespace velloran

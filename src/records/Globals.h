@@ -1,0 +1,19 @@
+// The application-wide objects: the data facade of the open log and the informer. Created by
+// InitGlobals when the main window (or the command line) starts, freed by DoneGlobals.
+#pragma once
+
+#include "Informer.h"
+#include "LogData.h"
+
+namespace velloran {
+
+extern TData* GlobalData;
+extern TrclInformer* GlobalInformer;
+
+// Creates the informer (configured for the program) and then the data facade, each only
+// when it does not exist yet.
+void InitGlobals(TrclInformerProgramKind AProgramKind = TrclInformerProgramKind::ipkGui);
+// Frees GlobalData, then GlobalInformer, and clears both references.
+void DoneGlobals();
+
+}  // namespace velloran

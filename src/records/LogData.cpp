@@ -1,0 +1,317 @@
+#include "LogData.h"
+
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace velloran {
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";  // U+FEFF
+constexpr std::string_view kReversedMark = "\xEF\xBF\xBE";   // U+FFFE
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";    // U+FFFD
+
+bool StartsWithIgnoringAsciiCase(std::string_view AText, std::string_view APrefix) {
+  return AText.size() >= APrefix.size() && SameNameIgnoringAsciiCase(AText.substr(0, APrefix.size()), APrefix);
+}
+
+// Position of AChar at or after AFrom, or the text's size.
+size_t FindFrom(std::string_view AText, char AChar, size_t AFrom) {
+  if (AFrom >= AText.size()) return AText.size();
+  const void* found = std::memchr(AText.data() + AFrom, AChar, AText.size() - AFrom);
+  return found != nullptr ? static_cast<size_t>(static_cast<const char*>(found) - AText.data()) : AText.size();
+}
+
+bool IsContinuation(unsigned char AByte) { return (AByte & 0xC0) == 0x80; }
+
+// Length of the well-formed UTF-8 sequence at AText[APos], or 0 when it is not one
+// (overlong forms, surrogates and code points past U+10FFFF are not well formed).
+size_t Utf8SequenceLength(std::string_view AText, size_t APos) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(AText[APos + i]); };
+  const size_t left = AText.size() - APos;
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return left >= 2 && IsContinuation(byte(1)) ? 2 : 0;
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    if (left < 3 || !IsContinuation(byte(1)) || !IsContinuation(byte(2))) return 0;
+    if (lead == 0xE0 && byte(1) < 0xA0) return 0;   // overlong
+    if (lead == 0xED && byte(1) >= 0xA0) return 0;  // surrogate
+    return 3;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    if (left < 4 || !IsContinuation(byte(1)) || !IsContinuation(byte(2)) || !IsContinuation(byte(3))) return 0;
+    if (lead == 0xF0 && byte(1) < 0x90) return 0;   // overlong
+    if (lead == 0xF4 && byte(1) >= 0x90) return 0;  // past U+10FFFF
+    return 4;
+  }
+  return 0;
+}
+
+// Whether the 32 bytes at AData are all below 0x80.
+bool AllAscii32(const char* AData) {
+#if defined(__SSE2__)
+  const auto* p = reinterpret_cast<const __m128i*>(AData);
+  return _mm_movemask_epi8(_mm_or_si128(_mm_loadu_si128(p), _mm_loadu_si128(p + 1))) == 0;
+#else
+  uint64_t words[4];
+  std::memcpy(words, AData, sizeof words);
+  return ((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080u) == 0;
+#endif
+}
+
+// Index of the first byte that does not start a well-formed sequence, or the text's size.
+size_t FirstInvalidUtf8(std::string_view AText) {
+  size_t pos = 0;
+  while (pos < AText.size()) {
+    // 32 ASCII bytes at a time: log lines are mostly ASCII.
+    if (AText.size() - pos >= 32 && AllAscii32(AText.data() + pos)) {
+      pos += 32;
+      continue;
+    }
+    const size_t length = Utf8SequenceLength(AText, pos);
+    if (length == 0) return pos;
+    pos += length;
+  }
+  return pos;
+}
+
+// AText with every ill-formed sequence replaced by U+FFFD (one per maximal bad piece), as
+// decoders that replace rather than fail do.
+void RepairUtf8(std::string_view AText, size_t AFirstInvalid, std::string& AOut) {
+  AOut.assign(AText.substr(0, AFirstInvalid));
+  size_t pos = AFirstInvalid;
+  while (pos < AText.size()) {
+    const size_t length = Utf8SequenceLength(AText, pos);
+    if (length > 0) {
+      AOut.append(AText.substr(pos, length));
+      pos += length;
+      continue;
+    }
+    AOut.append(kReplacement);
+    ++pos;
+    while (pos < AText.size() && IsContinuation(static_cast<unsigned char>(AText[pos]))) ++pos;
+  }
+}
+
+// More than two characters (code points) in AText.
+bool LongerThanTwoCharacters(std::string_view AText) {
+  int characters = 0;
+  for (char c : AText) {
+    if (!IsContinuation(static_cast<unsigned char>(c)) && ++characters > 2) return true;
+  }
+  return false;
+}
+
+size_t CharacterCount(std::string_view AText) {
+  size_t characters = 0;
+  for (char c : AText) characters += IsContinuation(static_cast<unsigned char>(c)) ? 0u : 1u;
+  return characters;
+}
+
+int HexValue(char AChar) {
+  if (AChar >= '0' && AChar <= '9') return AChar - '0';
+  if (AChar >= 'A' && AChar <= 'F') return AChar - 'A' + 10;
+  if (AChar >= 'a' && AChar <= 'f') return AChar - 'a' + 10;
+  return -1;
+}
+
+// The character whose code is AByte (U+0000..U+00FF), as UTF-8.
+void AppendLatin1(std::string& AOut, int AByte) {
+  if (AByte < 0x80) {
+    AOut += static_cast<char>(AByte);
+  } else {
+    AOut += static_cast<char>(0xC0 | (AByte >> 6));
+    AOut += static_cast<char>(0x80 | (AByte & 0x3F));
+  }
+}
+
+}  // namespace
+
+TData::TData() : FLogMonitor(std::make_unique<TrdlLogMonitor>()) {
+  FRows.SetOnDataGetCount([this](TrdlDataRows*, int& ACount) { DoDataGetCount(ACount); });
+  FRows.SetOnDataParse([this](TrdlDataRows*, int AIndex, TrdlDataRow& AItem) { DoDataParse(AIndex, AItem); });
+}
+
+TData::~TData() = default;
+
+void TData::Open(const std::string& AFileName) {
+  FFileName = AFileName;
+  FLogMonitor->SetActive(false);
+  FLogMonitor->SetOnProgress([this](void*, int APercents, bool& IsCanceled) {
+    if (FOnProgress) FOnProgress(this, APercents, IsCanceled);
+  });
+  try {
+    FLogMonitor->SetFileName(AFileName);
+    FLogMonitor->SetActive(true);
+  } catch (...) {
+    FLogMonitor->SetOnProgress(nullptr);
+    FRows.Refresh();
+    throw;
+  }
+  FLogMonitor->SetOnProgress(nullptr);
+  FRows.Refresh();
+}
+
+int64_t TData::Count() const { return FLogMonitor->Active() ? FLogMonitor->Count() : 0; }
+
+bool TData::GetRow(int64_t AIndex, TrdlDataRow& ARow) {
+  if (AIndex < 0 || AIndex >= Count()) return false;
+  return FRows.RowGet(static_cast<int>(AIndex), ARow);
+}
+
+void TData::DoDataGetCount(int& ACount) const { ACount = static_cast<int>(Count()); }
+
+void TData::DoDataParse(int AIndex, TrdlDataRow& AItem) {
+  const std::string_view line = FLogMonitor->GetView(AIndex);
+  const size_t invalid = FirstInvalidUtf8(line);
+  if (invalid == line.size()) {
+    ParseLine(line, AItem);
+  } else {
+    RepairUtf8(line, invalid, FRepaired);
+    ParseLine(FRepaired, AItem);
+  }
+}
+
+namespace {
+
+// FNV-1a: tag names are short, and this needs no setup.
+uint64_t NameHash(std::string_view AName) {
+  uint64_t hash = 14695981039346656037u;
+  for (char c : AName) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+  return hash;
+}
+
+size_t SuccessorSlot(const TrdlDataColumn* AColumn) { return (reinterpret_cast<uintptr_t>(AColumn) >> 4) & 255u; }
+
+}  // namespace
+
+TrdlDataColumn* TData::FindSpelling(std::string_view AName, uint64_t AHash) const {
+  const size_t mask = FSpellings.size() - 1;
+  for (size_t slot = AHash & mask;; slot = (slot + 1) & mask) {
+    const TSpelling& entry = FSpellings[slot];
+    if (entry.Column == nullptr) return nullptr;
+    if (entry.Hash == AHash && entry.Name == AName) return entry.Column;
+  }
+}
+
+void TData::AddSpelling(std::string_view AName, uint64_t AHash, TrdlDataColumn* AColumn) {
+  if ((FSpellingCount + 1) * 2 > FSpellings.size()) {
+    // Keep the table at most half full, so that probes stay short and always end.
+    std::vector<TSpelling> old(FSpellings.size() * 2);
+    old.swap(FSpellings);
+    FSpellingCount = 0;
+    for (TSpelling& entry : old) {
+      if (entry.Column != nullptr) AddSpelling(entry.Name, entry.Hash, entry.Column);
+    }
+  }
+  const size_t mask = FSpellings.size() - 1;
+  size_t slot = AHash & mask;
+  while (FSpellings[slot].Column != nullptr) slot = (slot + 1) & mask;
+  FSpellings[slot] = TSpelling{AHash, std::string(AName), AColumn};
+  ++FSpellingCount;
+}
+
+TrdlDataColumn* TData::ColumnOf(const TrdlDataColumn* APrevious, std::string_view AName, std::string_view AAttributes) {
+  TSuccessor& successor = FSuccessors[SuccessorSlot(APrevious)];
+  if (successor.Previous == APrevious && successor.Next != nullptr && successor.Next->ColumnName() == AName)
+    return successor.Next;
+  const uint64_t hash = NameHash(AName);
+  TrdlDataColumn* column = FindSpelling(AName, hash);
+  if (column == nullptr) {
+    column = FRows.Columns().ColumnByName(AName);
+    if (column == nullptr) column = FRows.Columns().AddColumn(AName, DetectDataType(AAttributes));
+    AddSpelling(AName, hash, column);
+  }
+  successor = TSuccessor{APrevious, column};
+  return column;
+}
+
+bool TData::ParseLine(std::string_view AText, TrdlDataRow& ARow) {
+  ARow.Clear();
+  if (AText.empty()) return true;
+  const bool longer = LongerThanTwoCharacters(AText);
+  if (longer && (AText.substr(0, 3) == kByteOrderMark || AText.substr(0, 3) == kReversedMark)) AText.remove_prefix(3);
+  if (longer && AText.substr(0, 2) == "0x") {
+    FHexDecoded = HexToText(AText.substr(2));
+    AText = FHexDecoded;
+  }
+  if (!StartsWithIgnoringAsciiCase(AText, "<Event>")) return false;
+
+  const size_t end = AText.size();
+  size_t p = 7;
+  const TrdlDataColumn* previous = nullptr;
+  for (;;) {
+    if (p >= end || AText[p] != '<') return false;
+    const size_t nameStart = p + 1;
+    const size_t nameEnd = FindFrom(AText, ' ', nameStart);
+    if (nameStart < end && AText[nameStart] == '/' && StartsWithIgnoringAsciiCase(AText.substr(nameStart), "/Event")) return true;
+    const std::string_view name = AText.substr(nameStart, nameEnd - nameStart);
+    const size_t tagEnd = FindFrom(AText, '>', nameEnd);
+    TrdlDataColumn* column = ColumnOf(previous, name, AText.substr(nameEnd, tagEnd - nameEnd));
+    previous = column;
+    const size_t valueStart = tagEnd < end ? tagEnd + 1 : end;
+    const size_t valueEnd = FindFrom(AText, '<', valueStart);
+    TrdlDataRowItem* item = ARow.Add();
+    item->SetColumn(column);
+    item->RawTextRef().assign(AText.substr(valueStart, valueEnd - valueStart));
+    const size_t closeEnd = FindFrom(AText, '>', valueEnd);
+    p = closeEnd < end ? closeEnd + 1 : end;
+  }
+}
+
+TrdlDataType TData::DetectDataType(std::string_view AAttributes) {
+  if (CharacterCount(AAttributes) < 13) return TrdlDataType::rdtString;
+  while (!AAttributes.empty() && AAttributes.front() == ' ') AAttributes.remove_prefix(1);
+  if (!StartsWithIgnoringAsciiCase(AAttributes, "data_type=\"") || AAttributes.size() < 12) return TrdlDataType::rdtString;
+  switch (AAttributes[11]) {
+    case '0':
+      return TrdlDataType::rdtInteger;
+    case '2':
+      return TrdlDataType::rdtOctetString;
+    case '3':
+      return TrdlDataType::rdtIPv4;
+    case '4':
+      return TrdlDataType::rdtTimeStamp;
+    default:
+      return TrdlDataType::rdtString;
+  }
+}
+
+std::string TData::HexToText(std::string_view AChars) {
+  const size_t n = AChars.size();
+  const bool separated = (n > 1 && AChars[1] == ',') || (n > 2 && AChars[2] == ',');
+  std::string result;
+  result.reserve(n / 2 + 1);
+  size_t i = 0;
+  if (!separated && n % 2 == 1) {
+    // An odd count without separators: the first digit is a byte of its own.
+    const int low = HexValue(AChars[0]);
+    if (low < 0) return {};
+    AppendLatin1(result, low);
+    i = 1;
+  }
+  while (i < n) {
+    const char c = AChars[i];
+    const int high = HexValue(c);
+    if (high < 0) {
+      if (c == '\n' || c == '\r' || c == ' ' || c == ',' || c == '\\') {
+        ++i;
+        continue;
+      }
+      return {};
+    }
+    if (++i == n) {
+      AppendLatin1(result, high);  // a lone last digit is the byte's value
+      break;
+    }
+    const int low = HexValue(AChars[i++]);
+    if (low < 0) return {};
+    AppendLatin1(result, high * 16 + low);
+  }
+  return result;
+}
+
+}  // namespace velloran
