@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "PlatformFile.h"
 #include "IniFile.h"
+#include "PlatformFile.h"
 
 namespace {
 

@@ -12,7 +12,7 @@ inline constexpr int kCsidlLocalAppData = 28;     // $XDG_DATA_HOME, default ~/.
 inline constexpr int kCsidlCommonAppData = 35;    // first of $XDG_DATA_DIRS, default /usr/local/share
 inline constexpr int kCsidlProgramFiles = 38;     // /usr
 inline constexpr int kCsidlCommonDocuments = 46;  // the XDG documents folder, default ~/Documents
-inline constexpr int kCsidlPersonal = 5;  // the user's own documents: the same XDG documents folder
+inline constexpr int kCsidlPersonal = 5;          // the user's own documents: the same XDG documents folder
 
 // The folder's path without a trailing separator, or empty text for an unknown number or
 // when the folder cannot be named (no home directory).

@@ -62,7 +62,6 @@ class TChangeNotification {
   // it readable again, as FindNextChangeNotification keeps recording between calls.
   void Next();
   void Close();
-  bool IsOpen() const { return FHandle >= 0; }
   int Handle() const { return FHandle; }
 
  private:

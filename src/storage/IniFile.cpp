@@ -8,6 +8,8 @@
 #include <cstring>
 #include <optional>
 
+#include "PlatformText.h"
+
 namespace velloran {
 
 namespace {
@@ -17,18 +19,6 @@ constexpr std::string_view kLineEnd = "\r\n";
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 bool IsDigit(char AChar) { return AChar >= '0' && AChar <= '9'; }
-
-char AsciiLower(char AChar) { return (AChar >= 'A' && AChar <= 'Z') ? static_cast<char>(AChar + ('a' - 'A')) : AChar; }
-
-bool StartsWithIgnoringCase(std::string_view AText, std::string_view APrefix) {
-  if (AText.size() < APrefix.size()) return false;
-  for (size_t i = 0; i < APrefix.size(); ++i) {
-    if (AsciiLower(AText[i]) != AsciiLower(APrefix[i])) return false;
-  }
-  return true;
-}
-
-bool SameIgnoringCase(std::string_view A, std::string_view B) { return A.size() == B.size() && StartsWithIgnoringCase(A, B); }
 
 int HexValue(char AChar) {
   if (AChar >= '0' && AChar <= '9') return AChar - '0';
@@ -52,15 +42,6 @@ std::string_view TrimBlanksRight(std::string_view AText) {
   return AText;
 }
 
-void AppendCodePoint(std::string& AText, unsigned ACode) {
-  if (ACode < 0x80) {
-    AText += static_cast<char>(ACode);
-  } else {  // up to U+00FF: two bytes
-    AText += static_cast<char>(0xC0 | (ACode >> 6));
-    AText += static_cast<char>(0x80 | (ACode & 0x3F));
-  }
-}
-
 // Length in UTF-16 code units, the unit in which a line's column is counted.
 size_t Utf16Length(std::string_view AText) {
   size_t units = 0;
@@ -70,40 +51,6 @@ size_t Utf16Length(std::string_view AText) {
     if (byte >= 0xF0) ++units;           // beyond the BMP: a surrogate pair
   }
   return units;
-}
-
-bool IsWellFormedUtf8(std::string_view AText) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(AText.data());
-  const size_t size = AText.size();
-  for (size_t i = 0; i < size;) {
-    const unsigned lead = bytes[i];
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t length = 0;
-    unsigned low = 0x80;
-    unsigned high = 0xBF;  // the range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;   // no overlong forms
-      if (lead == 0xED) high = 0x9F;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-    } else {
-      return false;
-    }
-    if (i + length > size || bytes[i + 1] < low || bytes[i + 1] > high) return false;
-    for (size_t k = 2; k < length; ++k) {
-      if ((bytes[i + k] & 0xC0) != 0x80) return false;
-    }
-    i += length;
-  }
-  return true;
 }
 
 // --- value texts, writing -------------------------------------------------------------------------
@@ -310,7 +257,7 @@ std::string UnescapeText(std::string_view AText) {
       // A first character that is no hex digit counts as 0; a second one adds nothing.
       const int high = std::max(second - first == 1 ? HexValue(AText[first]) : -1, 0);
       const int low = std::max(Utf8CharLength(AText[second]) == 1 ? HexValue(AText[second]) : -1, 0);
-      AppendCodePoint(text, static_cast<unsigned>(high * 16 + low));
+      platform::AppendLatin1(text, static_cast<unsigned>(high * 16 + low));
       i = std::min(second + Utf8CharLength(AText[second]), AText.size());
     }
   }
@@ -560,7 +507,7 @@ class TrsIniData::TParser {
   // every ill-formed sequence replaced by U+FFFD, as a conversion to UTF-16 would do, so that
   // the storage only ever holds text that every encoding can write.
   std::string_view Utf8Text(std::string_view AText) {
-    if (IsWellFormedUtf8(AText)) return AText;
+    if (platform::IsWellFormedUtf8(AText)) return AText;
     FConverted = Utf16ToUtf8(Utf8ToUtf16(AText));
     return FConverted;
   }
@@ -630,34 +577,37 @@ class TrsIniData::TParser {
     if (first == '+' || first == '-' || IsDigit(first)) {
       if (std::optional<TrsKeyValue> number = ParseNumber(AValue, FDecimalSeparator)) return number;
     }
-    switch (AsciiLower(first)) {
+    switch (platform::AsciiLower(first)) {
       case 'c':
-        if (StartsWithIgnoringCase(AValue, "curr:")) return TrsKeyValue{0, kvCurrency, TextToCurrency(AValue.substr(5)).Scaled};
+        if (platform::StartsWithIgnoringAsciiCase(AValue, "curr:"))
+          return TrsKeyValue{0, kvCurrency, TextToCurrency(AValue.substr(5)).Scaled};
         break;
       case 'd':
-        if (StartsWithIgnoringCase(AValue, "date:")) return TrsKeyValue{0, kvDateTime, TextToDateTime(AValue.substr(5))};
+        if (platform::StartsWithIgnoringAsciiCase(AValue, "date:"))
+          return TrsKeyValue{0, kvDateTime, TextToDateTime(AValue.substr(5))};
         break;
       case 'f':
-        if (SameIgnoringCase(AValue, "False")) return TrsKeyValue{0, kvBoolean, int32_t{0}};
-        if (StartsWithIgnoringCase(AValue, "fxdate:")) {
+        if (platform::SameTextIgnoringAsciiCase(AValue, "False")) return TrsKeyValue{0, kvBoolean, int32_t{0}};
+        if (platform::StartsWithIgnoringAsciiCase(AValue, "fxdate:")) {
           const std::optional<double> date = ParseFixedDateTime(AValue.substr(7));
           if (!date) return std::nullopt;  // a malformed fixed date stores no key at all
           return TrsKeyValue{0, kvDateTime, *date};
         }
         break;
       case 'h':
-        if (StartsWithIgnoringCase(AValue, "hex:"))
+        if (platform::StartsWithIgnoringAsciiCase(AValue, "hex:"))
           return TrsKeyValue{0, kvBuffer, ParseHexBytes(HexValueText(AValue.substr(4)))};
         break;
       case 'i':
-        if (StartsWithIgnoringCase(AValue, "int64:")) return TrsKeyValue{0, kvInt64, TextToInt64(AValue.substr(6))};
+        if (platform::StartsWithIgnoringAsciiCase(AValue, "int64:"))
+          return TrsKeyValue{0, kvInt64, TextToInt64(AValue.substr(6))};
         break;
       case 'p':
-        if (StartsWithIgnoringCase(AValue, "point:")) return TrsKeyValue{0, kvPoint, ParsePoint(AValue.substr(6))};
+        if (platform::StartsWithIgnoringAsciiCase(AValue, "point:")) return TrsKeyValue{0, kvPoint, ParsePoint(AValue.substr(6))};
         break;
       case 't':
-        if (SameIgnoringCase(AValue, "True")) return TrsKeyValue{0, kvBoolean, int32_t{1}};
-        if (StartsWithIgnoringCase(AValue, "text:")) return Text(UnescapeText(AValue.substr(5)));
+        if (platform::SameTextIgnoringAsciiCase(AValue, "True")) return TrsKeyValue{0, kvBoolean, int32_t{1}};
+        if (platform::StartsWithIgnoringAsciiCase(AValue, "text:")) return Text(UnescapeText(AValue.substr(5)));
         break;
       default:
         break;

@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "PlatformText.h"
+
 namespace velloran {
 
 namespace {
@@ -75,14 +77,6 @@ std::string_view TrimSpaces(std::string_view AText) {
 bool IsDigit(char AChar) { return AChar >= '0' && AChar <= '9'; }
 
 char AsciiUpper(char AChar) { return (AChar >= 'a' && AChar <= 'z') ? static_cast<char>(AChar - ('a' - 'A')) : AChar; }
-
-bool SameAsciiIgnoringCase(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t i = 0; i < A.size(); ++i) {
-    if (AsciiUpper(A[i]) != AsciiUpper(B[i])) return false;
-  }
-  return true;
-}
 
 // A decimal number as TextToFloat and TextToCurrency read it, split into its parts.
 struct TDecimalText {
@@ -364,7 +358,7 @@ double TextToFloat(std::string_view AText) {
       {"-INF", -std::numeric_limits<double>::infinity()},
   };
   for (const auto& [name, namedValue] : kNamedValues) {
-    if (SameAsciiIgnoringCase(text, name)) return namedValue;
+    if (platform::SameTextIgnoringAsciiCase(text, name)) return namedValue;
   }
   const std::optional<TDecimalText> decimal = ScanDecimal(text, DecimalSeparator());
   if (!decimal) RaiseInvalidFloat(AText);
@@ -610,16 +604,9 @@ std::string Utf16ToUtf8(std::u16string_view AText) {
 
 namespace velloran {
 
-std::string Utf16LeBytes(std::string_view AText) {
-  const std::u16string units = Utf8ToUtf16(AText);
-  std::string bytes;
-  bytes.reserve(units.size() * 2);
-  for (char16_t unit : units) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return bytes;
-}
+// The platform's conversion replaces ill-formed sequences exactly as Utf8ToUtf16 does, and
+// needs no UTF-16 string in between.
+std::string Utf16LeBytes(std::string_view AText) { return platform::Utf8ToUtf16Le(AText); }
 
 std::string TextOfUtf16LeBytes(std::string_view ABytes) {
   std::u16string units(ABytes.size() / 2, u'\0');

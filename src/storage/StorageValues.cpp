@@ -18,6 +18,7 @@
 #include <type_traits>
 #include <variant>
 
+#include "PlatformText.h"
 #include "Storage.h"
 
 namespace velloran {
@@ -131,15 +132,10 @@ std::vector<uint8_t> Utf16LeByteVector(std::string_view AText) {
   return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
-bool SameAsciiIgnoringCase(std::string_view A, std::string_view B) {
-  const auto upper = [](char AChar) { return AChar >= 'a' && AChar <= 'z' ? static_cast<char>(AChar - 'a' + 'A') : AChar; };
-  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [&](char X, char Y) { return upper(X) == upper(Y); });
-}
-
 // The texts a boolean reads from; nothing for any other text.
 std::optional<bool> TextToBoolean(std::string_view AText) {
-  if (SameAsciiIgnoringCase(AText, "True") || AText == "1" || AText == "-1") return true;
-  if (SameAsciiIgnoringCase(AText, "False") || AText == "0" || AText.empty()) return false;
+  if (platform::SameTextIgnoringAsciiCase(AText, "True") || AText == "1" || AText == "-1") return true;
+  if (platform::SameTextIgnoringAsciiCase(AText, "False") || AText == "0" || AText.empty()) return false;
   return std::nullopt;
 }
 

@@ -4,9 +4,9 @@
 #include <istream>
 #include <ostream>
 
+#include "BinaryIO.h"
 #include "PlatformFile.h"
 #include "PlatformFolders.h"
-#include "BinaryIO.h"
 #include "Storage.h"
 
 namespace velloran {

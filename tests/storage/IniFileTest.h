@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "IniFile.h"
 #include "PlatformFile.h"
 #include "TestFiles.h"
-#include "IniFile.h"
 
 namespace velloran::test {
 

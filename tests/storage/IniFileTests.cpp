@@ -8,10 +8,10 @@
 #include <system_error>
 #include <vector>
 
+#include "IniFile.h"
 #include "IniFileTest.h"
 #include "PlatformFile.h"
 #include "TestFiles.h"
-#include "IniFile.h"
 
 namespace velloran {
 namespace {
@@ -217,6 +217,7 @@ TEST_F(IniDataTest, ValueTextsAreRecognisedByTheFirstRuleThatApplies) {
       {"text:\"A$0D$0AB\"", {0, kvString, std::string("A\r\nB")}},
       {"TEXT:a$$b\"c\"", {0, kvString, std::string("a$b\"c")}},
       {"text:\"$e9t$", {0, kvString, std::string("\xC3\xA9t$")}},
+      {"text:$7F$80$FF", {0, kvString, std::string("\x7F\xC2\x80\xC3\xBF")}},  // one byte up to 7F, two after
       {"text:$G1", {0, kvString, std::string("\x01")}},
       {"text:a$0\u00E9b", {0, kvString, std::string("a\0b", 3)}},  // "é" is one character, no digit
       {"hex:0A,0b,FF", {0, kvBuffer, std::vector<uint8_t>{0x0A, 0x0B, 0xFF}}},

@@ -664,8 +664,22 @@ TEST(UtfConversionTest, Utf8ToUtf16ReplacesEachIllFormedSubpart) {
       {"\xFF"
        "A",
        u"\uFFFDA"},
+      {"\xE0\x80", u"\uFFFD\uFFFD"},  // overlong lead, then a stray continuation
+      {"\xE2\x82"
+       "A",
+       u"\uFFFDA"},                         // cut short by the next character
+      {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},  // the last code point: a surrogate pair
   };
-  for (const auto& c : kCases) EXPECT_EQ(Utf8ToUtf16(c.Utf8), c.Utf16) << c.Utf8;
+  for (const auto& c : kCases) {
+    EXPECT_EQ(Utf8ToUtf16(c.Utf8), c.Utf16) << c.Utf8;
+    // Section streams and encrypted values hold the same units as bytes, low byte first.
+    std::string bytes;
+    for (char16_t unit : c.Utf16) {
+      bytes += static_cast<char>(unit & 0xFF);
+      bytes += static_cast<char>(unit >> 8);
+    }
+    EXPECT_EQ(Utf16LeBytes(c.Utf8), bytes) << c.Utf8;
+  }
 }
 
 TEST(UtfConversionTest, Utf16ToUtf8ReplacesUnpairedSurrogates) {

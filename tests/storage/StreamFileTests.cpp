@@ -9,11 +9,11 @@
 #include <system_error>
 #include <vector>
 
+#include "IniFile.h"
 #include "IniFileTest.h"
 #include "PlatformFile.h"
 #include "PlatformFolders.h"
 #include "TestFiles.h"
-#include "IniFile.h"
 
 namespace velloran {
 namespace {
