@@ -15,9 +15,10 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "LogData.h"
 #include "LogMonitor.h"
-#include "Globals.h"
 #include "MainWindow.h"
+#include "Storage.h"
 
 using velloran::bench::Clock;
 using velloran::bench::Median;
@@ -57,7 +58,9 @@ int main(int argc, char** argv) {
   }
 
   const long rssBefore = StatusKiB("VmRSS");
-  velloran::TfrmMain window;
+  velloran::TData data;
+  velloran::TrsStorage settings;  // in memory only: the default layout, nothing saved
+  velloran::TfrmMain window({data, settings, {}});
   window.resize(1280, 800);
   window.show();
   QApplication::processEvents();

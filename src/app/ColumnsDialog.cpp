@@ -17,13 +17,12 @@
 #include <algorithm>
 
 #include "ListBoxDragger.h"
-#include "DataModule.h"
+#include "SettingsKeys.h"
+#include "Storage.h"
 
 namespace velloran {
 
 namespace {
-
-constexpr char kBoundsKey[] = "\\CustomizeColumns\\Bounds";
 
 // Design sizes: the client area, the smallest window, and the parts. Taller fonts make the
 // labels and buttons taller; the lists take what is left.
@@ -87,12 +86,13 @@ QString RemoveEnclosingQuotes(const QString& AName) {
 
 }  // namespace
 
-bool ExecuteColumnsDialog(const QString& AAll, const QString& ADefaults, QString& ACurrent) {
-  QString bounds = GlobalStorage != nullptr ? QString::fromStdString(GlobalStorage->ReadString(kBoundsKey, "")) : QString();
+bool ExecuteColumnsDialog(const QString& AAll, const QString& ADefaults, QString& ACurrent, TrsStorage* ASettings) {
+  QString bounds =
+      ASettings != nullptr ? QString::fromStdString(ASettings->ReadString(SettingsKeys::ColumnsDialogBounds, "")) : QString();
   QString selection = ACurrent;
   TFormColumnsCustomize form(MainWindow());
   if (!form.Execute(AAll, ADefaults, selection, bounds)) return false;
-  if (GlobalStorage != nullptr) GlobalStorage->WriteString(kBoundsKey, bounds.toStdString());
+  if (ASettings != nullptr) ASettings->WriteString(SettingsKeys::ColumnsDialogBounds, bounds.toStdString());
   ACurrent = selection;
   return true;
 }

@@ -1,7 +1,8 @@
 // The column dialog: which columns the record list shows, and in which order. Two lists,
 // Available (sorted) and Selected (in display order); names move between them by the arrow
 // buttons, double-click, Space or drag and drop; Up and Down reorder Selected; Reset restores
-// the default choice. The dialog keeps its own bounds in "\CustomizeColumns\Bounds".
+// the default choice. The dialog keeps its own bounds in the settings
+// (SettingsKeys::ColumnsDialogBounds).
 #pragma once
 
 #include <QDialog>
@@ -20,11 +21,13 @@ class QToolButton;
 namespace velloran {
 
 class TTwoListBoxDragger;
+class TrsStorage;
 
 // AAll: every column name the data holds; ADefaults: the default choice; ACurrent (in and
 // out): the current choice in display order; all three names separated by "|". True on OK,
-// with the new choice in ACurrent and the dialog's bounds stored; on Cancel nothing changes.
-bool ExecuteColumnsDialog(const QString& AAll, const QString& ADefaults, QString& ACurrent);
+// with the new choice in ACurrent and the dialog's bounds stored in ASettings; on Cancel
+// nothing changes. Without settings (null) no bounds are read or stored.
+bool ExecuteColumnsDialog(const QString& AAll, const QString& ADefaults, QString& ACurrent, TrsStorage* ASettings);
 
 // The names of a column text: CR LF counts as "|" too; each name loses one enclosing pair of
 // double or single quotes; an empty piece between two separators is an empty name; a separator

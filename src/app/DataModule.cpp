@@ -8,10 +8,10 @@
 #include <iostream>
 #include <system_error>
 
+#include "CommandLine.h"
+#include "FileHelpers.h"
 #include "PlatformFile.h"
 #include "PlatformFolders.h"
-#include "CommandLine.h"
-#include "ItemStore.h"
 
 namespace velloran {
 
@@ -159,20 +159,20 @@ std::string GetDataFolder(const std::string& AProgramPath) {
   return programFolder;
 }
 
-void LoadMRUList(const std::string& ASection, std::vector<std::string>& AList) {
+void LoadMRUList(TrsStorage& AStorage, std::string_view ASection, std::vector<std::string>& AList) {
   AList.clear();
-  if (GlobalStorage == nullptr) return;
-  const TCurrentSectionScope section(*GlobalStorage, ASection);
+  const TCurrentSectionScope section(AStorage, ASection);
   std::vector<std::string> keys;
-  GlobalStorage->KeyList(keys);
+  AStorage.KeyList(keys);
   // Item01 .. Item10 sort in list order; keys of other names take their place among them.
   std::stable_sort(keys.begin(), keys.end(), LessIgnoringAsciiCase);
   AList.reserve(keys.size());
-  for (const std::string& key : keys) AList.push_back(GlobalStorage->ReadText(key, {}));
+  for (const std::string& key : keys) AList.push_back(AStorage.ReadText(key, {}));
 }
 
-void SaveMRUList(const std::string& ASection, const std::vector<std::string>& AList, const std::string& AItem) {
-  if (AItem.empty() || GlobalStorage == nullptr) return;
+void SaveMRUList(TrsStorage& AStorage, std::string_view ASection, const std::vector<std::string>& AList,
+                 const std::string& AItem) {
+  if (AItem.empty()) return;
   // AItem at the head, then the list without AItem's first place: so an item already at the
   // head keeps the order, one further down moves up and a new one is inserted. Exact
   // comparison: file names are case-sensitive, /logs/A.log and /logs/a.log are two files.
@@ -188,9 +188,9 @@ void SaveMRUList(const std::string& ASection, const std::vector<std::string>& AL
   }
   if (list.size() > kMRUCapacity) list.resize(kMRUCapacity);
 
-  const TCurrentSectionScope section(*GlobalStorage, ASection);
-  GlobalStorage->Clear();
-  for (size_t k = 0; k < list.size(); ++k) GlobalStorage->WriteText(fmt::format("Item{:02d}", k + 1), list[k]);
+  const TCurrentSectionScope section(AStorage, ASection);
+  AStorage.Clear();
+  for (size_t k = 0; k < list.size(); ++k) AStorage.WriteText(fmt::format("Item{:02d}", k + 1), list[k]);
 }
 
 }  // namespace velloran

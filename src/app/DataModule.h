@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "IniFile.h"
@@ -38,8 +39,8 @@ class Tdm {
   TReportEvent FReport;
 };
 
-// The data module's storage while it exists (null otherwise); every window reads and writes
-// its settings through it.
+// The data module and its storage while it exists (null otherwise). The windows do not reach
+// for them: they are handed the storage and the start file by whoever creates them.
 extern TrsStorage* GlobalStorage;
 extern Tdm* dm;
 
@@ -49,11 +50,13 @@ extern Tdm* dm;
 std::string GetDataFolder();
 std::string GetDataFolder(const std::string& AProgramPath);
 
-// The recent-file list of ASection in GlobalStorage: the values of all its keys, in key-name
-// order ignoring case.
-void LoadMRUList(const std::string& ASection, std::vector<std::string>& AList);
-// Rewrites ASection from AList with AItem at its head (moved there, or inserted; exact
-// comparison), at most 10 entries, under the keys Item01..Item10. Nothing for an empty AItem.
-void SaveMRUList(const std::string& ASection, const std::vector<std::string>& AList, const std::string& AItem);
+// The recent-file list of ASection in AStorage: the values of all its keys, in key-name order
+// ignoring case.
+void LoadMRUList(TrsStorage& AStorage, std::string_view ASection, std::vector<std::string>& AList);
+// Rewrites ASection of AStorage from AList with AItem at its head (moved there, or inserted;
+// exact comparison), at most 10 entries, under the keys Item01..Item10. Nothing for an empty
+// AItem.
+void SaveMRUList(TrsStorage& AStorage, std::string_view ASection, const std::vector<std::string>& AList,
+                 const std::string& AItem);
 
 }  // namespace velloran

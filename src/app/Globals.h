@@ -1,5 +1,6 @@
-// The application-wide objects: the data facade of the open log and the informer. Created by
-// InitGlobals when the main window (or the command line) starts, freed by DoneGlobals.
+// The viewer's application-wide objects: the data facade of the open log and the informer.
+// Created by InitGlobals at start-up, before the main window, and freed by DoneGlobals once
+// the main window has gone; the windows are handed the data, they do not reach for it here.
 #pragma once
 
 #include "Informer.h"

@@ -27,15 +27,17 @@
 #include <climits>
 #include <exception>
 
+#include "AboutWindow.h"
+#include "ColumnsDialog.h"
+#include "DataModule.h"
+#include "Exporter.h"
+#include "LogData.h"
 #include "PlatformFile.h"
 #include "PlatformFolders.h"
 #include "PlatformSystem.h"
-#include "DataModule.h"
-#include "Exporter.h"
-#include "Globals.h"
-#include "AboutWindow.h"
-#include "ColumnsDialog.h"
 #include "ProgressDialog.h"
+#include "SettingsKeys.h"
+#include "Storage.h"
 
 namespace velloran {
 
@@ -43,7 +45,6 @@ namespace {
 
 constexpr const char* kProgramTitle = "Velloran Viewer";
 constexpr int64_t kProgressThreshold = 20971520;  // bigger logs load with the progress display
-constexpr const char* kRecentSection = "OpenRecent";
 
 QString FromUtf8(const std::string& AText) { return QString::fromUtf8(AText.data(), static_cast<qsizetype>(AText.size())); }
 std::string ToUtf8(const QString& AText) { return AText.toUtf8().toStdString(); }
@@ -88,7 +89,7 @@ int CommaFieldCount(const QString& AText) { return AText.isEmpty() ? 0 : static_
 
 // --- the list's model ---------------------------------------------------------------------------
 
-TLogTableModel::TLogTableModel(QObject* AParent) : QAbstractTableModel(AParent) {}
+TLogTableModel::TLogTableModel(TData& AData, QObject* AParent) : QAbstractTableModel(AParent), FData(AData) {}
 
 int TLogTableModel::rowCount(const QModelIndex& AParent) const { return AParent.isValid() ? 0 : FRowCount; }
 
@@ -100,17 +101,16 @@ int TLogTableModel::columnCount(const QModelIndex& AParent) const {
 const TrdlDataRow* TLogTableModel::Row(int AIndex) const {
   if (AIndex != FListRowIndex) {
     FListRowIndex = AIndex;
-    FListRowValid = GlobalData != nullptr && GlobalData->GetRow(AIndex, FListRow);
+    FListRowValid = FData.GetRow(AIndex, FListRow);
     ++FRowFetches;
   }
   return FListRowValid ? &FListRow : nullptr;
 }
 
 bool TLogTableModel::BindColumn(TViewColumn& AColumn) const {
-  if (GlobalData == nullptr) return false;
-  const int index = GlobalData->Columns().IndexOfName(AColumn.CaptionUtf8);
+  const int index = FData.Columns().IndexOfName(AColumn.CaptionUtf8);
   if (index < 0) return false;
-  const TrdlDataType type = GlobalData->Columns().Columns(index)->DataType();
+  const TrdlDataType type = FData.Columns().Columns(index)->DataType();
   AColumn.Binding = index;
   AColumn.RightAligned = type == TrdlDataType::rdtInteger || type == TrdlDataType::rdtInt64;
   return true;
@@ -182,14 +182,19 @@ void TLogTableModel::SetViewColumns(const QStringList& ACaptions) {
 
 // --- the window ------------------------------------------------------------------------------------
 
-TfrmMain::TfrmMain(QWidget* AParent, std::function<void(const QString& AMessage)> AShowError)
-    : QMainWindow(AParent), ShowError(std::move(AShowError)) {
-  InitGlobals(TrclInformerProgramKind::ipkGui);
+TfrmMain::TfrmMain(TMainWindowContext AContext, QWidget* AParent, std::function<void(const QString& AMessage)> AShowError)
+    : QMainWindow(AParent),
+      ShowError(std::move(AShowError)),
+      FData(AContext.Data),
+      FSettings(AContext.Settings),
+      FStartFile(std::move(AContext.StartFile)) {
   setWindowTitle(kProgramTitle);
   if (!ShowError) ShowError = [this](const QString& AMessage) { QMessageBox::critical(this, kProgramTitle, AMessage); };
   SelectLogFile = [this](std::string& AFileName) { return DefaultSelectLogFile(AFileName); };
   SelectExportFile = [this](std::string& AFileName) { return DefaultSelectExportFile(AFileName); };
-  ColumnsDialog = ExecuteColumnsDialog;
+  ColumnsDialog = [this](const QString& AAll, const QString& ADefaults, QString& ACurrent) {
+    return ExecuteColumnsDialog(AAll, ADefaults, ACurrent, &FSettings);
+  };
   CreateActions();
   CreateMenus();
   CreateToolBar();
@@ -226,7 +231,6 @@ TfrmMain::~TfrmMain() {
   EndProgress();
   FModel->SetSuspended(nullptr);
   lvData->setModel(nullptr);
-  DoneGlobals();
 }
 
 void TfrmMain::Guarded(const std::function<void()>& AWork) {
@@ -307,7 +311,7 @@ void TfrmMain::CreateClient() {
   spltDetails->setChildrenCollapsible(false);
   clientLayout->addWidget(spltDetails);
 
-  FModel = new TLogTableModel(this);
+  FModel = new TLogTableModel(FData, this);
   FModel->SetSuspended([this] { return ProgressActive(); });
   lvData = new QTableView(spltDetails);
   lvData->setModel(FModel);
@@ -396,8 +400,8 @@ void TfrmMain::ApplyDefaultGeometry() {
 }
 
 void TfrmMain::UpdateActions() {
-  actExport->setEnabled(GlobalData != nullptr && GlobalData->Count() > 0);
-  actColumnsCustomize->setEnabled(GlobalData != nullptr && GlobalData->Columns().Count() > 0);
+  actExport->setEnabled(FData.Count() > 0);
+  actColumnsCustomize->setEnabled(FData.Columns().Count() > 0);
   actDetails->setEnabled(SelectedIndex() >= 0);
 }
 
@@ -428,8 +432,8 @@ bool TfrmMain::DefaultSelectLogFile(std::string& AFileName) {
 }
 
 void TfrmMain::actOpenExecute() {
-  std::string name = GlobalData->FileName();
-  if (name.empty() && GlobalStorage != nullptr) name = GlobalStorage->ReadString("\\Main\\FileName", "");
+  std::string name = FData.FileName();
+  if (name.empty()) name = FSettings.ReadString(SettingsKeys::LogFileName, "");
   if (name.empty()) {
     const std::string program = platform::ExecutablePath();
     name = program.substr(0, program.rfind('/') + 1) + "vellorandata.log";
@@ -442,23 +446,23 @@ void TfrmMain::LoadLog(const std::string& AFileName) {
   AddRecentFile(AFileName);
   RebuildRecentMenus();
   if (platform::LookupFile(AFileName).Size > kProgressThreshold) BeginProgress("Loading", "Loading data, please wait...");
-  if (GlobalStorage != nullptr) GlobalStorage->WriteString("\\Main\\FileName", AFileName);
+  FSettings.WriteString(SettingsKeys::LogFileName, AFileName);
   const uint32_t start = platform::TickCount();
   if (ProgressActive()) {
-    GlobalData->SetOnProgress(
+    FData.SetOnProgress(
         [this](void* ASender, int APercents, bool& AIsCanceled) { HandleProgress(ASender, APercents, AIsCanceled); });
   } else {
-    GlobalData->SetOnProgress(nullptr);
+    FData.SetOnProgress(nullptr);
   }
   FDetailsIndex = -1;  // the pane's record belongs to the previous log
   try {
-    GlobalData->Open(AFileName);
+    FData.Open(AFileName);
   } catch (...) {
     EndProgress();
     RefreshList();  // no rows of the previous log may stay on show
     throw;
   }
-  GlobalData->SetOnProgress(nullptr);
+  FData.SetOnProgress(nullptr);
   Trace("Load ticks " + std::to_string(platform::TickCount() - start));
   if (ProgressActive()) EndProgress();
   const uint32_t refreshStart = platform::TickCount();
@@ -467,7 +471,7 @@ void TfrmMain::LoadLog(const std::string& AFileName) {
 }
 
 void TfrmMain::RefreshList() {
-  const int64_t count = GlobalData != nullptr ? GlobalData->Count() : 0;
+  const int64_t count = FData.Count();
   FModel->SetRowCount(static_cast<int>(std::min<int64_t>(count, INT_MAX)));
   BindColumns();
   lvData->viewport()->update();
@@ -489,10 +493,10 @@ void TfrmMain::UpdateStatusBar() {
   QString position = selected >= 0 ? QStringLiteral("%1:").arg(selected + 1) : QStringLiteral("-:");
   position += count <= 0 ? QStringLiteral("-") : QString::number(count);
   sbrPanel0->setText(position);
-  QString file = GlobalData != nullptr ? FromUtf8(GlobalData->FileName()) : QString();
+  QString file = FromUtf8(FData.FileName());
   // A log that could not be opened says why beside its name.
-  if (GlobalData != nullptr && !GlobalData->LogMonitor().LastErrorText().empty() && count <= 0) {
-    file += " (" + FromUtf8(GlobalData->LogMonitor().LastErrorText()) + ")";
+  if (!FData.LogMonitor().LastErrorText().empty() && count <= 0) {
+    file += " (" + FromUtf8(FData.LogMonitor().LastErrorText()) + ")";
   }
   sbrPanel1->setText(file);
   if (DetailsVisible()) tmrItemDetails->start();  // restarts: 50 ms after the last change
@@ -519,7 +523,7 @@ void TfrmMain::tmrItemDetailsTimer() {
 
 void TfrmMain::ShowRecordDetails(int AIndex) {
   if (AIndex == FDetailsIndex) return;
-  if (AIndex < 0 || GlobalData == nullptr || ProgressActive() || !GlobalData->GetRow(AIndex, FDetailsRow)) {
+  if (AIndex < 0 || ProgressActive() || !FData.GetRow(AIndex, FDetailsRow)) {
     lvDetails->clear();
     FDetailsIndex = -1;
     return;
@@ -541,6 +545,8 @@ void TfrmMain::ShowRecordDetails(int AIndex) {
 
 // --- the progress display ---------------------------------------------------------------------------
 
+TfrmProgressDialog* TfrmMain::ProgressDialog() const { return FProgressDialog; }
+
 bool TfrmMain::ProgressActive() const { return FTaskbarProgress != nullptr && FTaskbarProgress->ShowInTaskbar(); }
 
 void TfrmMain::BeginProgress(const QString& ACaption, const QString& AMessage) {
@@ -549,10 +555,14 @@ void TfrmMain::BeginProgress(const QString& ACaption, const QString& AMessage) {
     FTaskbarProgress->SetSmooth(true);
     FTaskbarProgress->SetShowInTaskbar(true);
   }
-  if (GlobalProgressDialog == nullptr) GlobalProgressDialog = new TfrmProgressDialog(qApp);
-  GlobalProgressDialog->SetCaption(ACaption);
-  GlobalProgressDialog->SetMessage(AMessage);
-  GlobalProgressDialog->SetVisible(true);
+  TfrmProgressDialog* dialog = FProgressDialog;
+  if (dialog == nullptr) {
+    dialog = new TfrmProgressDialog(qApp);
+    FProgressDialog = dialog;
+  }
+  dialog->SetCaption(ACaption);
+  dialog->SetMessage(AMessage);
+  dialog->SetVisible(true);
 }
 
 void TfrmMain::SetProgress(int APercents) {
@@ -561,22 +571,22 @@ void TfrmMain::SetProgress(int APercents) {
     FTaskbarProgress->SetPosition(APercents);
   }
   setWindowTitle(QStringLiteral("%1% %2").arg(APercents).arg(kProgramTitle));
-  if (GlobalProgressDialog != nullptr) GlobalProgressDialog->SetPosition(APercents);
+  if (TfrmProgressDialog* dialog = FProgressDialog) dialog->SetPosition(APercents);
 }
 
 void TfrmMain::HandleProgress(void*, int APercents, bool& AIsCanceled) {
   AIsCanceled = false;
-  SetProgress(APercents);
-  if (ProgressActive() && GlobalProgressDialog != nullptr && GlobalProgressDialog->Canceled()) {
+  SetProgress(APercents);  // lets events run: the dialog may be gone afterwards
+  const TfrmProgressDialog* dialog = FProgressDialog;
+  if (ProgressActive() && dialog != nullptr && dialog->Canceled()) {
     EndProgress();
     AIsCanceled = true;
   }
 }
 
 void TfrmMain::EndProgress() {
-  if (GlobalProgressDialog != nullptr) {
-    TfrmProgressDialog* dialog = GlobalProgressDialog;
-    GlobalProgressDialog = nullptr;
+  if (TfrmProgressDialog* dialog = FProgressDialog) {
+    FProgressDialog = nullptr;
     dialog->SetVisible(false);
     delete dialog;
   }
@@ -589,15 +599,14 @@ void TfrmMain::EndProgress() {
 // --- recent files -------------------------------------------------------------------------------------
 
 void TfrmMain::AddRecentFile(const std::string& AFileName) {
-  if (GlobalStorage == nullptr) return;
   std::vector<std::string> list;
-  LoadMRUList(kRecentSection, list);
-  SaveMRUList(kRecentSection, list, AFileName);
+  LoadMRUList(FSettings, SettingsKeys::RecentSection, list);
+  SaveMRUList(FSettings, SettingsKeys::RecentSection, list, AFileName);
 }
 
 void TfrmMain::RebuildRecentMenus() {
   std::vector<std::string> list;
-  if (GlobalStorage != nullptr) LoadMRUList(kRecentSection, list);
+  LoadMRUList(FSettings, SettingsKeys::RecentSection, list);
   for (QMenu* menu : {miOpenRecent, pmRecentLogs}) {
     menu->clear();
     for (size_t i = 0; i < list.size() && i <= 9; ++i) {
@@ -711,32 +720,27 @@ void TfrmMain::TextToPlacement(const QString& AText) {
 
 void TfrmMain::LoadLayout() {
   RebuildRecentMenus();
-  if (GlobalStorage == nullptr) {
-    ApplyColumnSet(DefaultViewCaptions(), DefaultViewWidths());
-    return;
-  }
-  const QString placement = FromUtf8(GlobalStorage->ReadString("\\Main\\FormPlacement", ""));
+  const QString placement = FromUtf8(FSettings.ReadString(SettingsKeys::FormPlacement, ""));
   if (!placement.isEmpty()) TextToPlacement(placement);
-  QString captions = FromUtf8(GlobalStorage->ReadString("\\Main\\ViewCaptions", ""));
-  QString widths = FromUtf8(GlobalStorage->ReadString("\\Main\\ViewWidths", ""));
+  QString captions = FromUtf8(FSettings.ReadString(SettingsKeys::ViewCaptions, ""));
+  QString widths = FromUtf8(FSettings.ReadString(SettingsKeys::ViewWidths, ""));
   if (captions.isEmpty()) {
     captions = DefaultViewCaptions();
     widths = DefaultViewWidths();
   }
   ApplyColumnSet(captions, widths);
-  FDetailsWidth = GlobalStorage->ReadInteger("\\Main\\DetailsWidth", FDetailsWidth);
-  const QString detailsWidths = FromUtf8(GlobalStorage->ReadString("\\Main\\DetailsColumnsWidths", ""));
+  FDetailsWidth = FSettings.ReadInteger(SettingsKeys::DetailsWidth, FDetailsWidth);
+  const QString detailsWidths = FromUtf8(FSettings.ReadString(SettingsKeys::DetailsColumnsWidths, ""));
   for (int i = 0; i < 2 && !detailsWidths.isEmpty(); ++i) {
     if (const std::optional<int> width = WidthField(WithoutQuotes(detailsWidths), i))
       lvDetails->header()->resizeSection(i, *width);
   }
-  SetDetailsVisible(GlobalStorage->ReadBoolean("\\Main\\DetailsVisible", false));
+  SetDetailsVisible(FSettings.ReadBoolean(SettingsKeys::DetailsVisible, false));
 }
 
 void TfrmMain::SaveLayout() {
   FLayoutSaved = true;
-  if (GlobalStorage == nullptr) return;
-  GlobalStorage->WriteString("\\Main\\FormPlacement", ToUtf8(PlacementToText()));
+  FSettings.WriteString(SettingsKeys::FormPlacement, ToUtf8(PlacementToText()));
   QStringList captions;
   QStringList widths;
   const auto& columns = FModel->ViewColumns();
@@ -744,12 +748,12 @@ void TfrmMain::SaveLayout() {
     captions << columns[i].Caption;
     widths << QString::number(lvData->horizontalHeader()->sectionSize(static_cast<int>(i)));
   }
-  GlobalStorage->WriteString("\\Main\\ViewCaptions", ToUtf8(captions.join(',')));
-  GlobalStorage->WriteString("\\Main\\ViewWidths", ToUtf8(widths.join(',')));
-  GlobalStorage->WriteInteger("\\Main\\DetailsWidth", FDetailsWidth);
-  GlobalStorage->WriteBoolean("\\Main\\DetailsVisible", DetailsVisible());
-  GlobalStorage->WriteString(
-      "\\Main\\DetailsColumnsWidths",
+  FSettings.WriteString(SettingsKeys::ViewCaptions, ToUtf8(captions.join(',')));
+  FSettings.WriteString(SettingsKeys::ViewWidths, ToUtf8(widths.join(',')));
+  FSettings.WriteInteger(SettingsKeys::DetailsWidth, FDetailsWidth);
+  FSettings.WriteBoolean(SettingsKeys::DetailsVisible, DetailsVisible());
+  FSettings.WriteString(
+      SettingsKeys::DetailsColumnsWidths,
       ToUtf8(QStringLiteral("%1,%2").arg(lvDetails->header()->sectionSize(0)).arg(lvDetails->header()->sectionSize(1))));
 }
 
@@ -769,21 +773,19 @@ bool TfrmMain::DefaultSelectExportFile(std::string& AFileName) {
 }
 
 void TfrmMain::actExportExecute() {
-  std::string name = GlobalStorage != nullptr ? GlobalStorage->ReadString("\\Export\\FileName", "") : std::string();
+  std::string name = FSettings.ReadString(SettingsKeys::ExportFileName, "");
   if (name.empty()) {
     QString documents = FromUtf8(platform::SpecialFolderPath(platform::kCsidlPersonal)).trimmed();
     if (!documents.isEmpty() && !documents.endsWith('/')) documents += '/';
     name = ToUtf8(documents) + "velloran_export.xml";
   }
   if (!SelectExportFile || !SelectExportFile(name)) return;
-  if (GlobalStorage != nullptr) GlobalStorage->WriteString("\\Export\\FileName", name);
+  FSettings.WriteString(SettingsKeys::ExportFileName, name);
   TDataExportParams params;
   params.FileName = name;
-  params.Format = QFileInfo(FromUtf8(name)).suffix().compare("csv", Qt::CaseInsensitive) == 0 ? TDataExportFormat::efCSV
-                                                                                              : TDataExportFormat::efXML;
-  TDataExporter exporter(GlobalData);
-  if (platform::LookupFile(GlobalData->FileName()).Size > kProgressThreshold)
-    BeginProgress("Export", "Export data, please wait...");
+  params.Format = ExportFormatOfFileName(name);
+  TDataExporter exporter(FData);
+  if (platform::LookupFile(FData.FileName()).Size > kProgressThreshold) BeginProgress("Export", "Export data, please wait...");
   if (ProgressActive()) {
     exporter.SetOnProgress(
         [this](void* ASender, int APercents, bool& AIsCanceled) { HandleProgress(ASender, APercents, AIsCanceled); });
@@ -809,7 +811,7 @@ QString TfrmMain::JoinCaptions(const QString& ASeparator) const {
 
 void TfrmMain::actColumnsCustomizeExecute() {
   QString current = JoinCaptions("|");
-  const QString all = FromUtf8(GlobalData->Columns().GetAsString());
+  const QString all = FromUtf8(FData.Columns().GetAsString());
   QString defaults = DefaultViewCaptions();
   defaults.replace("\r\n", "|");
   if (!ColumnsDialog || !ColumnsDialog(all, defaults, current)) return;
@@ -831,8 +833,8 @@ void TfrmMain::showEvent(QShowEvent* AEvent) {
   if (FShownOnce) return;
   FShownOnce = true;
   if (FSplash != nullptr) tmrSplash->start();
-  if (dm != nullptr && !dm->StartFile.empty()) {
-    const std::string file = dm->StartFile;
+  if (!FStartFile.empty()) {
+    const std::string file = FStartFile;
     // After this first paint: the window is on the screen while the log loads.
     QTimer::singleShot(0, this, [this, file] { Guarded([this, file] { LoadLog(file); }); });
   }

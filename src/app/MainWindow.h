@@ -32,7 +32,18 @@ class QWidget;
 
 namespace velloran {
 
+class TData;
+class TfrmProgressDialog;
+class TrsStorage;
 class TTaskbarProgressIndicator;
+
+// What the main window works on, owned by whoever creates the window and outliving it: the
+// program hands in its application-wide objects, a test its own.
+struct TMainWindowContext {
+  TData& Data;            // the open log: listed, shown in details, exported
+  TrsStorage& Settings;   // the layout, the recent files and the last file names
+  std::string StartFile;  // the log to open once the window has first shown; empty: none
+};
 
 // The virtual list's data: one reused row receives the record of every cell request, and
 // each column finds its value in it by caption. A column is bound to the data column of its
@@ -43,11 +54,12 @@ class TLogTableModel : public QAbstractTableModel {
   struct TViewColumn {
     QString Caption;
     std::string CaptionUtf8;  // what cell requests look values up by, converted once
-    int Binding = -1;         // index in GlobalData's columns, -1 while unbound
+    int Binding = -1;         // index in the data's columns, -1 while unbound
     bool RightAligned = false;
   };
 
-  explicit TLogTableModel(QObject* AParent = nullptr);
+  // AData must outlive the model.
+  explicit TLogTableModel(TData& AData, QObject* AParent = nullptr);
 
   int rowCount(const QModelIndex& AParent = QModelIndex()) const override;
   int columnCount(const QModelIndex& AParent = QModelIndex()) const override;
@@ -69,6 +81,7 @@ class TLogTableModel : public QAbstractTableModel {
   bool BindColumn(TViewColumn& AColumn) const;
   const TrdlDataRow* Row(int AIndex) const;
 
+  TData& FData;
   std::vector<TViewColumn> FColumns;
   int FRowCount = 0;
   std::function<bool()> FSuspended;
@@ -83,8 +96,10 @@ class TfrmMain : public QMainWindow {
   Q_OBJECT
  public:
   // AShowError: how errors reach the user (a message box when not given); tests record them,
-  // also those of the window's own creation.
-  explicit TfrmMain(QWidget* AParent = nullptr, std::function<void(const QString& AMessage)> AShowError = {});
+  // also those of the window's own creation. The layout is read from AContext.Settings here
+  // and written back when the window closes or goes.
+  explicit TfrmMain(TMainWindowContext AContext, QWidget* AParent = nullptr,
+                    std::function<void(const QString& AMessage)> AShowError = {});
   ~TfrmMain() override;
 
  public:  // loading and the list
@@ -126,6 +141,8 @@ class TfrmMain : public QMainWindow {
   QMenu* pmRecentLogs = nullptr;
   QMenu* pmData = nullptr;
   TLogTableModel* Model() const { return FModel; }
+  // The dialog of the running progress display; null when none runs.
+  TfrmProgressDialog* ProgressDialog() const;
   int DetailsIndex() const { return FDetailsIndex; }
   int DetailsWidth() const { return FDetailsWidth; }
   // How often the details pane was filled (for tests of the 50 ms burst rule).
@@ -171,7 +188,13 @@ class TfrmMain : public QMainWindow {
   void ApplyDefaultGeometry();
   void ApplyColumnSet(const QString& ACaptions, const QString& AWidths);
 
+  TData& FData;
+  TrsStorage& FSettings;
+  std::string FStartFile;
   TLogTableModel* FModel = nullptr;
+  // Created by BeginProgress, freed by EndProgress; parented to the application, so also gone
+  // when it ends first.
+  QPointer<TfrmProgressDialog> FProgressDialog;
   TrdlDataRow FDetailsRow;
   std::string FRecentFile;
   QTimer* FRecentTimer = nullptr;

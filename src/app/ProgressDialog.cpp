@@ -24,8 +24,6 @@
 
 namespace velloran {
 
-TfrmProgressDialog* GlobalProgressDialog = nullptr;
-
 namespace {
 
 // The dialog's result while it shows: none, or Cancel; Cancel is a value that no QDialog code
@@ -105,7 +103,6 @@ TfrmProgressDialog::~TfrmProgressDialog() {
   // Freed while still shown (a display ended by an error): give the windows back.
   EnableOthers();
   delete FForm;
-  if (GlobalProgressDialog == this) GlobalProgressDialog = nullptr;
 }
 
 void TfrmProgressDialog::SetCaption(const QString& AValue) {

@@ -55,9 +55,6 @@ class TfrmProgressDialog : public QObject {
   bool FDisabled = false;  // DisableOthers ran and EnableOthers has not yet
 };
 
-// The one progress dialog of a running progress display, or null.
-extern TfrmProgressDialog* GlobalProgressDialog;
-
 enum TTaskbarProgressState { pbstMarquee, pbstNormal, pbstError, pbstPaused };
 
 // Progress on the program's button in the task bar or dock: on Linux the freedesktop

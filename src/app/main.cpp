@@ -1,6 +1,7 @@
 // Start-up of the viewer: the data module (command line, settings), the splash window unless
-// "nosplash", the main window, the event loop; at exit the main window goes before the data
-// module, so what it writes into the settings while closing is saved.
+// "nosplash", the application-wide data and informer, the main window on them, the event loop.
+// At exit the main window goes first, then the data it showed, then the data module, so what
+// the window writes into the settings while closing is saved.
 #include <QApplication>
 #include <QMessageBox>
 #include <clocale>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "DataModule.h"
+#include "Globals.h"
 #include "MainWindow.h"
 #include "SplashWindow.h"
 
@@ -63,12 +65,14 @@ int main(int argc, char** argv) {
     QApplication::processEvents();
   }
   int result = 0;
+  velloran::InitGlobals(velloran::TrclInformerProgramKind::ipkGui);
   {
-    velloran::TfrmMain mainWindow;
+    velloran::TfrmMain mainWindow({*velloran::GlobalData, dataModule->rsStorage, dataModule->StartFile});
     mainWindow.SetSplash(splash);
     mainWindow.show();
     result = QApplication::exec();
   }
+  velloran::DoneGlobals();
   dataModule.reset();
   return result;
 }

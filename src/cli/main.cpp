@@ -1,9 +1,11 @@
 // velloran: the command-line companion of the viewer. Same core, no Qt. Its interface is
 // relied upon by scripts: errors name the file and the cause on standard error and exit 1,
 // bad usage exits 2, an interrupt exits 130.
+#include <fmt/format.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -13,11 +15,12 @@
 #include <memory>
 #include <string>
 
-#include "FileWatch.h"
-#include "PlatformFile.h"
-#include "LogData.h"
 #include "Exporter.h"
-#include "Globals.h"
+#include "FileWatch.h"
+#include "Informer.h"
+#include "LogData.h"
+#include "PlatformFile.h"
+#include "Progress.h"
 
 #ifndef VELLORAN_VERSION
 #define VELLORAN_VERSION "0.0.0"
@@ -77,39 +80,78 @@ class TCliProgress {
   int FLast = -1;
 };
 
-// An error message on one line that names the file: the log store's read errors carry a
-// line break and no file name.
+// A file name as it appears in a message: as it is, or in double quotes with its control
+// characters escaped when it holds any (a name with a line break must not split the message).
+std::string QuotedName(const std::string& AFileName) {
+  const bool plain =
+      std::none_of(AFileName.begin(), AFileName.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '"'; });
+  if (plain) return AFileName;
+  std::string quoted(1, '"');
+  for (const char c : AFileName) {
+    if (c == '\n') {
+      quoted += "\\n";
+    } else if (c == '\r') {
+      quoted += "\\r";
+    } else if (c == '\t') {
+      quoted += "\\t";
+    } else if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      quoted += fmt::format("\\x{:02X}", static_cast<unsigned>(static_cast<unsigned char>(c)));
+    } else {
+      quoted += c;
+    }
+  }
+  quoted += '"';
+  return quoted;
+}
+
+// An error message on one line that names the file once: the log store's read errors carry a
+// line break and no file name, and a name may hold a line break itself.
 std::string NamingTheFile(const std::string& AFileName, std::string AMessage) {
+  constexpr char kNameMark = '\x01';
+  bool named = false;
+  if (!AFileName.empty()) {
+    for (size_t at = AMessage.find(AFileName); at != std::string::npos; at = AMessage.find(AFileName, at + 1)) {
+      AMessage.replace(at, AFileName.size(), 1, kNameMark);
+      named = true;
+    }
+  }
   for (char& c : AMessage) {
     if (c == '\r' || c == '\n') c = ' ';
   }
   size_t spaces = 0;
   while ((spaces = AMessage.find("  ")) != std::string::npos) AMessage.erase(spaces, 1);
-  if (!AFileName.empty() && AMessage.find(AFileName) == std::string::npos) AMessage = AFileName + ": " + AMessage;
+  if (!AFileName.empty() && !named) AMessage.insert(0, std::string(1, kNameMark) + ": ");
+  const std::string quoted = QuotedName(AFileName);
+  for (size_t at = AMessage.find(kNameMark); at != std::string::npos; at = AMessage.find(kNameMark, at + quoted.size())) {
+    AMessage.replace(at, 1, quoted);
+  }
   return AMessage;
 }
 
 // --index-dir: where the line index of the log is kept between runs; empty: not kept.
 std::string gIndexDir;
 
-// Opens AFileName in GlobalData; throws std::runtime_error naming the file and the cause,
-// or TInterrupted when Ctrl+C cancelled the walk.
-TData& OpenLog(const std::string& AFileName) {
-  InitGlobals(TrclInformerProgramKind::ipkConsole);
+// Opens AFileName in AData; throws std::runtime_error naming the file and the cause, or
+// TInterrupted when Ctrl+C cancelled the walk.
+void OpenLog(TData& AData, const std::string& AFileName) {
   if (!gIndexDir.empty()) {
     platform::ForceFolders(gIndexDir);
-    GlobalData->LogMonitor().SetUseFileIndex(true);
-    GlobalData->LogMonitor().SetIndexDataFolder(gIndexDir);
+    AData.LogMonitor().SetUseFileIndex(true);
+    AData.LogMonitor().SetIndexDataFolder(gIndexDir);
   }
   TCliProgress progress("Indexing " + AFileName);
-  GlobalData->SetOnProgress(progress.Callback());
-  GlobalData->Open(AFileName);
-  GlobalData->SetOnProgress(nullptr);
+  AData.SetOnProgress(progress.Callback());
+  AData.Open(AFileName);
+  AData.SetOnProgress(nullptr);
   progress.Finish();
   if (gInterrupted != 0) throw TInterrupted();
-  const TrdlLogMonitor& monitor = GlobalData->LogMonitor();
+  const TrdlLogMonitor& monitor = AData.LogMonitor();
   if (!monitor.Active() && !monitor.LastErrorText().empty()) throw std::runtime_error(monitor.LastErrorText());
-  return *GlobalData;
+  if (!monitor.IndexWarningText().empty())
+    std::cerr << "velloran: warning: " << NamingTheFile(AFileName, monitor.IndexWarningText()) << '\n';
 }
 
 void CheckLineNumber(const std::string& AFileName, long long ALine, int64_t ACount) {
@@ -122,9 +164,9 @@ void CheckLineNumber(const std::string& AFileName, long long ALine, int64_t ACou
 // Every line of the log, then every line as the log grows, until Ctrl+C. A last line still
 // without its line break is held back until it is whole; a log that shrank or was replaced
 // starts again from its first line.
-int FollowCommand(const std::string& AFileName) {
-  TData& data = OpenLog(AFileName);
-  TrdlLogMonitor& monitor = data.LogMonitor();
+int FollowCommand(TData& AData, const std::string& AFileName) {
+  OpenLog(AData, AFileName);
+  TrdlLogMonitor& monitor = AData.LogMonitor();
   const auto dispatcher = std::make_shared<TLoopDispatcher>();
   monitor.SetDispatcher(dispatcher);
   // A log without lines yet leaves the monitor inactive: try again until lines come.
@@ -139,7 +181,13 @@ int FollowCommand(const std::string& AFileName) {
   const auto printWholeLines = [&] {
     const int whole = monitor.Count() - (monitor.LastLineOpen() ? 1 : 0);
     for (; printed < whole; ++printed) {
-      monitor.Get(printed, line);
+      try {
+        monitor.Get(printed, line);
+      } catch (const ErdlLogMonitorShrank&) {
+        // Cut under us: nothing more is printed until the growth step that the cut signals
+        // indexes the log anew and starts again from its first line.
+        break;
+      }
       std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
       std::cout.put('\n');
     }
@@ -161,25 +209,26 @@ int FollowCommand(const std::string& AFileName) {
   throw TInterrupted();
 }
 
-int CountCommand(const std::string& AFileName) {
-  std::cout << OpenLog(AFileName).Count() << '\n';
+int CountCommand(TData& AData, const std::string& AFileName) {
+  OpenLog(AData, AFileName);
+  std::cout << AData.Count() << '\n';
   return 0;
 }
 
-int LineCommand(const std::string& AFileName, long long ALine) {
-  OpenLog(AFileName);
-  CheckLineNumber(AFileName, ALine, GlobalData->Count());
-  const std::string bytes = GlobalData->LogMonitor().Get(static_cast<int>(ALine));
+int LineCommand(TData& AData, const std::string& AFileName, long long ALine) {
+  OpenLog(AData, AFileName);
+  CheckLineNumber(AFileName, ALine, AData.Count());
+  const std::string bytes = AData.LogMonitor().Get(static_cast<int>(ALine));
   std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   std::cout.put('\n');
   return 0;
 }
 
-int ShowCommand(const std::string& AFileName, long long ALine) {
-  TData& data = OpenLog(AFileName);
-  CheckLineNumber(AFileName, ALine, data.Count());
+int ShowCommand(TData& AData, const std::string& AFileName, long long ALine) {
+  OpenLog(AData, AFileName);
+  CheckLineNumber(AFileName, ALine, AData.Count());
   TrdlDataRow row;
-  data.GetRow(ALine, row);
+  AData.GetRow(ALine, row);
   for (int i = 0; i < row.Count(); ++i) {
     const TrdlDataRowItem* item = row.Items(i);
     std::cout << (item->Column() != nullptr ? item->Column()->ColumnName() : std::string()) << '=' << item->RawText() << '\n';
@@ -187,26 +236,24 @@ int ShowCommand(const std::string& AFileName, long long ALine) {
   return 0;
 }
 
-int ColumnsCommand(const std::string& AFileName) {
-  TData& data = OpenLog(AFileName);
+int ColumnsCommand(TData& AData, const std::string& AFileName) {
+  OpenLog(AData, AFileName);
   TCliProgress progress("Reading " + AFileName);
   TProgressNotifyEvent report = progress.Callback();
   TrdlDataRow row;
-  const int64_t count = data.Count();
-  int last = 0;
+  const int64_t count = AData.Count();
+  TProgressSteps steps;
   for (int64_t i = 0; i < count; ++i) {
-    data.GetRow(i, row);
-    const int percents = PercentOf(i, count);
-    if (percents > last + 1) {
-      last = percents;
+    AData.GetRow(i, row);
+    if (const int percents = steps.Due(i, count); percents >= 0) {
       bool cancel = false;
       report(nullptr, percents, cancel);
       if (cancel) throw TInterrupted();
     }
   }
   progress.Finish();
-  for (int i = 0; i < data.Columns().Count(); ++i) {
-    const TrdlDataColumn* column = data.Columns().Columns(i);
+  for (int i = 0; i < AData.Columns().Count(); ++i) {
+    const TrdlDataColumn* column = AData.Columns().Columns(i);
     std::cout << column->ColumnName() << '\t' << DataTypeName(column->DataType()) << '\n';
   }
   return 0;
@@ -220,13 +267,10 @@ struct TExportOptions {
   bool NoHeader = false;
 };
 
-// ".csv" in any letter case gives CSV; anything else XML, as the viewer decides.
+// --format when given; otherwise by OUT's name, as the viewer decides.
 TDataExportFormat FormatOf(const TExportOptions& AOptions) {
   if (!AOptions.Format.empty()) return AOptions.Format == "csv" ? TDataExportFormat::efCSV : TDataExportFormat::efXML;
-  const std::string& out = AOptions.Out;
-  return out.size() >= 4 && SameNameIgnoringAsciiCase(std::string_view(out).substr(out.size() - 4), ".csv")
-             ? TDataExportFormat::efCSV
-             : TDataExportFormat::efXML;
+  return ExportFormatOfFileName(AOptions.Out);
 }
 
 // Why AText cannot separate CSV fields, or empty text when it can: the exporter writes the
@@ -238,8 +282,8 @@ std::string SeparatorProblem(const std::string& AText) {
   return {};
 }
 
-int ExportCommand(const std::string& AFileName, const TExportOptions& AOptions) {
-  OpenLog(AFileName);
+int ExportCommand(TData& AData, const std::string& AFileName, const TExportOptions& AOptions) {
+  OpenLog(AData, AFileName);
   TDataExportParams params;
   params.Format = FormatOf(AOptions);
   params.FileName = AOptions.Out;
@@ -247,7 +291,7 @@ int ExportCommand(const std::string& AFileName, const TExportOptions& AOptions) 
   params.Separator = static_cast<char32_t>(AOptions.Separator.at(0));
   params.WithHeader = !AOptions.NoHeader;
   TCliProgress progress("Exporting to " + AOptions.Out);
-  TDataExporter exporter;
+  TDataExporter exporter(AData);
   exporter.SetOnProgress(progress.Callback());
   bool completed = false;
   try {
@@ -265,7 +309,9 @@ int ExportCommand(const std::string& AFileName, const TExportOptions& AOptions) 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::signal(SIGINT, OnInterrupt);
+  // A terminal that closes and a polite kill end a command as Ctrl+C does: an export keeps
+  // the records written so far.
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, OnInterrupt);
   std::ios::sync_with_stdio(false);
 
   CLI::App app{"velloran: read the XML accounting logs of a network policy server from the command line"};
@@ -312,14 +358,19 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : kExitUsage;
   }
 
+  // The program's informer (console defaults, then the configuration every program applies)
+  // comes before the data and goes after it, as in the viewer.
+  TrclInformer informer(TrclInformerProgramKind::ipkConsole);
+  ConfigureForProgram(informer);
+  TData data;
   int result = kExitUsage;
   try {
-    if (count->parsed()) result = CountCommand(fileName);
-    if (line->parsed()) result = LineCommand(fileName, lineNumber);
-    if (show->parsed()) result = ShowCommand(fileName, lineNumber);
-    if (columns->parsed()) result = ColumnsCommand(fileName);
-    if (exportCommand->parsed()) result = ExportCommand(fileName, exportOptions);
-    if (follow->parsed()) result = FollowCommand(fileName);
+    if (count->parsed()) result = CountCommand(data, fileName);
+    if (line->parsed()) result = LineCommand(data, fileName, lineNumber);
+    if (show->parsed()) result = ShowCommand(data, fileName, lineNumber);
+    if (columns->parsed()) result = ColumnsCommand(data, fileName);
+    if (exportCommand->parsed()) result = ExportCommand(data, fileName, exportOptions);
+    if (follow->parsed()) result = FollowCommand(data, fileName);
     std::cout.flush();
     if (!std::cout) {
       const int error = errno;
@@ -337,6 +388,5 @@ int main(int argc, char** argv) {
     std::cerr << "velloran: " << NamingTheFile(fileName, e.what()) << '\n';  // about the log
     result = kExitError;
   }
-  DoneGlobals();
   return result;
 }

@@ -1,69 +1,149 @@
 #include "Exporter.h"
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <system_error>
 
 #include "PlatformFile.h"
-#include "Globals.h"
+#include "PlatformText.h"
+#include "Progress.h"
 
 namespace velloran {
 
 namespace {
 constexpr size_t kBufferSize = 32768;
 constexpr std::string_view kLineEnd = "\r\n";
+
+// ".NAME.PID.part" in OUT's folder: the same file system, so the rename is atomic.
+std::string PartFileName(const std::string& AOut) {
+  const std::filesystem::path out(AOut);
+  std::string name(1, '.');  // appends: g++ 12 misreads "literal" + std::string at -O3
+  name.append(out.filename().string()).append(1, '.').append(std::to_string(::getpid())).append(".part");
+  return (out.parent_path() / name).string();
+}
+
+void CloseQuietly(platform::TOutputFile& AStream) {
+  try {
+    AStream.Close();
+  } catch (...) {  // NOLINT(bugprone-empty-catch): the first error is the one to report
+  }
+}
+
+// The stream's error names the part file; the user knows only OUT.
+[[noreturn]] void ThrowNamingOut(const std::system_error& AError, const std::string& APart, const std::string& AOut) {
+  std::string text = AError.what();
+  std::string reason(": ");
+  reason.append(AError.code().message());
+  if (text.size() >= reason.size() && text.compare(text.size() - reason.size(), reason.size(), reason) == 0) {
+    text.erase(text.size() - reason.size());
+  }
+  for (size_t at = text.find(APart); at != std::string::npos; at = text.find(APart, at + AOut.size()))
+    text.replace(at, APart.size(), AOut);
+  throw std::system_error(AError.code(), text);
+}
+
+void PutInPlace(const std::string& APart, const std::string& AOut) {
+  std::error_code error;
+  std::filesystem::rename(APart, AOut, error);
+  if (error) {
+    std::filesystem::remove(APart, error);
+    throw std::system_error(error, "Cannot write " + AOut);
+  }
+}
+
 }  // namespace
 
+TDataExportFormat ExportFormatOfFileName(std::string_view AFileName) {
+  return platform::EndsWithIgnoringAsciiCase(AFileName, ".csv") ? TDataExportFormat::efCSV : TDataExportFormat::efXML;
+}
+
 bool TDataExporter::Execute(const TDataExportParams& AParams) {
-  FParams.Assign(AParams);
+  FParams = AParams;
   FEnumerator.SetColumns(FParams.Columns);
   FSeparator = static_cast<char>(static_cast<unsigned char>(FParams.Separator & 0xFF));
   FQuoteTriggers.fill(false);
   for (const char c : {FSeparator, '"', '\r', '\n'}) FQuoteTriggers[static_cast<unsigned char>(c)] = true;
-  TData* data = FData != nullptr ? FData : GlobalData;
 
   // Creating the output empties it: were it the log being read, the log would be lost and
   // the export would read the emptied file.
-  if (data != nullptr && platform::SameFile(FParams.FileName, data->FileName())) {
-    throw EDataExportError("Cannot export " + data->FileName() + " onto itself: " + FParams.FileName + " is the log being read");
+  if (platform::SameFile(FParams.FileName, FData.FileName())) {
+    throw EDataExportError("Cannot export " + FData.FileName() + " onto itself: " + FParams.FileName + " is the log being read");
   }
+  // The records go to a file beside OUT that takes OUT's place only when it is done: an export
+  // that fails (a full disk, a log that shrank) must not have destroyed the previous OUT.
+  // A device or a pipe (/dev/stdout, a FIFO) is written as it is: it has no place to take.
+  std::error_code statusError;
+  const auto status = std::filesystem::status(FParams.FileName, statusError);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) return ExportDirectly();
+  const std::string part = PartFileName(FParams.FileName);
   platform::TOutputFile stream(kBufferSize);
-  stream.Create(FParams.FileName);
-  bool cancel = false;
-  if (DoProgress(0, cancel)) {
-    stream.Close();
-    return false;
+  try {
+    stream.Create(part);
+  } catch (const std::system_error& e) {
+    ThrowNamingOut(e, part, FParams.FileName);
   }
   bool result = false;
   try {
-    result = data != nullptr && ExportRows(*data, stream);
-    if (result) DoProgress(100, cancel);
-  } catch (...) {
-    try {
-      stream.Close();
-    } catch (...) {  // NOLINT(bugprone-empty-catch): the first error is the one to report
+    bool cancel = false;
+    if (!DoProgress(0, cancel)) {
+      result = ExportRows(stream);
+      if (result) DoProgress(100, cancel);
     }
+    stream.Close();
+  } catch (const ErdlLogMonitorShrank&) {
+    // The records written so far are right, only the rest is gone: they are kept, as after a
+    // cancel, and the error names the log.
+    CloseQuietly(stream);
+    PutInPlace(part, FParams.FileName);
+    throw;
+  } catch (const std::system_error& e) {
+    CloseQuietly(stream);
+    std::error_code ignored;
+    std::filesystem::remove(part, ignored);
+    ThrowNamingOut(e, part, FParams.FileName);
+  } catch (...) {
+    CloseQuietly(stream);
+    std::error_code ignored;
+    std::filesystem::remove(part, ignored);
+    throw;
+  }
+  // Cancelled or complete: what was written takes OUT's place (a cancel keeps its records).
+  PutInPlace(part, FParams.FileName);
+  return result;
+}
+
+bool TDataExporter::ExportDirectly() {
+  platform::TOutputFile stream(kBufferSize);
+  stream.Create(FParams.FileName);
+  bool result = false;
+  try {
+    bool cancel = false;
+    if (!DoProgress(0, cancel)) {
+      result = ExportRows(stream);
+      if (result) DoProgress(100, cancel);
+    }
+  } catch (...) {
+    CloseQuietly(stream);
     throw;
   }
   stream.Close();
   return result;
 }
 
-bool TDataExporter::ExportRows(TData& AData, platform::TOutputFile& AStream) {
-  const int64_t count = AData.Count();
-  int last = 0;
+bool TDataExporter::ExportRows(platform::TOutputFile& AStream) {
+  const int64_t count = FData.Count();
+  TProgressSteps steps;
   bool cancel = false;
   for (int64_t i = 0; i < count; ++i) {
-    if (!AData.GetRow(i, FRow)) continue;
+    if (!FData.GetRow(i, FRow)) continue;
     if (FParams.Format == TDataExportFormat::efCSV) {
       if (i == 0 && FParams.WithHeader) WriteCsvLine(AStream, true);
       WriteCsvLine(AStream, false);
     } else {
       WriteXmlLine(AStream);
     }
-    const int percents = PercentOf(i, count);
-    if (percents > last + 1) {
-      last = percents;
-      DoProgress(percents, cancel);
-    }
+    if (const int percents = steps.Due(i, count); percents >= 0) DoProgress(percents, cancel);
     if (cancel) return false;
   }
   return true;

@@ -9,15 +9,21 @@
 #include <array>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
+#include "LogData.h"
+#include "LogMonitor.h"
 #include "PlatformFile.h"
 #include "Rows.h"
-#include "LogMonitor.h"
-#include "LogData.h"
 
 namespace velloran {
 
 enum class TDataExportFormat { efCSV, efXML };
+
+// The format an output file's name asks for: CSV when it ends in ".csv" in any letter case,
+// XML otherwise. The viewer and the command line both decide by it, so one name gives one
+// format everywhere.
+TDataExportFormat ExportFormatOfFileName(std::string_view AFileName);
 
 // An export that must not start (its output is the log being read).
 class EDataExportError : public std::runtime_error {
@@ -33,32 +39,33 @@ struct TDataExportParams {
   // The CSV separator, written as one byte (the low 8 bits of its code).
   char32_t Separator = U',';
   bool WithHeader = true;
-
-  void Assign(const TDataExportParams& ASource) { *this = ASource; }
 };
 
 class TDataExporter {
  public:
-  // Reads the records of AData, or of GlobalData when null.
-  explicit TDataExporter(TData* AData = nullptr) : FData(AData) {}
+  // Reads the records of AData, which must outlive the exporter.
+  explicit TDataExporter(TData& AData) : FData(AData) {}
 
   // Writes the file AParams describes: true when every record was processed, false when
-  // cancelled (the file keeps what was written). File errors throw std::system_error naming
-  // the file; an output that is the log itself throws EDataExportError before anything is
-  // written.
+  // cancelled (the file keeps what was written). The records are written beside the file and
+  // take its place when done or cancelled, so a failed export leaves an existing file as it
+  // was. File errors throw std::system_error naming the file; an output that is the log
+  // itself throws EDataExportError before anything is written; a log that shrank while it was
+  // read throws ErdlLogMonitorShrank, the records written until then kept in the file.
   bool Execute(const TDataExportParams& AParams);
 
   const TProgressNotifyEvent& OnProgress() const { return FOnProgress; }
   void SetOnProgress(TProgressNotifyEvent AValue) { FOnProgress = std::move(AValue); }
 
  private:
-  bool ExportRows(TData& AData, platform::TOutputFile& AStream);
+  bool ExportDirectly();
+  bool ExportRows(platform::TOutputFile& AStream);
   void WriteCsvLine(platform::TOutputFile& AStream, bool AHeader);
   void WriteCsvField(platform::TOutputFile& AStream, const std::string& AText) const;
   void WriteXmlLine(platform::TOutputFile& AStream);
   bool DoProgress(int APercents, bool& ACancel);
 
-  TData* FData;
+  TData& FData;
   TrdlDataRow FRow;
   TDataExportParams FParams;
   TProgressNotifyEvent FOnProgress;

@@ -2,21 +2,20 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "PlatformText.h"
 
 namespace velloran {
 
 namespace {
 
+using platform::AppendLatin1;
+using platform::FirstInvalidUtf8;
+using platform::StartsWithIgnoringAsciiCase;
+using platform::Utf8SequenceLength;
+
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";  // U+FEFF
 constexpr std::string_view kReversedMark = "\xEF\xBF\xBE";   // U+FFFE
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";    // U+FFFD
-
-bool StartsWithIgnoringAsciiCase(std::string_view AText, std::string_view APrefix) {
-  return AText.size() >= APrefix.size() && SameNameIgnoringAsciiCase(AText.substr(0, APrefix.size()), APrefix);
-}
 
 // Position of AChar at or after AFrom, or the text's size.
 size_t FindFrom(std::string_view AText, char AChar, size_t AFrom) {
@@ -26,57 +25,6 @@ size_t FindFrom(std::string_view AText, char AChar, size_t AFrom) {
 }
 
 bool IsContinuation(unsigned char AByte) { return (AByte & 0xC0) == 0x80; }
-
-// Length of the well-formed UTF-8 sequence at AText[APos], or 0 when it is not one
-// (overlong forms, surrogates and code points past U+10FFFF are not well formed).
-size_t Utf8SequenceLength(std::string_view AText, size_t APos) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(AText[APos + i]); };
-  const size_t left = AText.size() - APos;
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) return left >= 2 && IsContinuation(byte(1)) ? 2 : 0;
-  if (lead >= 0xE0 && lead <= 0xEF) {
-    if (left < 3 || !IsContinuation(byte(1)) || !IsContinuation(byte(2))) return 0;
-    if (lead == 0xE0 && byte(1) < 0xA0) return 0;   // overlong
-    if (lead == 0xED && byte(1) >= 0xA0) return 0;  // surrogate
-    return 3;
-  }
-  if (lead >= 0xF0 && lead <= 0xF4) {
-    if (left < 4 || !IsContinuation(byte(1)) || !IsContinuation(byte(2)) || !IsContinuation(byte(3))) return 0;
-    if (lead == 0xF0 && byte(1) < 0x90) return 0;   // overlong
-    if (lead == 0xF4 && byte(1) >= 0x90) return 0;  // past U+10FFFF
-    return 4;
-  }
-  return 0;
-}
-
-// Whether the 32 bytes at AData are all below 0x80.
-bool AllAscii32(const char* AData) {
-#if defined(__SSE2__)
-  const auto* p = reinterpret_cast<const __m128i*>(AData);
-  return _mm_movemask_epi8(_mm_or_si128(_mm_loadu_si128(p), _mm_loadu_si128(p + 1))) == 0;
-#else
-  uint64_t words[4];
-  std::memcpy(words, AData, sizeof words);
-  return ((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080u) == 0;
-#endif
-}
-
-// Index of the first byte that does not start a well-formed sequence, or the text's size.
-size_t FirstInvalidUtf8(std::string_view AText) {
-  size_t pos = 0;
-  while (pos < AText.size()) {
-    // 32 ASCII bytes at a time: log lines are mostly ASCII.
-    if (AText.size() - pos >= 32 && AllAscii32(AText.data() + pos)) {
-      pos += 32;
-      continue;
-    }
-    const size_t length = Utf8SequenceLength(AText, pos);
-    if (length == 0) return pos;
-    pos += length;
-  }
-  return pos;
-}
 
 // AText with every ill-formed sequence replaced by U+FFFD (one per maximal bad piece), as
 // decoders that replace rather than fail do.
@@ -116,16 +64,6 @@ int HexValue(char AChar) {
   if (AChar >= 'A' && AChar <= 'F') return AChar - 'A' + 10;
   if (AChar >= 'a' && AChar <= 'f') return AChar - 'a' + 10;
   return -1;
-}
-
-// The character whose code is AByte (U+0000..U+00FF), as UTF-8.
-void AppendLatin1(std::string& AOut, int AByte) {
-  if (AByte < 0x80) {
-    AOut += static_cast<char>(AByte);
-  } else {
-    AOut += static_cast<char>(0xC0 | (AByte >> 6));
-    AOut += static_cast<char>(0x80 | (AByte & 0x3F));
-  }
 }
 
 }  // namespace
@@ -290,7 +228,7 @@ std::string TData::HexToText(std::string_view AChars) {
     // An odd count without separators: the first digit is a byte of its own.
     const int low = HexValue(AChars[0]);
     if (low < 0) return {};
-    AppendLatin1(result, low);
+    AppendLatin1(result, static_cast<unsigned>(low));
     i = 1;
   }
   while (i < n) {
@@ -304,12 +242,12 @@ std::string TData::HexToText(std::string_view AChars) {
       return {};
     }
     if (++i == n) {
-      AppendLatin1(result, high);  // a lone last digit is the byte's value
+      AppendLatin1(result, static_cast<unsigned>(high));  // a lone last digit is the byte's value
       break;
     }
     const int low = HexValue(AChars[i++]);
     if (low < 0) return {};
-    AppendLatin1(result, high * 16 + low);
+    AppendLatin1(result, static_cast<unsigned>(high * 16 + low));
   }
   return result;
 }

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Rows.h"
 #include "LogMonitor.h"
+#include "Rows.h"
 
 namespace velloran {
 

@@ -4,12 +4,6 @@
 
 namespace velloran {
 
-namespace {
-
-char AsciiLower(char AChar) { return (AChar >= 'A' && AChar <= 'Z') ? static_cast<char>(AChar + ('a' - 'A')) : AChar; }
-
-}  // namespace
-
 std::string_view DataTypeName(TrdlDataType AType) {
   switch (AType) {
     case TrdlDataType::rdtBoolean:
@@ -32,14 +26,6 @@ std::string_view DataTypeName(TrdlDataType AType) {
       return "rdtIPv6";
   }
   return "rdtString";
-}
-
-bool SameNameIgnoringAsciiCase(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t i = 0; i < A.size(); ++i) {
-    if (A[i] != B[i] && AsciiLower(A[i]) != AsciiLower(B[i])) return false;
-  }
-  return true;
 }
 
 // --- TrdlDataColumns ---------------------------------------------------------------------

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "PlatformText.h"
+
 namespace velloran {
 
 // Presentation type of a column, taken from the data_type of the tag that created it.
@@ -33,7 +35,9 @@ std::string_view DataTypeName(TrdlDataType AType);
 
 // Name comparison of tags and columns: ASCII letters without regard to case, every other
 // byte exactly (no locale rules).
-bool SameNameIgnoringAsciiCase(std::string_view A, std::string_view B);
+inline bool SameNameIgnoringAsciiCase(std::string_view A, std::string_view B) {
+  return platform::SameTextIgnoringAsciiCase(A, B);
+}
 
 class TrdlDataColumn {
  public:

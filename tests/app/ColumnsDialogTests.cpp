@@ -16,10 +16,9 @@
 #include <functional>
 #include <memory>
 
-#include "ListBoxDragger.h"
-#include "DataModule.h"
-#include "Storage.h"
 #include "ColumnsDialog.h"
+#include "ListBoxDragger.h"
+#include "Storage.h"
 
 using namespace velloran;
 
@@ -165,10 +164,7 @@ class TColumnsDialogTests : public QObject {
   void executeWithoutStorage();
 };
 
-void TColumnsDialogTests::cleanup() {
-  GlobalStorage = nullptr;
-  QVERIFY2(QApplication::overrideCursor() == nullptr, "a drag left its cursor behind");
-}
+void TColumnsDialogTests::cleanup() { QVERIFY2(QApplication::overrideCursor() == nullptr, "a drag left its cursor behind"); }
 
 // --- the dialog -----------------------------------------------------------------------------------
 
@@ -702,7 +698,6 @@ void TColumnsDialogTests::executeCancelChangesNothing_data() {
 void TColumnsDialogTests::executeCancelChangesNothing() {
   QFETCH(QString, how);
   TrsStorage storage;
-  GlobalStorage = &storage;
   QMainWindow main;
   QVERIFY(ShowMainWindow(main));
   QString current = QStringLiteral("A|B");
@@ -718,7 +713,7 @@ void TColumnsDialogTests::executeCancelChangesNothing() {
       AForm.close();
     QVERIFY(!AForm.isVisible());
   });
-  QVERIFY(!ExecuteColumnsDialog(QStringLiteral("A|B|C"), QStringLiteral("A"), current));
+  QVERIFY(!ExecuteColumnsDialog(QStringLiteral("A|B|C"), QStringLiteral("A"), current, &storage));
   QVERIFY(when.Ran);
   QCOMPARE(current, QStringLiteral("A|B"));
   QVERIFY(!storage.KeyExist(kBoundsKey));
@@ -726,7 +721,6 @@ void TColumnsDialogTests::executeCancelChangesNothing() {
 
 void TColumnsDialogTests::executeOkReturnsTheChoiceAndStoresTheBounds() {
   TrsStorage storage;
-  GlobalStorage = &storage;
   storage.WriteString(kBoundsKey, "5000,5000,400,300");
   QMainWindow main;
   QVERIFY(ShowMainWindow(main));
@@ -744,7 +738,8 @@ void TColumnsDialogTests::executeOkReturnsTheChoiceAndStoresTheBounds() {
     AForm.resize(420, 310);
     QTest::keyClick(AForm.lbAll, Qt::Key_Return);  // OK is the default button
   });
-  QVERIFY(ExecuteColumnsDialog(QStringLiteral("Timestamp|Class|User-Name|Packet-Type"), QStringLiteral("Timestamp"), current));
+  QVERIFY(ExecuteColumnsDialog(QStringLiteral("Timestamp|Class|User-Name|Packet-Type"), QStringLiteral("Timestamp"), current,
+                               &storage));
   QVERIFY(when.Ran);
   QCOMPARE(shownBounds, QStringLiteral("500,400,400,300"));
   QCOMPARE(current, QStringLiteral("User-Name|Timestamp|Packet-Type"));
@@ -753,7 +748,6 @@ void TColumnsDialogTests::executeOkReturnsTheChoiceAndStoresTheBounds() {
 
 void TColumnsDialogTests::executeCentresOnTheMainWindowWithoutStoredBounds() {
   TrsStorage storage;
-  GlobalStorage = &storage;
   QMainWindow main;
   QVERIFY(ShowMainWindow(main));
   QString current = QStringLiteral("A");
@@ -769,7 +763,7 @@ void TColumnsDialogTests::executeCentresOnTheMainWindowWithoutStoredBounds() {
     enterIgnored = AForm.isVisible();
     AForm.btnCancel->click();
   });
-  QVERIFY(!ExecuteColumnsDialog(QStringLiteral("A|B"), QStringLiteral("A"), current));
+  QVERIFY(!ExecuteColumnsDialog(QStringLiteral("A|B"), QStringLiteral("A"), current, &storage));
   QVERIFY(when.Ran);
   QVERIFY2(offCentre.manhattanLength() <= 2, qPrintable(QStringLiteral("%1,%2").arg(offCentre.x()).arg(offCentre.y())));
   QVERIFY(enterIgnored);
@@ -777,16 +771,14 @@ void TColumnsDialogTests::executeCentresOnTheMainWindowWithoutStoredBounds() {
 }
 
 void TColumnsDialogTests::executeWithoutStorage() {
-  // Without a data module there are no settings: nothing is read or written, the choice still
-  // comes back.
-  QVERIFY(GlobalStorage == nullptr);
+  // Without settings nothing is read or written; the choice still comes back.
   QString current = QStringLiteral("B");
   TWhenDialogShows when([](TFormColumnsCustomize& AForm) {
     TFormColumnsCustomize::SelectIndex(AForm.lbAll, 0);
     AForm.actToSelected->trigger();
     AForm.btnOk->click();
   });
-  QVERIFY(ExecuteColumnsDialog(QStringLiteral("A|B"), QString(), current));
+  QVERIFY(ExecuteColumnsDialog(QStringLiteral("A|B"), QString(), current, nullptr));
   QVERIFY(when.Ran);
   QCOMPARE(current, QStringLiteral("B|A"));
 }

@@ -14,12 +14,12 @@
 #include <memory>
 #include <string>
 
-#include "PlatformFile.h"
-#include "TestFiles.h"
 #include "DataModule.h"
-#include "Globals.h"
+#include "LogData.h"
 #include "MainWindow.h"
+#include "PlatformFile.h"
 #include "ProgressDialog.h"
+#include "TestFiles.h"
 
 using namespace velloran;
 
@@ -48,8 +48,19 @@ class TMainWindowTests : public QObject {
  private:
   std::unique_ptr<test::TTempDir> FDir;
   std::unique_ptr<Tdm> FDataModule;
+  std::unique_ptr<TData> FData;
   std::unique_ptr<TfrmMain> FWindow;
   QStringList FErrors;
+
+  TrsStorage& Settings() const { return FDataModule->rsStorage; }
+  // A new window on new data, as the program starts one, with the data module's settings;
+  // the previous window (which saves its layout) and its data go first.
+  void NewWindow(std::string AStartFile = {}) {
+    FWindow.reset();
+    FData = std::make_unique<TData>();
+    FWindow = std::make_unique<TfrmMain>(TMainWindowContext{*FData, Settings(), std::move(AStartFile)}, nullptr,
+                                         [this](const QString& AMessage) { FErrors << AMessage; });
+  }
 
   QStringList Captions() const {
     QStringList captions;
@@ -76,7 +87,7 @@ class TMainWindowTests : public QObject {
     if (AEdit) AEdit(FDataModule->rsStorage);
     FDataModule.reset();
     FDataModule = std::make_unique<Tdm>(std::vector<std::string>{"nosplash"}, nullptr, FDir->File("data"));
-    FWindow = std::make_unique<TfrmMain>(nullptr, [this](const QString& AMessage) { FErrors << AMessage; });
+    NewWindow();
   }
 
   QString Cell(int ARow, const QString& ACaption) const {
@@ -92,7 +103,7 @@ class TMainWindowTests : public QObject {
     FDir = std::make_unique<test::TTempDir>();
     ::setenv("XDG_CONFIG_HOME", FDir->File("config").c_str(), 1);
     FDataModule = std::make_unique<Tdm>(std::vector<std::string>{"nosplash"}, nullptr, FDir->File("data"));
-    FWindow = std::make_unique<TfrmMain>(nullptr, [this](const QString& AMessage) { FErrors << AMessage; });
+    NewWindow();
     FErrors.clear();
     FWindow->ShowError = [this](const QString& AMessage) { FErrors << AMessage; };
     FWindow->show();
@@ -101,6 +112,7 @@ class TMainWindowTests : public QObject {
 
   void cleanup() {
     FWindow.reset();
+    FData.reset();
     FDataModule.reset();
     FDir.reset();
   }
@@ -227,7 +239,6 @@ class TMainWindowTests : public QObject {
     log.append(20971520 - log.size(), '\n');
     QCOMPARE(log.size(), size_t{20971520});
     bool sawProgress = false;
-    GlobalData->SetOnProgress(nullptr);
     QTimer probe;
     connect(&probe, &QTimer::timeout, this, [&] { sawProgress = sawProgress || FWindow->ProgressActive(); });
     probe.start(0);
@@ -238,10 +249,10 @@ class TMainWindowTests : public QObject {
     FWindow->LoadLog(large);
     QVERIFY(sawProgress);
     QVERIFY(!FWindow->ProgressActive());
-    QVERIFY(GlobalProgressDialog == nullptr);
+    QVERIFY(FWindow->ProgressDialog() == nullptr);
     QCOMPARE(FWindow->windowTitle(), QString("Velloran Viewer"));
-    QVERIFY(GlobalData->Count() > 0);
-    QCOMPARE(FWindow->Model()->rowCount(), static_cast<int>(GlobalData->Count()));
+    QVERIFY(FData->Count() > 0);
+    QCOMPARE(FWindow->Model()->rowCount(), static_cast<int>(FData->Count()));
   }
 
   void aLoadCancelledFromTheDialogLeavesAnEmptyList() {
@@ -250,15 +261,15 @@ class TMainWindowTests : public QObject {
     while (log.size() < 22020096) log += line;
     const std::string large = FDir->Write("large.log", log);
     // Pressed as soon as the dialog lets events through, at the first progress step.
-    QTimer::singleShot(0, this, [] {
-      QVERIFY(GlobalProgressDialog != nullptr);
-      auto* cancel = GlobalProgressDialog->Form()->findChild<QPushButton*>();
+    QTimer::singleShot(0, this, [this] {
+      QVERIFY(FWindow->ProgressDialog() != nullptr);
+      auto* cancel = FWindow->ProgressDialog()->Form()->findChild<QPushButton*>();
       QVERIFY(cancel != nullptr);
       cancel->click();
     });
     FWindow->LoadLog(large);
     QVERIFY(!FWindow->ProgressActive());
-    QCOMPARE(GlobalData->Count(), int64_t{0});
+    QCOMPARE(FData->Count(), int64_t{0});
     QCOMPARE(FWindow->Model()->rowCount(), 0);
     QCOMPARE(FWindow->sbrPanel0->text(), QString("-:-"));
     FWindow->UpdateActions();
@@ -283,10 +294,10 @@ class TMainWindowTests : public QObject {
     QCOMPARE(RecentMenu().size(), 10);
     QCOMPARE(RecentMenu().front(), q(10));
     QVERIFY(!RecentMenu().contains(q(1)));  // the oldest went
-    GlobalStorage->SetRootSection("OpenRecent");
+    Settings().SetRootSection("OpenRecent");
     std::vector<std::string> keys;
-    GlobalStorage->KeyList(keys);
-    GlobalStorage->SetRootSection("");
+    Settings().KeyList(keys);
+    Settings().SetRootSection("");
     QCOMPARE(keys.size(), size_t{10});
     QCOMPARE(QString::fromStdString(keys.back()), QString("Item10"));
   }
@@ -302,13 +313,13 @@ class TMainWindowTests : public QObject {
     // The menu: c, b, a, gone. Clicks on a and then on b.
     FWindow->miOpenRecent->actions()[2]->trigger();
     FWindow->miOpenRecent->actions()[1]->trigger();
-    QTRY_COMPARE(QString::fromStdString(GlobalData->FileName()), QString::fromStdString(b));
+    QTRY_COMPARE(QString::fromStdString(FData->FileName()), QString::fromStdString(b));
     QCOMPARE(RecentMenu().mid(0, 3),
              QStringList({QString::fromStdString(b), QString::fromStdString(FDir->File("c.log")), QString::fromStdString(a)}));
     QCOMPARE(FWindow->Model()->rowCount(), 3);
     // A recent file that is gone opens as an empty log and moves to the head.
     FWindow->miOpenRecent->actions()[3]->trigger();
-    QTRY_COMPARE(QString::fromStdString(GlobalData->FileName()), QString::fromStdString(gone));
+    QTRY_COMPARE(QString::fromStdString(FData->FileName()), QString::fromStdString(gone));
     QCOMPARE(RecentMenu().front(), QString::fromStdString(gone));
     QCOMPARE(FWindow->Model()->rowCount(), 0);
     QVERIFY(FErrors.isEmpty());
@@ -338,11 +349,11 @@ class TMainWindowTests : public QObject {
     QFETCH(QList<int>, expectedWidths);
     FWindow->close();
     FWindow.reset();  // saves its layout: the keys under test are set afresh
-    GlobalStorage->KeyDelete("\\Main\\ViewCaptions");
-    GlobalStorage->KeyDelete("\\Main\\ViewWidths");
-    if (!captions.isEmpty()) GlobalStorage->WriteString("\\Main\\ViewCaptions", captions.toStdString());
-    if (!widths.isEmpty()) GlobalStorage->WriteString("\\Main\\ViewWidths", widths.toStdString());
-    FWindow = std::make_unique<TfrmMain>(nullptr, [this](const QString& AMessage) { FErrors << AMessage; });
+    Settings().KeyDelete("\\Main\\ViewCaptions");
+    Settings().KeyDelete("\\Main\\ViewWidths");
+    if (!captions.isEmpty()) Settings().WriteString("\\Main\\ViewCaptions", captions.toStdString());
+    if (!widths.isEmpty()) Settings().WriteString("\\Main\\ViewWidths", widths.toStdString());
+    NewWindow();
     QCOMPARE(Captions(), expectedCaptions);
     QCOMPARE(Widths(), expectedWidths);
   }
@@ -350,16 +361,16 @@ class TMainWindowTests : public QObject {
   void layoutValuesThatDoNotConvertAreReportedOnce() {
     FWindow->close();
     FWindow.reset();
-    GlobalStorage->WriteString("\\Main\\FormPlacement", "0,1,-1,-1,-1,-1,x,10,500,400");
-    FWindow = std::make_unique<TfrmMain>(nullptr, [this](const QString& AMessage) { FErrors << AMessage; });
+    Settings().WriteString("\\Main\\FormPlacement", "0,1,-1,-1,-1,-1,x,10,500,400");
+    NewWindow();
     QCOMPARE(FErrors.size(), 1);
     QVERIFY2(FErrors[0].contains("0,1,-1,-1,-1,-1,x,10,500,400"), qPrintable(FErrors[0]));
     QCOMPARE(FWindow->size(), QSize(800, 600));
     QCOMPARE(Captions().size(), 3);  // the design columns: the rest of the layout was skipped
     FWindow.reset();
-    GlobalStorage->WriteString("\\Main\\FormPlacement", "1,2,3");  // not ten fields: ignored
-    GlobalStorage->WriteString("\\Main\\DetailsVisible", "maybe");
-    FWindow = std::make_unique<TfrmMain>(nullptr, [this](const QString& AMessage) { FErrors << AMessage; });
+    Settings().WriteString("\\Main\\FormPlacement", "1,2,3");  // not ten fields: ignored
+    Settings().WriteString("\\Main\\DetailsVisible", "maybe");
+    NewWindow();
     QCOMPARE(FWindow->size(), QSize(800, 600));
     QCOMPARE(Captions().size(), 3);  // what the first window applied, and saved
     QCOMPARE(FErrors.size(), 2);     // the flag that does not convert, once
@@ -378,7 +389,7 @@ class TMainWindowTests : public QObject {
     FWindow->actExport->trigger();
     QCOMPARE(FErrors, QStringList());
     QVERIFY(platform::ReadWholeFile(target).rfind("Timestamp,Computer-Name,User-Name", 0) == 0);
-    QCOMPARE(QString::fromStdString(GlobalStorage->ReadString("\\Export\\FileName", "")), QString::fromStdString(target));
+    QCOMPARE(QString::fromStdString(Settings().ReadString("\\Export\\FileName", "")), QString::fromStdString(target));
     target = FDir->File("out.txt");
     FWindow->actExport->trigger();
     QVERIFY(platform::ReadWholeFile(target).rfind("<Event>", 0) == 0);
@@ -437,7 +448,7 @@ class TMainWindowTests : public QObject {
     QCOMPARE(FWindow->size(), QSize(900, 650));
     QVERIFY(FWindow->DetailsVisible());
     QCOMPARE(RecentMenu(), QStringList({QString::fromStdString(log)}));
-    QCOMPARE(QString::fromStdString(GlobalStorage->ReadString("\\Main\\FileName", "")), QString::fromStdString(log));
+    QCOMPARE(QString::fromStdString(Settings().ReadString("\\Main\\FileName", "")), QString::fromStdString(log));
   }
 
   void recentListAndStartFile() {
@@ -448,7 +459,19 @@ class TMainWindowTests : public QObject {
     QCOMPARE(FWindow->miOpenRecent->actions().size(), 2);
     QCOMPARE(FWindow->miOpenRecent->actions()[0]->text(), QString::fromStdString(b));
     QCOMPARE(FWindow->pmRecentLogs->actions()[1]->text().replace("&&", "&"), QString::fromStdString(a));
-    QCOMPARE(QString::fromStdString(GlobalStorage->ReadString("\\Main\\FileName", "")), QString::fromStdString(b));
+    QCOMPARE(QString::fromStdString(Settings().ReadString("\\Main\\FileName", "")), QString::fromStdString(b));
+  }
+
+  void startFileLoadsOnceTheWindowHasFirstShown() {
+    const std::string log = FDir->Write("start.log", SmallLog(4));
+    NewWindow(log);
+    QCoreApplication::processEvents();
+    QCOMPARE(FData->FileName(), std::string());  // not before the window is on the screen
+    FWindow->show();
+    QTRY_COMPARE(QString::fromStdString(FData->FileName()), QString::fromStdString(log));
+    QCOMPARE(FWindow->Model()->rowCount(), 4);
+    QCOMPARE(RecentMenu(), QStringList({QString::fromStdString(log)}));
+    QVERIFY(FErrors.isEmpty());
   }
 };
 

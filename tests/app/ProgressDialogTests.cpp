@@ -335,11 +335,10 @@ void TProgressTests::onlyVisibleEnabledWindowsAreDisabledAndDestroyedOnesSkipped
 
 void TProgressTests::freeingTheDialogWhileShownGivesTheWindowsBack() {
   QMainWindow* main = NewMainWindow();
-  GlobalProgressDialog = new TfrmProgressDialog();
-  GlobalProgressDialog->SetVisible(true);
+  auto* dialog = new TfrmProgressDialog();
+  dialog->SetVisible(true);
   QVERIFY(!main->isEnabled());
-  delete GlobalProgressDialog;
-  QVERIFY(GlobalProgressDialog == nullptr);
+  delete dialog;
   QVERIFY(main->isEnabled());
 }
 

@@ -1,15 +1,17 @@
 // The viewer's start-up pieces: the command line with its argument file, the data module's
-// settings file and data folder, and the recent-file list in the settings.
+// settings file and data folder, the recent-file list in the settings, and the application-wide
+// data and informer.
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
+#include "DataModule.h"
+#include "Globals.h"
 #include "PlatformFolders.h"
 #include "TestFiles.h"
-#include "DataModule.h"
-#include "CommandLine.h"
 
 using velloran::test::TTempDir;
 
@@ -50,17 +52,6 @@ class TCurrentFolderScope {
 
  private:
   std::filesystem::path FSaved;
-};
-
-// A storage of the test's own as the application-wide one.
-class TGlobalStorageScope {
- public:
-  TGlobalStorageScope() { GlobalStorage = &Storage; }
-  ~TGlobalStorageScope() { GlobalStorage = nullptr; }
-  TGlobalStorageScope(const TGlobalStorageScope&) = delete;
-  TGlobalStorageScope& operator=(const TGlobalStorageScope&) = delete;
-
-  TrsStorage Storage;
 };
 
 // The messages a data module reports.
@@ -133,6 +124,8 @@ class TStartupTests : public QObject {
   void unreadableSettingsFileIsReported();
   void failedSaveIsReported();
 
+  void globalsAreCreatedOnceAndFreedTogether();
+
  private:
   TTempDir FConfigHome;  // the user's configuration folder, for every test
 };
@@ -176,7 +169,8 @@ void TStartupTests::commandLine_data() {
   QTest::newRow("file and nosplash") << QStringList{"a.log"} << QStringList{"{dir}/a.log", "-nosplash"} << false << "{dir}/a.log";
   QTest::newRow("first of two files") << QStringList{"a.log", "b.log"} << QStringList{"{dir}/b.log", "{dir}/a.log"} << true
                                       << "{dir}/b.log";
-  QTest::newRow("file wins over -i") << QStringList{"a.log"} << QStringList{"-i=/logs/other.log", "a.log"} << true << "{dir}/a.log";
+  QTest::newRow("file wins over -i") << QStringList{"a.log"} << QStringList{"-i=/logs/other.log", "a.log"} << true
+                                     << "{dir}/a.log";
   QTest::newRow("folder is no file") << QStringList{"images/"} << QStringList{"images"} << true << "mages";
 }
 
@@ -363,15 +357,14 @@ void TStartupTests::saveMRUList() {
   QFETCH(QString, item);
   QFETCH(QStringList, expected);
 
-  TGlobalStorageScope scope;
-  TrsStorage& storage = scope.Storage;
+  TrsStorage storage;
   for (qsizetype i = 0; i < list.size(); ++i) {
     storage.WriteText(QString("\\Recent\\Item%1").arg(i + 1, 2, 10, QChar('0')).toStdString(), list[i].toStdString());
   }
   storage.WriteText("\\Recent\\Pinned", "/logs/pinned.log");
   storage.WriteText("\\Other\\Item01", "/logs/other.log");
 
-  SaveMRUList("Recent", ToStd(list), item.toStdString());
+  SaveMRUList(storage, "Recent", ToStd(list), item.toStdString());
 
   QStringList content = ItemKeys(expected);
   if (item.isEmpty()) content << "Pinned=/logs/pinned.log";  // the section is rewritten only for an item
@@ -396,8 +389,7 @@ void TStartupTests::loadMRUList() {
   QFETCH(QStringList, keys);
   QFETCH(QStringList, expected);
 
-  TGlobalStorageScope scope;
-  TrsStorage& storage = scope.Storage;
+  TrsStorage storage;
   for (const QString& key : keys) {
     const qsizetype equals = key.indexOf('=');
     storage.WriteText(("\\Recent\\" + key.left(equals)).toStdString(), key.mid(equals + 1).toStdString());
@@ -406,7 +398,7 @@ void TStartupTests::loadMRUList() {
   storage.SetRootSection("Other");
 
   std::vector<std::string> list{"stale"};
-  LoadMRUList("Recent", list);
+  LoadMRUList(storage, "Recent", list);
   QCOMPARE(ToQt(list), expected);
   QCOMPARE(storage.RootSection(), std::string());
 }
@@ -426,7 +418,7 @@ void TStartupTests::settingsSurviveARestart() {
              folder + "/" + std::filesystem::path(platform::ExecutablePath()).filename().string() + ".ini");
     module.rsStorage.WriteString("\\Main\\FileName", "/logs/\u00E9t\u00E9.log");
     module.rsStorage.WriteInteger("\\Main\\DetailsWidth", 321);
-    SaveMRUList("OpenRecent", {"/logs/a.log"}, "/logs/b.log");
+    SaveMRUList(module.rsStorage, "OpenRecent", {"/logs/a.log"}, "/logs/b.log");
   }
   QVERIFY(GlobalStorage == nullptr);
   QVERIFY(dm == nullptr);
@@ -435,7 +427,7 @@ void TStartupTests::settingsSurviveARestart() {
   QCOMPARE(module.rsStorage.ReadString("\\Main\\FileName", {}), std::string("/logs/\u00E9t\u00E9.log"));
   QCOMPARE(module.rsStorage.ReadInteger("\\Main\\DetailsWidth", 0), 321);
   std::vector<std::string> recent;
-  LoadMRUList("OpenRecent", recent);
+  LoadMRUList(module.rsStorage, "OpenRecent", recent);
   QCOMPARE(ToQt(recent), (QStringList{"/logs/b.log", "/logs/a.log"}));
   QCOMPARE(reports.Messages, QStringList());
 }
@@ -501,6 +493,24 @@ void TStartupTests::failedSaveIsReported() {
   QVERIFY2(reports.Messages[0].contains(QString::fromStdString(fileName)), qPrintable(reports.Messages[0]));
   QVERIFY(GlobalStorage == nullptr);
   QVERIFY(dm == nullptr);
+}
+
+// --- the application-wide data and informer ----------------------------------------------------------
+
+void TStartupTests::globalsAreCreatedOnceAndFreedTogether() {
+  InitGlobals();
+  QVERIFY(GlobalData != nullptr);
+  QVERIFY(GlobalInformer != nullptr);
+  QVERIFY(GlobalInformer->LogOptions() == TrclInformerOutputOptions({imtError, imtCriticalError}));
+  QVERIFY(GlobalInformer->LogProcessId());
+  const TData* data = GlobalData;
+  GlobalInformer->SetLogProcessId(false);
+  InitGlobals();
+  QCOMPARE(GlobalData, data);
+  QVERIFY2(!GlobalInformer->LogProcessId(), "an existing informer is not configured again");
+  DoneGlobals();
+  QVERIFY(GlobalData == nullptr);
+  QVERIFY(GlobalInformer == nullptr);
 }
 
 }  // namespace velloran

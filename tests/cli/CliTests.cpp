@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -288,3 +289,30 @@ TEST(CliTest, FollowPrintsTheLogThenEachWholeLineAsItGrows) {
 }
 
 }  // namespace
+
+TEST(CliTest, InputsThatAreNoLogAndIndexFoldersThatTakeNothingAreSaid) {
+  TTempDir dir;
+  const std::string fifo = dir.File("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    const TResult count = RunCli("count " + Quote(path), dir);
+    EXPECT_EQ(count.ExitCode, 1) << path;
+    EXPECT_EQ(count.Err, "velloran: Cannot open " + path + ": not a regular file\n");
+  }
+
+  // An index folder that is a file: a warning naming it, and every line counted.
+  std::string lines;
+  for (int i = 0; i < 4000; ++i) lines += "<Event>" + std::to_string(i) + "</Event>\r\n";
+  const std::string log = dir.Write("big.log", lines);
+  const std::string notAFolder = dir.Write("index-file", "x");
+  const TResult count = RunCli("count " + Quote(log) + " --index-dir " + Quote(notAFolder), dir);
+  EXPECT_EQ(count.ExitCode, 0);
+  EXPECT_EQ(count.Out, "4000\n");
+  EXPECT_THAT(count.Err, HasSubstr("velloran: warning: Cannot keep the line index of " + log + " in " + notAFolder));
+
+  // A name with a line break is quoted once, on one line.
+  const std::string odd = dir.File("two\nlines.log");
+  const TResult missing = RunCli("count " + Quote(odd), dir);
+  EXPECT_EQ(missing.ExitCode, 1);
+  EXPECT_EQ(missing.Err, "velloran: Cannot open \"" + dir.File("two\\nlines.log") + "\": No such file or directory\n");
+}

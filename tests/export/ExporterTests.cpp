@@ -6,9 +6,8 @@
 #include <sstream>
 #include <system_error>
 
-#include "TestFiles.h"
 #include "Exporter.h"
-#include "Globals.h"
+#include "TestFiles.h"
 
 namespace velloran {
 namespace {
@@ -36,7 +35,7 @@ class ExportTest : public ::testing::Test {
   // Exports the open log with AParams (FileName set here) and returns the file's bytes.
   std::string Export(TDataExportParams AParams, bool* AResult = nullptr) {
     AParams.FileName = FDir.File("out" + std::to_string(++FOutputs));
-    TDataExporter exporter(&FData);
+    TDataExporter exporter(FData);
     exporter.SetOnProgress(FOnProgress);
     const bool result = exporter.Execute(AParams);
     if (AResult != nullptr) *AResult = result;
@@ -160,7 +159,7 @@ TEST_F(ExportTest, FileErrorsNameTheFile) {
   for (const std::string& path : {FDir.File("missing/out.csv"), blocker + "/out.csv"}) {
     TDataExportParams params = Csv();
     params.FileName = path;
-    TDataExporter exporter(&FData);
+    TDataExporter exporter(FData);
     try {
       exporter.Execute(params);
       ADD_FAILURE() << "no error for " << path;
@@ -175,7 +174,7 @@ TEST_F(ExportTest, WriteErrorIsReportedNotClaimedAsSuccess) {
   OpenLog(std::vector<std::string>(2000, kAB));  // more than the 32 KiB buffer
   TDataExportParams params = Csv();
   params.FileName = "/dev/full";
-  TDataExporter exporter(&FData);
+  TDataExporter exporter(FData);
   try {
     exporter.Execute(params);
     ADD_FAILURE() << "a full disk went unnoticed";
@@ -190,23 +189,57 @@ TEST_F(ExportTest, SeparatorIsWrittenAsTheLowByteOfItsCode) {
   EXPECT_EQ(Export(Csv("", U'\u012C')), "A,B\r\nx,5\r\n");
 }
 
-TEST_F(ExportTest, AThrowingHandlerLeavesAFlushedFile) {
+TEST_F(ExportTest, AFailedExportLeavesTheOldFileAsItWas) {
   OpenLog(std::vector<std::string>(1000, kAB));
   FOnProgress = [](void*, int APercents, bool&) {
     if (APercents == 4) throw std::runtime_error("handler failed");
   };
   TDataExportParams params = Csv();
-  params.FileName = FDir.File("thrown.csv");
-  TDataExporter exporter(&FData);
+  params.FileName = FDir.Write("thrown.csv", "the previous export\r\n");
+  TDataExporter exporter(FData);
   exporter.SetOnProgress(FOnProgress);
   EXPECT_THROW(exporter.Execute(params), std::runtime_error);
-  // 4 is reported after record 35: the header and records 0..35 are in the file.
-  EXPECT_EQ(ReadFile(params.FileName).size(), 5u + 36u * 5u);
+  EXPECT_EQ(ReadFile(params.FileName), "the previous export\r\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(FDir.Path()), {}), 2) << "the log and OUT, no part file";
 
-  // The same exporter runs again, creating its file anew.
+  // The same exporter runs again and replaces the file.
   exporter.SetOnProgress(nullptr);
   EXPECT_TRUE(exporter.Execute(params));
   EXPECT_EQ(ReadFile(params.FileName).size(), 5u + 1000u * 5u);
+}
+
+TEST_F(ExportTest, ACancelledExportKeepsTheRecordsWrittenInPlaceOfTheOldFile) {
+  OpenLog(std::vector<std::string>(1000, kAB));
+  TDataExportParams params = Csv();
+  params.FileName = FDir.Write("cancelled.csv", "old");
+  TDataExporter exporter(FData);
+  exporter.SetOnProgress([](void*, int APercents, bool& ACancel) { ACancel = APercents == 4; });
+  EXPECT_FALSE(exporter.Execute(params));
+  // 4 is reported after record 35: the header and records 0..35 are in the file.
+  EXPECT_EQ(ReadFile(params.FileName).size(), 5u + 36u * 5u);
+}
+
+TEST_F(ExportTest, ALogThatShrinksWhileItIsExportedIsAnErrorThatKeepsTheRecordsWritten) {
+  FData.LogMonitor().SetPreferredBlockSize(4096);  // the cut reaches blocks not read yet
+  OpenLog(std::vector<std::string>(3000, kAB));
+  const std::string log = FData.FileName();
+  TDataExportParams params = Csv();
+  params.FileName = FDir.File("shrunk.csv");
+  TDataExporter exporter(FData);
+  exporter.SetOnProgress([&](void*, int APercents, bool&) {
+    if (APercents == 10) std::filesystem::resize_file(log, 20000);
+  });
+  try {
+    exporter.Execute(params);
+    ADD_FAILURE() << "the export claimed success";
+  } catch (const ErdlLogMonitorShrank& e) {
+    EXPECT_EQ(std::string(e.what()), log + " shrank while it was being read");
+  }
+  // Whole records only, every one right: no empty or cut record.
+  const std::string out = ReadFile(params.FileName);
+  ASSERT_GT(out.size(), 5u);
+  EXPECT_EQ(out.size() % 5, 0u);
+  EXPECT_EQ(out.find("\r\n\r\n"), std::string::npos);
 }
 
 TEST_F(ExportTest, ExportOntoTheLogItselfIsRefused) {
@@ -215,20 +248,32 @@ TEST_F(ExportTest, ExportOntoTheLogItselfIsRefused) {
   const std::string before = ReadFile(log);
   TDataExportParams params = Csv();
   params.FileName = log;
-  TDataExporter exporter(&FData);
+  TDataExporter exporter(FData);
   EXPECT_THROW(exporter.Execute(params), EDataExportError);
   EXPECT_EQ(ReadFile(log), before);
 }
 
-TEST_F(ExportTest, WithoutADataSourceTheExporterReadsGlobalData) {
-  InitGlobals();
-  GlobalData->Open(FDir.Write("global.log", kAB + "\r\n"));
-  TDataExportParams params = Xml();
-  params.FileName = FDir.File("global.xml");
-  TDataExporter exporter;
-  EXPECT_TRUE(exporter.Execute(params));
-  DoneGlobals();
-  EXPECT_EQ(ReadFile(params.FileName), "<Event><A>x</A><B>5</B></Event>\r\n");
+TEST(ExportFormatTest, OnlyANameEndingInDotCsvGivesCsv) {
+  struct TCase {
+    const char* FileName;
+    TDataExportFormat Format;
+  };
+  const TCase cases[] = {
+      {"/out/records.csv", TDataExportFormat::efCSV},
+      {"records.CSV", TDataExportFormat::efCSV},
+      {"records.cSv", TDataExportFormat::efCSV},
+      {".csv", TDataExportFormat::efCSV},
+      {"records.xml", TDataExportFormat::efXML},
+      {"records.txt", TDataExportFormat::efXML},
+      {"records", TDataExportFormat::efXML},
+      {"", TDataExportFormat::efXML},
+      {"csv", TDataExportFormat::efXML},                  // no dot: no extension
+      {"records.csv.gz", TDataExportFormat::efXML},       // the last extension counts
+      {"/out/by.csv/records", TDataExportFormat::efXML},  // a folder's name does not
+      {"records.csv ", TDataExportFormat::efXML},         // nothing is trimmed
+      {"records.c\u017Fv", TDataExportFormat::efXML},     // only ASCII letters ignore case
+  };
+  for (const TCase& c : cases) EXPECT_EQ(ExportFormatOfFileName(c.FileName), c.Format) << '"' << c.FileName << '"';
 }
 
 }  // namespace

@@ -192,5 +192,31 @@ TEST(DataRowsWithoutCallbacksTest, NoParserMeansNoRow) {
   EXPECT_EQ(row.Items(0)->RawText(), "kept");
 }
 
+// Rows refer to the list's columns, never to copies of them: a type given to a column later
+// is what every row holding it sees, copied rows included, and its name stays as discovered.
+TEST(DataColumnsTest, ATypeSetLaterReachesEveryRowOfTheColumn) {
+  TrdlDataColumns columns;
+  TrdlDataColumn* column = columns.AddColumn("Acct-Session-Time", TrdlDataType::rdtString);
+  TrdlDataRow first;
+  TrdlDataRow second;
+  for (TrdlDataRow* row : {&first, &second}) {
+    TrdlDataRowItem* item = row->Add();
+    item->SetColumn(column);
+    item->SetRawText("42");
+  }
+  TrdlDataRow copy;
+  copy.Assign(first);
+
+  columns.ColumnByName("acct-session-time")->SetDataType(TrdlDataType::rdtInteger);
+  for (const TrdlDataRow* row : {&first, &second, &copy}) {
+    const TrdlDataRowItem* item = row->ItemByName("Acct-Session-Time");
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->Column()->DataType(), TrdlDataType::rdtInteger);
+    EXPECT_EQ(item->RawText(), "42");
+  }
+  EXPECT_EQ(DataTypeName(columns.Columns(0)->DataType()), "rdtInteger");
+  EXPECT_EQ(column->ColumnName(), "Acct-Session-Time");
+}
+
 }  // namespace
 }  // namespace velloran

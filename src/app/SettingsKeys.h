@@ -1,0 +1,27 @@
+// The viewer's settings, each key path named once, so that what a window reads back is what
+// it wrote. The texts are those of the settings files users already have: a changed text
+// loses the saved value.
+#pragma once
+
+#include <string_view>
+
+namespace velloran::SettingsKeys {
+
+// The main window's layout: its placement (ten integers), the list's column captions and
+// widths (comma lists), the details pane's width, visibility and two column widths.
+inline constexpr std::string_view FormPlacement = "\\Main\\FormPlacement";
+inline constexpr std::string_view ViewCaptions = "\\Main\\ViewCaptions";
+inline constexpr std::string_view ViewWidths = "\\Main\\ViewWidths";
+inline constexpr std::string_view DetailsWidth = "\\Main\\DetailsWidth";
+inline constexpr std::string_view DetailsVisible = "\\Main\\DetailsVisible";
+inline constexpr std::string_view DetailsColumnsWidths = "\\Main\\DetailsColumnsWidths";
+// The log opened last, proposed by the next Open.
+inline constexpr std::string_view LogFileName = "\\Main\\FileName";
+// The file exported to last, proposed by the next Export.
+inline constexpr std::string_view ExportFileName = "\\Export\\FileName";
+// The column dialog's bounds: "left,top,width,height".
+inline constexpr std::string_view ColumnsDialogBounds = "\\CustomizeColumns\\Bounds";
+// The section of the recent-file list: keys Item01..Item10, most recent first.
+inline constexpr std::string_view RecentSection = "OpenRecent";
+
+}  // namespace velloran::SettingsKeys
