@@ -1,4 +1,5 @@
-// The file and folder helpers declared in ItemStore.h.
+#include "FileHelpers.h"
+
 #include <fmt/format.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -10,7 +11,7 @@
 #include "PlatformFile.h"
 #include "PlatformFolders.h"
 #include "PlatformSystem.h"
-#include "ItemStore.h"
+#include "PlatformText.h"
 
 namespace velloran {
 
@@ -39,8 +40,7 @@ int64_t FileSizeOf(const std::string& APath) {
 int FolderTokenToCSIDL(std::string_view AToken) {
   std::string token(AToken);
   // Lower-casing ASCII only: tokens are ASCII words, and locale rules must not apply.
-  std::transform(token.begin(), token.end(), token.begin(),
-                 [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; });
+  std::transform(token.begin(), token.end(), token.begin(), platform::AsciiLower);
   if (token.size() > 2 && token.front() == '{' && token.back() == '}') token = token.substr(1, token.size() - 2);
   if (token == "userappdata") return platform::kCsidlAppData;
   if (token == "commonappdata") return platform::kCsidlCommonAppData;

@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <mutex>
 #include <new>
 
+#include "FileHelpers.h"
 #include "PlatformSystem.h"
 
 namespace velloran {
@@ -239,6 +241,9 @@ bool TrclMemoryDataHolder::ItemMove(int ADim, uint32_t ASourceIndex, uint32_t AD
   return true;
 }
 
+// One contiguous block per dimension: no pages or slots to describe.
+std::string TrclMemoryDataHolder::StructInfo(int /*ADim*/) { return {}; }
+
 void TrclMemoryDataHolder::SetCapacity(int ADim, uint32_t ANewCapacity) {
   const auto d = static_cast<size_t>(ADim);
   const uint32_t oldCapacity = FItemsCapacity[d];
@@ -280,6 +285,7 @@ constexpr size_t kHeaderDimsOffset = 14;
 constexpr size_t kHeaderDimSize = 12;
 constexpr size_t kHeaderReservedOffset = 110;
 constexpr char kIndexPrefix[4] = {'x', 'q', 'z', 'h'};
+constexpr char kTrailerMarker[4] = {'x', 'q', 'z', 'c'};
 
 }  // namespace
 
@@ -315,6 +321,26 @@ TrclDataHolderHeader DecodeIndexHeader(const uint8_t* AIn) {
   return header;
 }
 
+int IndexUsedPositions(const uint8_t* ATable) {
+  int positions = kIndexPageTableEntries;
+  while (positions > 0 && ATable[positions - 1] == 0) --positions;
+  return positions;
+}
+
+std::vector<uint8_t> EncodeIndexTrailer(const uint8_t* APageZero, const uint32_t* APageCrcs) {
+  const uint8_t* table = APageZero + kIndexHeaderSize;
+  const int positions = IndexUsedPositions(table);
+  std::vector<uint8_t> trailer(IndexTrailerSize(positions));
+  uint8_t* out = trailer.data();
+  std::memcpy(out, kTrailerMarker, 4);
+  PutLE32(out + 4, static_cast<uint32_t>(positions));
+  out += 8;
+  for (int p = 0; p < positions; ++p, out += 4) PutLE32(out, table[p] != 0 ? APageCrcs[p] : 0);
+  PutLE32(out, CalcCRC32(APageZero, kDataHolderPageSize));
+  PutLE32(out + 4, CalcCRC32(trailer.data(), trailer.size() - 4));
+  return trailer;
+}
+
 // --- TrclFileDataHolder ------------------------------------------------------------------
 
 namespace {
@@ -329,6 +355,8 @@ constexpr uint32_t kIndexErrorLoad = 0x90000000;      // failed header or table 
 constexpr int kHeaderOk = 0;
 constexpr int kNoFile = 6;
 constexpr int64_t kTableOffset = static_cast<int64_t>(kIndexHeaderSize);
+// Opening checks the pages in reads of this many: few system calls, a buffer that stays small.
+constexpr int kPagesPerCheckRead = 64;
 
 // Open index-file handles of the process; only the traces read it, unsynchronised reads are
 // good enough there.
@@ -350,6 +378,72 @@ TrclFileDataHolder::~TrclFileDataHolder() {
   } catch (const std::exception&) {  // NOLINT(bugprone-empty-catch)
   }
   FileClose();
+  Unlock();  // last: the final flush is written under the lock
+}
+
+void TrclFileDataHolder::SetFileName(const std::string& AValue) {
+  if (AValue != FFileName) Unlock();
+  FFileName = AValue;
+}
+
+bool TrclFileDataHolder::TryLock() {
+  if (FLockFile.IsOpen()) return true;
+  if (!FLockFile.Open(FFileName, !ReadOnly(), ReadOnly())) {
+    DoError(kIndexErrorFile, fmt::format("Can not create index file <{}>", FFileName));
+    return false;
+  }
+  if (FLockFile.TryLockExclusive()) return true;
+  const uint32_t error = platform::LastSystemError();
+  FLockFile.Close();
+  if (error == EWOULDBLOCK) {
+    DoDebug(fmt::format("index.locked file={}: another store holds it", ShortFileName()));
+    return false;
+  }
+  platform::SetLastSystemError(error);
+  DoError(kIndexErrorFile, fmt::format("Can not lock index file <{}>", FFileName));
+  return false;
+}
+
+void TrclFileDataHolder::Unlock() { FLockFile.Close(); }
+
+bool TrclFileDataHolder::InvalidateOnDisk() {
+  if (ReadOnly()) return false;
+  FileOpen(false);
+  if (!FFile.IsOpen()) return !platform::FileExists(FFileName);  // else FileOpen reported a failure
+  // Whatever happens below, the next flush must write a valid header again.
+  FHeaderModified = true;
+  TrclDataHolderHeader invalid;
+  std::memcpy(invalid.prefix.data(), kIndexPrefix, 4);
+  invalid.structVersion = 0;  // no version this store takes
+  uint8_t bytes[kIndexHeaderSize];
+  EncodeIndexHeader(invalid, bytes);
+  int64_t written = -1;
+  if (FFile.Seek(0) == 0) written = FFile.Write(bytes, sizeof bytes);
+  bool done = false;
+  if (written < 0) {
+    FileError(kIndexErrorWrite, "Can not mark as being rewritten");
+  } else if (written != static_cast<int64_t>(kIndexHeaderSize)) {
+    ShortTransferError(kIndexErrorWrite, "Can not mark as being rewritten", written, kIndexHeaderSize);
+  } else if (!FFile.Sync()) {
+    FileError(kIndexErrorWrite, "Can not sync the mark of being rewritten");
+  } else {
+    done = true;
+  }
+  CloseUnlessHeld();
+  return done;
+}
+
+uint32_t TrclFileDataHolder::FileError(uint32_t ACode, std::string_view AWhat) {
+  if ((ACode & kDataHolderErrorClassMask) == kDataHolderErrorSystem) {
+    return DoError(ACode, fmt::format("{} in index file <{}>", AWhat, FFileName));
+  }
+  const uint32_t system = platform::LastSystemError();
+  return DoError(ACode,
+                 fmt::format("{} in index file <{}>. {:X}: {}", AWhat, FFileName, system, platform::SystemErrorText(system)));
+}
+
+uint32_t TrclFileDataHolder::ShortTransferError(uint32_t ACode, std::string_view AWhat, int64_t ADone, int64_t AWanted) {
+  return DoError(ACode, fmt::format("{} in index file <{}>: {} of {} bytes", AWhat, FFileName, ADone, AWanted));
 }
 
 void TrclFileDataHolder::SetOptions(TrclFileDataHolderOptions AValue) {
@@ -390,6 +484,7 @@ void TrclFileDataHolder::CloseUnlessHeld() {
 void TrclFileDataHolder::ResetHeaderAndTable() {
   FHeader = TrclDataHolderHeader{};
   if (FPageIndexes) std::memset(FPageIndexes.get(), 0, kDataHolderPageSize);
+  std::fill(FPageCrcs.begin(), FPageCrcs.end(), 0u);
   FHeaderModified = false;
   FIndexesModified = false;
 }
@@ -404,7 +499,7 @@ int TrclFileDataHolder::HeaderLoad() {
   int64_t got = -1;
   if (FFile.Seek(0) == 0) got = FFile.Read(bytes, sizeof bytes);
   if (got < 0) {
-    DoError(kIndexErrorLoad, "Header loading  error");
+    FileError(kIndexErrorLoad, "Header loading  error");
     return 1;
   }
   if (got == 0) return 2;
@@ -449,6 +544,67 @@ bool TrclFileDataHolder::LoadedStructureFits(std::string& AReason) const {
   return true;
 }
 
+bool TrclFileDataHolder::ChecksumsFit(std::string& AReason) {
+  const int positions = IndexUsedPositions(FPageIndexes.get());
+  const int run = std::min(positions, kPagesPerCheckRead);
+  const auto buffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(run) * kDataHolderPageSize);
+  for (int first = 0; first < positions; first += run) {
+    const int count = std::min(run, positions - first);
+    const int64_t wanted = static_cast<int64_t>(count) * kDataHolderPageSize;
+    const int64_t offset = PageOffset(first);
+    int64_t got = -1;
+    if (FFile.Seek(offset) == offset) got = FFile.Read(buffer.get(), static_cast<size_t>(wanted));
+    if (got < 0) {
+      FileError(kIndexErrorLoad, fmt::format("Can not check data page {}", first));
+      AReason = "a data page cannot be read";
+      return false;
+    }
+    if (got < wanted) {
+      AReason = fmt::format("the file ends inside data page {} of the {} the table needs", first + got / kDataHolderPageSize,
+                            positions);
+      return false;
+    }
+    for (int i = 0; i < count; ++i) {
+      const auto position = static_cast<size_t>(first + i);
+      if (FPageIndexes[position] != 0) {
+        FPageCrcs[position] = CalcCRC32(buffer.get() + static_cast<size_t>(i) * kDataHolderPageSize, kDataHolderPageSize);
+      }
+    }
+  }
+
+  // What a trailer of these pages holds, byte for byte: the stored one must be the same.
+  const std::vector<uint8_t> expected = EncodeIndexTrailer(PageZeroBytes().data(), FPageCrcs.data());
+  std::vector<uint8_t> stored(expected.size());
+  const int64_t offset = PageOffset(positions);
+  int64_t got = -1;
+  if (FFile.Seek(offset) == offset) got = FFile.Read(stored.data(), stored.size());
+  if (got < 0) {
+    FileError(kIndexErrorLoad, "Can not read the checksums");
+    AReason = "the trailer cannot be read";
+    return false;
+  }
+  if (got < static_cast<int64_t>(stored.size())) {
+    AReason = fmt::format("the file ends {} bytes into the {}-byte trailer", got, stored.size());
+    return false;
+  }
+  if (stored == expected) return true;
+  // Only the reason is left to find: the first field that differs.
+  const size_t crcs = 8;
+  const size_t pageZero = stored.size() - 8;
+  const size_t differs =
+      static_cast<size_t>(std::mismatch(stored.begin(), stored.end(), expected.begin()).first - stored.begin());
+  if (differs < crcs) {
+    AReason = "no trailer of this table after the last data page";
+  } else if (differs < pageZero) {
+    AReason = fmt::format("data page {} does not match its checksum", (differs - crcs) / 4);
+  } else if (differs < pageZero + 4) {
+    AReason = "the header or the table does not match its checksum";
+  } else {
+    AReason = "the trailer does not match its checksum";
+  }
+  return false;
+}
+
 int TrclFileDataHolder::HeaderSave() {
   if (ReadOnly()) return 0;
   const int count = std::min(DimensionsCount(), kDataHolderMaxDimensions);
@@ -468,13 +624,15 @@ int TrclFileDataHolder::HeaderSave() {
   int64_t written = -1;
   if (FFile.Seek(0) == 0) written = FFile.Write(bytes, sizeof bytes);
   if (written < 0) {
+    const uint32_t error = platform::LastSystemError();
     FileClose();
-    DoError(kIndexErrorWrite, "Header saving error");
+    platform::SetLastSystemError(error);
+    FileError(kIndexErrorWrite, "Header saving error");
     return 1;
   }
   if (written != static_cast<int64_t>(kIndexHeaderSize)) {
     FileClose();
-    DoError(kIndexErrorWrite, "Header record saving error");
+    ShortTransferError(kIndexErrorWrite, "Header record saving error", written, kIndexHeaderSize);
     return 2;
   }
   return 0;
@@ -488,9 +646,9 @@ int TrclFileDataHolder::PageIndexesLoad() {
   if (got == kIndexPageTableEntries) return 0;
   // A table read in part describes nothing: no item of the header's dimensions can be found.
   std::memset(FPageIndexes.get(), 0, kDataHolderPageSize);
-  if (got < 0) return static_cast<int>(DoError(kIndexErrorLoad, "Can not load page indexes"));
-  return static_cast<int>(
-      DoError(kIndexErrorOpen, fmt::format("Can not load page indexes({}<>{})", got, kIndexPageTableEntries)));
+  if (got < 0) return static_cast<int>(FileError(kIndexErrorLoad, "Can not load page indexes"));
+  return static_cast<int>(DoError(kIndexErrorOpen, fmt::format("Can not load page indexes({}<>{}) in index file <{}>", got,
+                                                               kIndexPageTableEntries, FFileName)));
 }
 
 int TrclFileDataHolder::PageIndexesSave() {
@@ -500,11 +658,37 @@ int TrclFileDataHolder::PageIndexesSave() {
   int64_t written = -1;
   if (FFile.Seek(kTableOffset) == kTableOffset) written = FFile.Write(FPageIndexes.get(), kIndexPageTableEntries);
   if (written < 0) {
-    DoError(kIndexErrorWrite, "Can not save page indexes\xD1\x8D");  // sic: the text ends in a Cyrillic letter
+    FileError(kIndexErrorWrite, "Can not save page indexes\xD1\x8D");  // sic: the text ends in a Cyrillic letter
     return 1;
   }
   if (written != kIndexPageTableEntries) {
-    DoError(kIndexErrorWrite, fmt::format("Can not save page indexes({}<>{})", written, kIndexPageTableEntries));
+    ShortTransferError(kIndexErrorWrite, "Can not save page indexes", written, kIndexPageTableEntries);
+    return 2;
+  }
+  return 0;
+}
+
+std::vector<uint8_t> TrclFileDataHolder::PageZeroBytes() const {
+  std::vector<uint8_t> page(kDataHolderPageSize);
+  EncodeIndexHeader(FHeader, page.data());
+  std::memcpy(page.data() + kIndexHeaderSize, FPageIndexes.get(), kIndexPageTableEntries);
+  return page;
+}
+
+int TrclFileDataHolder::TrailerSave() {
+  if (ReadOnly()) return 0;
+  FileOpen(true);
+  if (!FFile.IsOpen()) return kNoFile;
+  const std::vector<uint8_t> trailer = EncodeIndexTrailer(PageZeroBytes().data(), FPageCrcs.data());
+  const int64_t offset = PageOffset(IndexUsedPositions(FPageIndexes.get()));
+  int64_t written = -1;
+  if (FFile.Seek(offset) == offset) written = FFile.Write(trailer.data(), trailer.size());
+  if (written < 0) {
+    FileError(kIndexErrorWrite, "Can not save the checksums");
+    return 1;
+  }
+  if (written != static_cast<int64_t>(trailer.size())) {
+    ShortTransferError(kIndexErrorWrite, "Can not save the checksums", written, static_cast<int64_t>(trailer.size()));
     return 2;
   }
   return 0;
@@ -514,25 +698,33 @@ void TrclFileDataHolder::InitPagesForAdding() {
   for (int d = 0; d < DimensionsCount(); ++d) {
     TrclDataHolderDimension& dim = Dimensions(d);
     const int count = dim.ItemsCount();
-    dim.FPageIndexForAdding = count > 0 && count % dim.ItemsInPage() != 0 ? PageIndexOfItem(d, static_cast<uint32_t>(count)) : -1;
+    dim.SetPageIndexForAdding(count > 0 && count % dim.ItemsInPage() != 0 ? PageIndexOfItem(d, static_cast<uint32_t>(count))
+                                                                          : -1);
   }
 }
 
 int TrclFileDataHolder::PageRead(int APageIndex, uint8_t* ABuffer) {
   DoDebug(fmt::format("[{}] PageRead pageIdx={} buf={:X}", platform::CurrentThreadId(), APageIndex, Address(ABuffer)));
   FileOpen(false);
-  if (!FFile.IsOpen()) return kNoFile;
+  if (!FFile.IsOpen()) {
+    // FileOpen reports a file it cannot open, but passes over a missing one in silence.
+    if (!platform::FileExists(FFileName)) {
+      platform::SetLastSystemError(ENOENT);
+      FileError(kIndexErrorPageRead, fmt::format("Can not load page {}", APageIndex));
+    }
+    return kNoFile;
+  }
   if (FFile.Seek(PageOffset(APageIndex)) < 0) {
-    DoError(kIndexErrorPageRead, "Can not set pointer for data page");
+    FileError(kIndexErrorPageRead, "Can not set pointer for data page");
     return 1;
   }
   const int64_t got = FFile.Read(ABuffer, kDataHolderPageSize);
   if (got < 0) {
-    DoError(kIndexErrorPageRead, "Can not load page");
+    FileError(kIndexErrorPageRead, fmt::format("Can not load page {}", APageIndex));
     return 2;
   }
   if (got != kDataHolderPageSize) {
-    DoError(kIndexErrorPageRead, fmt::format("Can not load whole page({})", APageIndex));
+    ShortTransferError(kIndexErrorPageRead, fmt::format("Can not load whole page({})", APageIndex), got, kDataHolderPageSize);
     return 3;
   }
   return 0;
@@ -543,25 +735,30 @@ int TrclFileDataHolder::PageWrite(int ADim, int APageIndex, const uint8_t* ABuff
   if (ReadOnly()) return 0;
   DoDebug(
       fmt::format("[{}] PageWrite dim={} pageIdx={} buf={:X}", platform::CurrentThreadId(), ADim, APageIndex, Address(ABuffer)));
+  // The checksum of what the page must hold, also when the write below fails: a trailer
+  // written later then fails the check of this page, and the file is foreign.
+  FPageCrcs[static_cast<size_t>(APageIndex)] = CalcCRC32(ABuffer, kDataHolderPageSize);
   FileOpen(true);
   if (!FFile.IsOpen()) return kNoFile;
   const int64_t offset = PageOffset(APageIndex);
   const int64_t reached = FFile.Seek(offset);
   if (reached < 0) {
-    DoError(kIndexErrorWrite, "Can not set pointer for data page");
+    FileError(kIndexErrorWrite, fmt::format("Can not set pointer for data page {}", APageIndex));
     return 1;
   }
   if (reached != offset) {
-    DoError(kIndexErrorWrite, "Can not correctly set pointer for data page");
+    DoError(kIndexErrorWrite,
+            fmt::format("Can not correctly set pointer for data page {} in index file <{}>: at {} instead of {}", APageIndex,
+                        FFileName, reached, offset));
     return 2;
   }
   const int64_t written = FFile.Write(ABuffer, kDataHolderPageSize);
   if (written < 0) {
-    DoError(kIndexErrorWrite, "Can not save page");
+    FileError(kIndexErrorWrite, fmt::format("Can not save page {}", APageIndex));
     return 3;
   }
   if (written != kDataHolderPageSize) {
-    DoError(kIndexErrorWrite, "Can not save whole page");
+    ShortTransferError(kIndexErrorWrite, fmt::format("Can not save whole page {}", APageIndex), written, kDataHolderPageSize);
     return 4;
   }
   FHeaderModified = true;  // the item counts on disk have changed with the page
@@ -699,8 +896,8 @@ uint32_t TrclFileDataHolder::ItemAdd(int ADim, const void* AData) {
   }
   TrclDataHolderDimension& dim = Dimensions(ADim);
   TrclDataHolderPage* slot = nullptr;
-  if (dim.FPageIndexForAdding >= 0) {
-    slot = PageForUsing(ADim, dim.FPageIndexForAdding);
+  if (dim.PageIndexForAdding() >= 0) {
+    slot = PageForUsing(ADim, dim.PageIndexForAdding());
     if (slot == nullptr) {
       CloseUnlessHeld();
       return kInvalidItemIndex;
@@ -722,7 +919,7 @@ uint32_t TrclFileDataHolder::ItemAdd(int ADim, const void* AData) {
     FPageIndexes[static_cast<size_t>(position)] = static_cast<uint8_t>(ADim + 1);
     slot->fBufItemsCount = 0;
     std::memset(slot->fBuf.get(), 0, kDataHolderPageSize);
-    dim.FPageIndexForAdding = position;
+    dim.SetPageIndexForAdding(position);
   }
   const auto size = static_cast<size_t>(dim.ItemSize());
   uint8_t* target = slot->fBuf.get() + static_cast<size_t>(slot->fBufItemsCount) * size;
@@ -732,7 +929,8 @@ uint32_t TrclFileDataHolder::ItemAdd(int ADim, const void* AData) {
     std::memset(target, 0, size);
   }
   ++slot->fBufItemsCount;
-  const auto index = static_cast<uint32_t>(dim.FItemsCount++);
+  const auto index = static_cast<uint32_t>(dim.ItemsCount());
+  dim.SetItemsCount(dim.ItemsCount() + 1);
   slot->fModified = true;
   dim.Page_IncAccessIndex(*slot);
   TrclDataHolderDimension::Page_IncUsingCount(*slot);
@@ -843,7 +1041,7 @@ bool TrclFileDataHolder::ItemMove(int ADim, uint32_t ASourceIndex, uint32_t ADes
 bool TrclFileDataHolder::ChangesExist() {
   if (FHeaderModified || FIndexesModified) return true;
   for (int d = 0; d < DimensionsCount(); ++d) {
-    for (const auto& page : Dimensions(d).FPages) {
+    for (const auto& page : Dimensions(d).Pages()) {
       if (page.fModified) return true;
     }
   }
@@ -855,7 +1053,7 @@ void TrclFileDataHolder::FlushChanges() {
   bool pageWritten = false;
   try {
     for (int d = 0; d < DimensionsCount(); ++d) {
-      for (auto& page : Dimensions(d).FPages) {
+      for (auto& page : Dimensions(d).Pages()) {
         if (!page.fModified) continue;
         const int result = PageFlush(d, page);
         DoDebug(fmt::format("index.pageflush dim={} file={}", d, ShortFileName()));
@@ -864,18 +1062,24 @@ void TrclFileDataHolder::FlushChanges() {
       }
     }
   } catch (const std::exception& e) {
-    DoError(kIndexErrorSave, std::string("Save index file error: ") + e.what());
+    DoError(kIndexErrorSave, fmt::format("Save index file error in <{}>: {}", FFileName, e.what()));
     return;
   }
-  const bool headerModified = FHeaderModified;
-  if (pageWritten || headerModified) {
+  if (pageWritten || FHeaderModified || FIndexesModified) {
+    // The pages reach the disk before the header that describes them; header, table and
+    // trailer go together, the trailer's checksum covering both.
+    FileOpen(true);
+    if (!FFile.IsOpen()) return;
+    if (!FFile.Sync()) {
+      FileError(kIndexErrorWrite, "Can not sync the data pages");
+      return;
+    }
     DoDebug(fmt::format("index.headerflush file={}", ShortFileName()));
     if (HeaderSave() != 0) return;
-    FHeaderModified = false;
-  }
-  if (pageWritten || headerModified || FIndexesModified) {
     DoDebug(fmt::format("index.indexflush file={}", ShortFileName()));
     if (PageIndexesSave() != 0) return;
+    if (TrailerSave() != 0) return;
+    FHeaderModified = false;
     FIndexesModified = false;
   }
   CloseUnlessHeld();
@@ -885,6 +1089,7 @@ bool TrclFileDataHolder::DoOpen() {
   try {
     FileOpen(false);
     FPageIndexes = std::make_unique<uint8_t[]>(kDataHolderPageSize);  // zeroed
+    FPageCrcs.assign(kIndexPageTableEntries, 0);
     FHeaderModified = false;
     FIndexesModified = false;
     if (FFile.IsOpen()) {
@@ -893,9 +1098,10 @@ bool TrclFileDataHolder::DoOpen() {
         FileClose();
       } else if (PageIndexesLoad() != 0) {
         FileClose();
-      } else if (!LoadedStructureFits(reason)) {
-        // A header and table that disagree would send items to pages of other items: treat
-        // the file as foreign, its content is replaced at the next flush.
+      } else if (!LoadedStructureFits(reason) || !ChecksumsFit(reason)) {
+        // A header and table that disagree would send items to pages of other items, and a
+        // page or a count that changed since the last flush would give wrong items: treat the
+        // file as foreign, its content is replaced at the next flush.
         DoDebug(fmt::format("index.foreign file={}: {}", ShortFileName(), reason));
         DimensionsClear();
         ResetHeaderAndTable();
@@ -912,7 +1118,7 @@ bool TrclFileDataHolder::DoOpen() {
     for (int d = 0; d < DimensionsCount(); ++d) DoDebug(fmt::format("OPEN DIM={}\r\n{}", d, StructInfo(d)));
     CloseUnlessHeld();
   } catch (const std::exception& e) {
-    DoError(kIndexErrorOpen, std::string("Open index file error: ") + e.what());
+    DoError(kIndexErrorOpen, fmt::format("Open index file error in <{}>: {}", FFileName, e.what()));
   }
   return true;
 }
@@ -923,11 +1129,13 @@ void TrclFileDataHolder::DoClose() {
     if (ChangesExist()) FlushChanges();
   } catch (const std::exception& e) {
     FPageIndexes.reset();
+    FPageCrcs.clear();
     FileClose();
-    DoError(kIndexErrorSave, std::string("Close index file error: ") + e.what());
+    DoError(kIndexErrorSave, fmt::format("Close index file error in <{}>: {}", FFileName, e.what()));
     return;
   }
   FPageIndexes.reset();
+  FPageCrcs.clear();
   FileClose();
 }
 
@@ -954,10 +1162,10 @@ std::string TrclFileDataHolder::StructInfo(int ADim) {
   if (!IsDimension(ADim)) return {};
   const TrclDataHolderDimension& dim = Dimensions(ADim);
   std::string text = fmt::format("dim={} itemsInPage={} itemSize={} itemsCount={} pAddIndex={}\r\n", ADim, dim.ItemsInPage(),
-                                 dim.ItemSize(), dim.ItemsCount(), dim.FPageIndexForAdding);
+                                 dim.ItemSize(), dim.ItemsCount(), dim.PageIndexForAdding());
   const char* names[2] = {"buf", "buf1"};
-  for (size_t i = 0; i < dim.FPages.size(); ++i) {
-    const TrclDataHolderPage& page = dim.FPages[i];
+  for (size_t i = 0; i < dim.Pages().size(); ++i) {
+    const TrclDataHolderPage& page = dim.Pages()[i];
     text += fmt::format("{}={:X} count={} pIndex={} ai={} uc={} modified={}\r\n", names[i], Address(page.fBuf.get()),
                         page.fBufItemsCount, page.fPageIndex, page.fAccessIndex, page.fUsingCount, page.fModified ? 1 : 0);
   }

@@ -37,7 +37,8 @@ inline constexpr int kDataHolderMaxDimensions = 8;
 inline constexpr int kDataHolderPageSize = 16384;
 // The high four bits of an error code classify the failure. Class 0x1 (and 0x9, which is 0x1
 // with the "while opening" bit 0x80000000) means a system call failed, and DoError appends
-// the last system error; 0x3 and 0x5 share bit 0x10000000 but carry no system error.
+// the last system error; 0x3 and 0x5 share bit 0x10000000 but DoError appends nothing: the
+// file store writes the cause into their texts itself.
 inline constexpr uint32_t kDataHolderErrorSystem = 0x10000000;
 inline constexpr uint32_t kDataHolderErrorClassMask = 0x70000000;
 // A memory dimension cannot grow: its byte size would pass the 32-bit limit.
@@ -76,12 +77,22 @@ struct TrclDataHolderHeader {
 };
 
 inline constexpr size_t kIndexHeaderSize = 142;
-// Page 0 holds the header and then one table entry per data page.
+// Page 0 holds the header and then one table entry per data page: the two fill it exactly.
 inline constexpr int kIndexPageTableEntries = kDataHolderPageSize - static_cast<int>(kIndexHeaderSize);  // 16,242
-inline constexpr uint8_t kIndexStructVersion = 6;
+// 7: the checksum trailer (see TrclFileDataHolder). Files of any other version are foreign.
+inline constexpr uint8_t kIndexStructVersion = 7;
 
 void EncodeIndexHeader(const TrclDataHolderHeader& AHeader, uint8_t* AOut);
 TrclDataHolderHeader DecodeIndexHeader(const uint8_t* AIn);
+
+// The number of table positions up to the last one in use: the data pages a file must hold
+// before its trailer (0 when no entry is used).
+int IndexUsedPositions(const uint8_t* ATable);
+inline constexpr size_t IndexTrailerSize(int APositions) { return 16 + 4 * static_cast<size_t>(APositions); }
+// The trailer for page 0 as it is on disk (APageZero: the header and the table, 16,384 bytes)
+// and the CRC of each data page by table position; free positions are written as 0 whatever
+// APageCrcs holds for them.
+std::vector<uint8_t> EncodeIndexTrailer(const uint8_t* APageZero, const uint32_t* APageCrcs);
 
 class TrclDataHolderDimension {
  public:
@@ -112,7 +123,15 @@ class TrclDataHolderDimension {
   void LoadFromHeaderDim(const TrclDataHolderHeaderDimension& AHeaderDim);
   void SaveToHeaderDim(TrclDataHolderHeaderDimension& AHeaderDim) const;
 
- public:  // page cache state, kept here for the paged file store
+ public:  // page cache state of the paged file store
+  int PageIndexForAdding() const { return FPageIndexForAdding; }
+  void SetPageIndexForAdding(int AValue) { FPageIndexForAdding = AValue; }
+  // The two page slots.
+  std::array<TrclDataHolderPage, 2>& Pages() { return FPages; }
+  const std::array<TrclDataHolderPage, 2>& Pages() const { return FPages; }
+  void SetItemsCount(int AValue) { FItemsCount = AValue; }
+
+ private:
   TrclDataHolder* FOwner;
   int FItemsInPage = 0;
   int FItemSize = 0;
@@ -150,20 +169,22 @@ class TrclDataHolder {
   uint32_t Reserved(int AIndex) { return GetReserved(AIndex); }
   void SetReserved(int AIndex, uint32_t AValue) { DoSetReserved(AIndex, AValue); }
 
- public:  // items: the operations every store overrides
+ public:  // items: the operations every store implements
+  // Empties the store: every dimension goes.
   virtual void Clear();
-  virtual void FlushChanges() {}
-  virtual bool ChangesExist() { return false; }
-  virtual uint32_t ItemsCount(int /*ADim*/) { return 0; }
-  virtual void ItemsClear(int /*ADim*/) {}
-  virtual bool ItemGet(int /*ADim*/, uint32_t /*AIndex*/, void* /*AData*/) { return false; }
-  virtual bool ItemSet(int /*ADim*/, uint32_t /*AIndex*/, const void* /*AData*/) { return false; }
+  // Writes what changed to the medium (nothing to do for a store in memory).
+  virtual void FlushChanges() = 0;
+  virtual bool ChangesExist() = 0;
+  virtual uint32_t ItemsCount(int ADim) = 0;
+  virtual void ItemsClear(int ADim) = 0;
+  virtual bool ItemGet(int ADim, uint32_t AIndex, void* AData) = 0;
+  virtual bool ItemSet(int ADim, uint32_t AIndex, const void* AData) = 0;
   // Appends a copy of AData (zero bytes when null); returns its index, or kInvalidItemIndex
   // when the store reported an error through DoError.
-  virtual uint32_t ItemAdd(int /*ADim*/, const void* /*AData*/) { return 0; }
-  virtual bool ItemMove(int /*ADim*/, uint32_t /*ASourceIndex*/, uint32_t /*ADestIndex*/) { return false; }
+  virtual uint32_t ItemAdd(int ADim, const void* AData) = 0;
+  virtual bool ItemMove(int ADim, uint32_t ASourceIndex, uint32_t ADestIndex) = 0;
   // A description of a dimension's internal state, for traces.
-  virtual std::string StructInfo(int /*ADim*/) { return {}; }
+  virtual std::string StructInfo(int ADim) = 0;
 
  public:  // callbacks
   void SetOnError(TrclDataHolderErrorEvent AValue) { FOnError = std::move(AValue); }
@@ -199,12 +220,16 @@ class TrclMemoryDataHolder : public TrclDataHolder {
   ~TrclMemoryDataHolder() override;
 
   void Clear() override;
+  // Memory is the medium itself: nothing is ever waiting to be written.
+  void FlushChanges() override {}
+  bool ChangesExist() override { return false; }
   uint32_t ItemsCount(int ADim) override;
   void ItemsClear(int ADim) override;
   bool ItemGet(int ADim, uint32_t AIndex, void* AData) override;
   bool ItemSet(int ADim, uint32_t AIndex, const void* AData) override;
   uint32_t ItemAdd(int ADim, const void* AData) override;
   bool ItemMove(int ADim, uint32_t ASourceIndex, uint32_t ADestIndex) override;
+  std::string StructInfo(int ADim) override;
 
   uint32_t Capacity(int ADim) const { return FItemsCapacity.at(static_cast<size_t>(ADim)); }
 
@@ -249,22 +274,37 @@ class TrclFileDataHolderOptions {
 // The item store kept in an index file of 16,384-byte pages. Page 0 holds the 142-byte header
 // (dimensions, item counts, the eight reserved values) and the page table, one byte per data
 // page: 0 free, d + 1 owned by dimension d. Item n of dimension d lies in the page of the
-// (n div itemsInPage)-th table entry of value d + 1. Each dimension caches two pages and
-// writes a changed one back when its slot is needed or the store is flushed.
+// (n div itemsInPage)-th table entry of value d + 1; the data page of table position p starts
+// at byte (p + 1) * 16,384. Each dimension caches two pages and writes a changed one back when
+// its slot is needed or the store is flushed.
+//
+// The trailer (version 7) follows the data page of the last table position in use: with n
+// positions up to it, at byte (n + 1) * 16,384, right after page 0 when no entry is used. It
+// holds 4n + 16 bytes, little-endian: "xqzc", n, the CRC-32 of the data page of each position
+// 0 .. n - 1 (0 for a free one), the CRC-32 of page 0 (header and table), and the CRC-32 of
+// the trailer's bytes before it. Bytes after the trailer (pages freed since) mean nothing.
+// A flush writes the changed pages, syncs them to disk, and only then writes page 0 and the
+// trailer: a header that passes its checksum describes pages that were on disk before it.
 //
 // An index file is input: a header that does not describe pages of whole items, or whose
-// counts disagree with the table, is treated as a foreign file, and the store opens empty.
+// counts disagree with the table, a file that ends before the trailer, or a checksum that
+// does not match makes the file foreign, and the store opens empty (no error: the caller
+// rebuilds the index). Opening reads every page in use once, in reads of up to 1 MiB.
+//
+// Every failure of the file reaches OnError (DoError), its text naming the file and the cause.
 //
 // Threading: ItemAdd, ItemGet, ItemSet and ItemsClear may run on several threads; they hold
 // FCs_Using, then FCs_Write (page writes) or FCs_Indexes (table entries). ItemMove,
-// FlushChanges, Clear and (de)activation take no lock: call them while no item operation runs.
+// FlushChanges, InvalidateOnDisk, Clear, TryLock and (de)activation take no lock: call them
+// while no item operation runs.
 class TrclFileDataHolder : public TrclDataHolder {
  public:
   TrclFileDataHolder();
   ~TrclFileDataHolder() override;
 
   const std::string& FileName() const { return FFileName; }
-  void SetFileName(const std::string& AValue) { FFileName = AValue; }
+  // Another name gives up the lock of the old file (see TryLock).
+  void SetFileName(const std::string& AValue);
   TrclFileDataHolderOptions Options() const { return FOptions; }
   // Dropping fdhHoldFileHandle closes the file at once.
   void SetOptions(TrclFileDataHolderOptions AValue);
@@ -281,6 +321,23 @@ class TrclFileDataHolder : public TrclDataHolder {
   uint32_t ItemAdd(int ADim, const void* AData) override;
   bool ItemMove(int ADim, uint32_t ASourceIndex, uint32_t ADestIndex) override;
   std::string StructInfo(int ADim) override;
+
+  // Takes the index file for this store alone: opens it (creating it empty when missing, unless
+  // fdhReadOnlyWork) and locks it, advisory and exclusive, until Unlock, another file name or
+  // the store's destruction, whatever the options do to the file between operations. False
+  // when another store holds it, in this process or another (a debug text only), or when the
+  // file cannot be opened or locked (reported through DoError). Stores that never ask are
+  // not stopped: every writer of a file must take its lock.
+  bool TryLock();
+  void Unlock();
+  bool Locked() const { return FLockFile.IsOpen(); }
+  // Before pages that a valid header on disk describes are rewritten: writes a header no
+  // store opens (struct version 0, no dimensions) and syncs it, so that a process that dies
+  // before its next flush leaves a foreign file, not an old header over new pages. The next
+  // flush writes a valid header again. True when the file on disk can no longer pass for an
+  // index (also when there is none); false after a failure reported through DoError, or for
+  // a read-only store, which leaves the file alone.
+  bool InvalidateOnDisk();
 
   bool FileIsOpen() const { return FFile.IsOpen(); }
   // The page-table entry of a data page (0 free, d + 1 owned by dimension d); 0 when inactive.
@@ -302,9 +359,20 @@ class TrclFileDataHolder : public TrclDataHolder {
   int HeaderSave();
   int PageIndexesLoad();
   int PageIndexesSave();
+  int TrailerSave();
+  // Page 0 as the current header and table make it.
+  std::vector<uint8_t> PageZeroBytes() const;
   // Whether the loaded header and table describe pages this store can use; the reason
   // when not.
   bool LoadedStructureFits(std::string& AReason) const;
+  // Whether the file holds every page the table names and a trailer whose checksums match
+  // them and page 0; the reason when not. Keeps the pages' CRCs for the next trailer.
+  bool ChecksumsFit(std::string& AReason);
+  // Reports a failed file operation: AWhat, the file, and the last system error (DoError
+  // appends the latter itself for the system class).
+  uint32_t FileError(uint32_t ACode, std::string_view AWhat);
+  // Reports a read or write that moved fewer bytes than asked, with no system error.
+  uint32_t ShortTransferError(uint32_t ACode, std::string_view AWhat, int64_t ADone, int64_t AWanted);
   void InitPagesForAdding();
   int PageRead(int APageIndex, uint8_t* ABuffer);
   int PageWrite(int ADim, int APageIndex, const uint8_t* ABuffer);
@@ -320,9 +388,14 @@ class TrclFileDataHolder : public TrclDataHolder {
   void ResetHeaderAndTable();
 
   platform::TReadWriteFile FFile;
+  // A descriptor of its own: FFile may close between operations, the lock must not go.
+  platform::TReadWriteFile FLockFile;
   std::string FFileName;
   TrclFileDataHolderOptions FOptions{fdhHoldFileHandle};
   std::unique_ptr<uint8_t[]> FPageIndexes;  // kDataHolderPageSize entries while active
+  // The CRC-32 of each data page as last read at opening or handed to a write (also a write
+  // that failed: the file then fails its check), by table position; while active.
+  std::vector<uint32_t> FPageCrcs;
   TrclDataHolderHeader FHeader;
   bool FHeaderModified = false;
   bool FIndexesModified = false;
@@ -330,25 +403,5 @@ class TrclFileDataHolder : public TrclDataHolder {
   platform::TReentrantLock FCs_Write;
   platform::TReentrantLock FCs_Using;
 };
-
-// File and folder helpers.
-
-// CRC-32 of IEEE 802.3 (reflected 0xEDB88320, initial 0xFFFFFFFF, final complement); 0 for
-// no bytes.
-uint32_t CalcCRC32(const void* ABytes, size_t ALength);
-// The size a directory lookup reports for APath; 0 when nothing is found.
-int64_t FileSizeOf(const std::string& APath);
-// The CSIDL number of a folder token ("userappdata", "{app}", ...), case-insensitive; -1 when
-// the token names no folder.
-int FolderTokenToCSIDL(std::string_view AToken);
-// The folder a token names: "app" with a trailing separator, the others without; empty text
-// for an unknown token or a folder that cannot be named.
-std::string FolderFromToken(std::string_view AToken);
-// APath without leading and trailing blanks and control characters, with one trailing
-// separator when not empty.
-std::string PathWithDelimiter(std::string_view APath);
-// Whether a file can be created in AFolder (false when the folder does not exist). Leaves no
-// file behind.
-bool FolderIsWritable(const std::string& AFolder);
 
 }  // namespace velloran

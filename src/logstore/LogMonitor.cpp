@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string_view>
 #include <vector>
@@ -16,7 +17,6 @@ namespace {
 constexpr uint8_t kCR = 13;
 constexpr uint8_t kLF = 10;
 constexpr uint8_t kComma = 44;
-constexpr uint32_t kPreferredBlockSize = 1048576;
 constexpr int kLineItemSize = 8;
 constexpr int64_t kOffsetMask = (int64_t{1} << 48) - 1;
 
@@ -158,26 +158,73 @@ void TrdlLogMonitor::Activate() {
 }
 
 bool TrdlLogMonitor::OpenAndIndex() {
+  FIndexWarningText.clear();
+  FIndexComplete = false;
   FIndexData = CreateIndexStore();
   FIndexData->SetOnError([this](TrclDataHolder*, uint32_t ACode, const std::string& AText) { IndexError(ACode, AText); });
+  // Another process holding the index file is no fault (debug text only); a folder where the
+  // file cannot even be opened is one, and its reason becomes the warning.
+  if (!LockIndexStore()) UseMemoryStore(FIndexErrorText);
   IndexOpen();
+  if (FIndexErrorCode != 0 && UsesIndexFile()) UseMemoryStore(FIndexErrorText);
   if (!MapFile(true)) return false;
   if (ReportProgress(0)) return false;
 
   int start = -1;
   int count = 0;
   ScanLines(0, start, count);
+  if (FIndexErrorCode != 0 && UsesIndexFile()) {
+    // The index file could not take the lines (a folder that is read-only, full, or not a
+    // folder): index them again in memory rather than show the first pages as the whole log.
+    UseMemoryStore(FIndexErrorText);
+    ScanLines(0, start, count);
+  }
   if (FIndexErrorCode == kDataHolderErrorFull) {
     // Showing the first lines as if they were the whole log would lose the rest silently.
     throw ErdlLogMonitorError(fmt::format("Cannot index {}: {}", FFileName, FIndexErrorText));
   }
   if (count == 0 && start < 0) return false;
+  FIndexComplete = true;
   ReportProgress(100);
   if (FWholeLogGrowOnActive) {
     if (FOnGrow) FOnGrow(this, 0, Count());
     FWholeLogGrowOnActive = false;
   }
   return true;
+}
+
+bool TrdlLogMonitor::UsesIndexFile() const { return dynamic_cast<TrclFileDataHolder*>(FIndexData.get()) != nullptr; }
+
+// The saved index is written by one process at a time: a second one keeps its lines in
+// memory for that run instead of mixing its pages with the first one's.
+bool TrdlLogMonitor::LockIndexStore() {
+  auto* file = dynamic_cast<TrclFileDataHolder*>(FIndexData.get());
+  if (file == nullptr || file->TryLock()) return true;
+  DebugMessage(fmt::format("TrclLogMonitor: {} is in use by another process; the line index stays in memory", file->FileName()));
+  return false;
+}
+
+// Replaces the index file by the memory store; AReason (when given) becomes the warning that
+// the index could not be kept. Nothing of the old store is saved.
+void TrdlLogMonitor::UseMemoryStore(const std::string& AReason) {
+  if (!AReason.empty()) {
+    FIndexWarningText = fmt::format("Cannot keep the line index of {} in {}: {}; it is kept in memory for this run", FFileName,
+                                    FIndexDataFolder, AReason);
+  }
+  FIndexData->SetOnError(nullptr);
+  try {
+    FIndexData.reset();
+  } catch (...) {  // NOLINT(bugprone-empty-catch): the store failed already; its last words change nothing
+  }
+  FIndexData = std::make_unique<TrclMemoryDataHolder>();
+  FIndexData->SetOnError([this](TrclDataHolder*, uint32_t ACode, const std::string& AText) { IndexError(ACode, AText); });
+  FIndexData->DimensionAdd(kLineItemSize);
+  FIndexErrorCode = 0;
+  FIndexErrorText.clear();
+  FSavedIndexKept = false;
+  FReplaceLastItem = false;
+  FLastLineOpen = false;
+  FOpenTailOffset = -1;
 }
 
 void TrdlLogMonitor::Deactivate() {
@@ -188,6 +235,7 @@ void TrdlLogMonitor::Deactivate() {
   FActive = false;
   FIsFreezed = false;
   FLastLineOpen = false;
+  FOpenTailOffset = -1;
 }
 
 void TrdlLogMonitor::CloseIndexAndFile() {
@@ -272,15 +320,24 @@ void TrdlLogMonitor::DoFlushChanges() {
 }
 
 int64_t TrdlLogMonitor::GrowthStart(int64_t AOldSize) {
-  const int count = Count();
-  if (FLastLineOpen && count > 0) {
-    FReplaceLastItem = true;
-    return Item(count - 1).Offset;
+  if (FOpenTailOffset >= 0) {
+    FReplaceLastItem = FLastLineOpen && Count() > 0;
+    return FOpenTailOffset;
   }
-  // A final lone CR whose LF came later: the LF belongs to that break, not to the next line.
-  uint8_t bytes[2] = {0, 0};
-  if (AOldSize > 0 && HFile.ReadAt(AOldSize - 1, bytes, 2) == 2 && bytes[0] == kCR && bytes[1] == kLF) return AOldSize + 1;
-  return AOldSize;
+  // The old end in a CR: the break may go on in the new bytes (more CRs, then one LF), which
+  // belong to it, not to a line of their own.
+  uint8_t last = 0;
+  if (AOldSize <= 0 || HFile.ReadAt(AOldSize - 1, &last, 1) != 1 || last != kCR) return AOldSize;
+  int64_t at = AOldSize;
+  uint8_t chunk[4096];
+  for (;;) {
+    const int64_t got = HFile.ReadAt(at, chunk, sizeof chunk);
+    if (got <= 0) return at;
+    int64_t i = 0;
+    while (i < got && chunk[i] == kCR) ++i;
+    if (i < got) return at + i + (chunk[i] == kLF ? 1 : 0);
+    at += got;
+  }
 }
 
 void TrdlLogMonitor::DoLogGrow() {
@@ -299,6 +356,7 @@ void TrdlLogMonitor::DoLogGrow() {
   MapFile(true);
   int start = -1;
   int count = 0;
+  FIndexComplete = false;
   const platform::TFileIdentity identity = platform::FileIdentity(FFileName);
   if (FFileSize < oldSize || !(identity == FFileIdentity)) {
     // Shrunk or replaced: the old items describe another file. The store stays open (it is
@@ -307,6 +365,7 @@ void TrdlLogMonitor::DoLogGrow() {
     FFileIdentity = identity;
     FIndexData->ItemsClear(0);
     FLastLineOpen = false;
+    FOpenTailOffset = -1;
     FReplaceLastItem = false;
     ScanLines(0, start, count);
   } else if (unmapped) {
@@ -316,6 +375,12 @@ void TrdlLogMonitor::DoLogGrow() {
     ScanLines(from, start, count);
     FReplaceLastItem = false;
   }
+  if (FIndexErrorCode != 0 && UsesIndexFile()) {
+    // The index file stopped taking lines: the whole log again, in memory, as one step.
+    UseMemoryStore(FIndexErrorText);
+    ScanLines(0, start, count);
+  }
+  FIndexComplete = true;
   if (FOnGrow) FOnGrow(this, start, count);
 }
 
@@ -350,9 +415,15 @@ void TrdlLogMonitor::ForcedGrow() {
 std::string TrdlLogMonitor::IndexFileName() const {
   std::string folder = FIndexDataFolder;
   if (folder.empty() || folder.back() != '/') folder += '/';
-  const size_t slash = FFileName.rfind('/');
-  const std::string logFolder = slash == std::string::npos ? std::string() : FFileName.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? FFileName : FFileName.substr(slash + 1);
+  // The log's absolute, normalised folder: logs of one name opened from different folders
+  // (daily logs of several servers) must never share an index file.
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::absolute(std::filesystem::path(FFileName), error);
+  if (error) path = std::filesystem::path(FFileName);
+  path = path.lexically_normal();
+  std::string logFolder = path.parent_path().string();
+  if (logFolder.empty() || logFolder.back() != '/') logFolder += '/';
+  std::string base = path.filename().string();
   const size_t dot = base.rfind('.');
   if (dot != std::string::npos) base.erase(dot);
   const std::string bytes = platform::Utf8ToUtf16Le(logFolder);
@@ -375,7 +446,11 @@ void TrdlLogMonitor::IndexOpen() {
       FIndexData->DimensionsClear();
       FIndexData->DimensionAdd(kLineItemSize);
       FIndexData->SetReserved(3, FIndexDataVersion);
-      FIndexData->SetReserved(4, 1);
+      // Slot 4 says "complete": it becomes 1 only when a whole walk is saved. Until then the
+      // file on disk must never pass for a valid index: a process that dies while the pages
+      // are rewritten leaves a file that is rebuilt, not one whose old header describes them.
+      FIndexData->SetReserved(4, 0);
+      if (auto* file = dynamic_cast<TrclFileDataHolder*>(FIndexData.get())) file->InvalidateOnDisk();
     }
   } catch (...) {
     FIndexState = TrdlLogMonitorIndexState::ifsNone;
@@ -403,20 +478,36 @@ void TrdlLogMonitor::KeepOrClearSavedIndex() {
   const bool sameLog = FIndexData->Reserved(0) == crc &&
                        FIndexData->Reserved(1) == static_cast<uint32_t>(sizeBits & 0xFFFFFFFFu) &&
                        FIndexData->Reserved(2) == static_cast<uint32_t>(sizeBits >> 32);
-  if (!sameLog) {
+  if (!sameLog || !ItemsLieInside(size)) {
     FIndexData->Clear();
     return;
   }
   FLastFileLineCRC = crc;  // what the kept index was saved with; the walk will not recompute it
+  FSavedIndexKept = FIndexData->ItemsCount(0) > 0;
 }
 
+// Whether the kept items describe lines of a file of ASize bytes: the last one starts inside it.
+// (The store's checksums catch damaged pages; this catches an index of another file.)
+bool TrdlLogMonitor::ItemsLieInside(int64_t ASize) {
+  const uint32_t count = FIndexData->ItemsCount(0);
+  if (count == 0) return true;
+  uint64_t raw = 0;
+  if (!FIndexData->ItemGet(0, count - 1, &raw)) return false;
+  const TrdlLineItem last = TrdlLineItem::Decode(raw);
+  return last.Offset < ASize && (last.Length < 0 || last.Offset + last.Length <= ASize) && count <= static_cast<uint64_t>(ASize);
+}
+
+// Saves the index only when a whole walk is in it: a cancelled or failed walk leaves the file
+// marked incomplete (slot 4 = 0), so that it is never reused as the log's index.
 void TrdlLogMonitor::IndexSave() {
   if (!FIndexData->ChangesExist()) return;
   FIndexState = TrdlLogMonitorIndexState::ifsSaving;
   FIndexErrorCode = 0;
   try {
+    FIndexData->SetReserved(4, FIndexComplete ? 1 : 0);
     FIndexData->SetReserved(0, FLastFileLineCRC);
-    const int64_t size = FileSizeOf(FFileName);
+    // The size the walk indexed, not the size now: lines appended since are not in the index.
+    const int64_t size = FFileSize;
     FIndexData->SetReserved(1, static_cast<uint32_t>(static_cast<uint64_t>(size) & 0xFFFFFFFFu));
     FIndexData->SetReserved(2, static_cast<uint32_t>(static_cast<uint64_t>(size) >> 32));
     DebugMessage(fmt::format("if.flush {} crc={:X} size={}", FFileName, FIndexData->Reserved(0), size));
@@ -460,6 +551,11 @@ bool TrdlLogMonitor::MapFile(bool AOpen) {
     FLastErrorText = fmt::format("Cannot open {}: {}", FFileName, platform::SystemErrorText(lookup.Error));
   } else if (lookup.IsDirectory) {
     FLastErrorText = fmt::format("Cannot open {}: it is a folder, not a log file", FFileName);
+  } else if (std::error_code error; !std::filesystem::is_regular_file(FFileName, error)) {
+    // A pipe, a FIFO or a device has no size to index and cannot be read twice: refuse it
+    // rather than show it as an empty log.
+    FLastErrorText = fmt::format("Cannot open {}: not a regular file", FFileName);
+    FFileSize = 0;
   }
   if (FFileSize == 0) return true;
   if (!HFile.Open(FFileName)) {
@@ -473,7 +569,11 @@ bool TrdlLogMonitor::MapFile(bool AOpen) {
 
 void TrdlLogMonitor::MapBlocksCalculateCount() {
   const uint32_t g = platform::AllocationGranularity();
-  int64_t b = (kPreferredBlockSize % g == 0) ? kPreferredBlockSize : (kPreferredBlockSize / g + 1) * g;
+  // Blocks are whole granularities; a smaller preferred size (tests of block boundaries) is
+  // taken as it is.
+  int64_t b = FPreferredBlockSize < g          ? FPreferredBlockSize
+              : (FPreferredBlockSize % g == 0) ? FPreferredBlockSize
+                                               : (FPreferredBlockSize / g + 1) * g;
   int64_t d = 1;
   int tries = 0;
   if (b > FFileSize) {
@@ -534,6 +634,7 @@ bool TrdlLogMonitor::MapBlock(int ABlock) {
     FMapPtrBegin = FView.Data();
     FMapPtrEnd = FMapPtrBegin + FView.Size();
     FMapPtr = FMapPtrBegin;
+    FViewShort = static_cast<int64_t>(FView.Size()) < length;
   }
   FMapBlockIndex = ABlock;
   FMapBlockOffset = offset;
@@ -548,65 +649,126 @@ bool TrdlLogMonitor::LineHealth(const uint8_t* APtr, int64_t ASize) const {
   return !FOnCheckLineHealth || FOnCheckLineHealth(APtr, static_cast<int>(ASize));
 }
 
+// The next line from the cursor FMapPtr, by the same rules wherever block boundaries fall: a
+// line ends at a run of CRs, one LF after the run belongs to the break, and an LF that no CR
+// precedes belongs to the line. A line whose bytes continue into later blocks is joined into
+// FMapBetweenBlocksStr (at most kMaxLineLength bytes of it); a break that continues into the
+// next block is passed there, after the line's bytes were copied out of the view they leave.
 bool TrdlLogMonitor::NextLine(TLine& ALine) {
   FMapBetweenBlocksAPtr = 0;
   ALine = TLine{};
-  // A block that starts with line breaks (or holds nothing else) continues the previous
-  // block's break: pass them, block after block.
   while (FMapPtr == nullptr || FMapPtr >= FMapPtrEnd) {
     if (FMapBlockIndex < 0 || IsLastBlock()) return false;
     if (!MapBlock(FMapBlockIndex + 1) || FMapPtr == nullptr) return false;
-    while (FMapPtr < FMapPtrEnd && IsBreak(*FMapPtr)) ++FMapPtr;
   }
   const uint8_t* const start = FMapPtr;
   const uint8_t* const end = FMapPtrEnd;
+  ALine.Offset = OffsetOf(start);
+  const uint8_t* cr = FindCR(start, end);
+  if (cr >= end && !IsLastBlock()) return NextJoinedLine(ALine, false);
 
-  const uint8_t* q = FindCR(start, end);
+  const uint8_t* q = cr;
   while (q < end && *q == kCR) ++q;
-
   // A CR run inside a field value: the record goes on after the comma when only the longer
-  // piece is a complete record. One join per line.
+  // piece is a complete record. One join per line, within the block.
   if (q < end && *q == kComma) {
     const bool firstHealthy = LineHealth(start, q - start);
     const uint8_t* r = FindBreak(q, end);
     const bool joinedHealthy = LineHealth(start, r - start);
-    if (joinedHealthy && !firstHealthy) q = r;
-  }
-
-  const uint8_t* last = q;
-  while (last > start && IsBreak(last[-1])) --last;
-  const int64_t length = last - start;
-
-  if (q >= end && !IsLastBlock() && !IsBreak(end[-1])) {
-    // The line goes on in the next block: join its two pieces.
-    FMapBetweenBlocksAPtr = OffsetOf(start);
-    FMapBetweenBlocksStr.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(length));
-    if (!MapBlock(FMapBlockIndex + 1) || FMapPtr == nullptr) {
-      FMapPtrNext = nullptr;
-    } else {
-      const uint8_t* tail = FindBreak(FMapPtrBegin, FMapPtrEnd);
-      FMapBetweenBlocksStr.append(reinterpret_cast<const char*>(FMapPtrBegin), static_cast<size_t>(tail - FMapPtrBegin));
-      while (tail < FMapPtrEnd && IsBreak(*tail)) ++tail;
-      FMapPtrNext = tail;
+    if (joinedHealthy && !firstHealthy) {
+      if (r >= end && !IsLastBlock()) return NextJoinedLine(ALine, true);
+      cr = r;
+      q = r;
+      while (q < end && *q == kCR) ++q;
     }
-    ALine.Bytes = reinterpret_cast<const uint8_t*>(FMapBetweenBlocksStr.data());
-    ALine.Length = static_cast<int64_t>(FMapBetweenBlocksStr.size());
-    ALine.Spanning = true;
+  }
+  const uint8_t* last = cr;
+  while (last > start && IsBreak(last[-1])) --last;
+  ALine.Bytes = start;
+  ALine.Length = last - start;
+  ALine.Closed = cr < end;
+  if (q < end || IsLastBlock() || cr >= end) {
+    if (q < end && *q == kLF) ++q;
+    FMapPtrNext = q;
     return true;
   }
-
-  ALine.Bytes = start;
-  ALine.Length = length;
-  if (q < end && *q == kCR) ++q;
-  if (q < end && *q == kLF) ++q;
-  FMapPtrNext = q;
+  // The break reaches the block's end and may go on in the next block: the line's bytes must
+  // outlive this view.
+  FMapBetweenBlocksStr.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(ALine.Length));
+  ALine.Bytes = reinterpret_cast<const uint8_t*>(FMapBetweenBlocksStr.data());
+  FMapPtrNext = PassBreakFromNextBlock(true);
   return true;
 }
 
+// A line without a CR in its first block: its bytes are joined block after block until a CR
+// or the file's end. Only the first kMaxLineLength bytes are kept; a longer line is marked
+// and reading it fails, so that a damaged log shows one bad record instead of many.
+// AAnyBreak: the line goes on after a CR run and a comma (the health join), and ends at the
+// next CR or LF instead.
+bool TrdlLogMonitor::NextJoinedLine(TLine& ALine, bool AAnyBreak) {
+  FMapBetweenBlocksAPtr = ALine.Offset;
+  FMapBetweenBlocksStr.clear();
+  const auto append = [&](const uint8_t* AFrom, const uint8_t* ATo) {
+    const auto room = static_cast<int64_t>(kMaxLineLength) - static_cast<int64_t>(FMapBetweenBlocksStr.size());
+    const int64_t count = ATo - AFrom;
+    if (count > room) ALine.TooLong = true;
+    if (room > 0) FMapBetweenBlocksStr.append(reinterpret_cast<const char*>(AFrom), static_cast<size_t>(std::min(count, room)));
+  };
+  append(FMapPtr, FMapPtrEnd);
+  const uint8_t* cr = nullptr;
+  while (cr == nullptr) {
+    if (IsLastBlock() || !MapBlock(FMapBlockIndex + 1) || FMapPtr == nullptr) break;
+    const uint8_t* found = AAnyBreak ? FindBreak(FMapPtrBegin, FMapPtrEnd) : FindCR(FMapPtrBegin, FMapPtrEnd);
+    append(FMapPtrBegin, found);
+    if (found < FMapPtrEnd) cr = found;
+  }
+  // Break bytes before the CR (LFs) are not part of the line, as within a block.
+  while (!FMapBetweenBlocksStr.empty() && IsBreak(static_cast<uint8_t>(FMapBetweenBlocksStr.back())))
+    FMapBetweenBlocksStr.pop_back();
+  ALine.Bytes = reinterpret_cast<const uint8_t*>(FMapBetweenBlocksStr.data());
+  ALine.Length = static_cast<int64_t>(FMapBetweenBlocksStr.size());
+  ALine.Spanning = true;
+  ALine.Closed = cr != nullptr;
+  if (cr == nullptr) {
+    FMapPtrNext = FMapPtrEnd;  // the file ends inside the line
+    return true;
+  }
+  const uint8_t* q = cr;
+  if (*q == kLF) {  // only the health join ends a line at an LF: that LF is its break
+    FMapPtrNext = q + 1;
+    return true;
+  }
+  while (q < FMapPtrEnd && *q == kCR) ++q;
+  if (q < FMapPtrEnd) {
+    if (*q == kLF) ++q;
+    FMapPtrNext = q;
+  } else {
+    FMapPtrNext = PassBreakFromNextBlock(true);
+  }
+  return true;
+}
+
+// The break ended the current block in a CR run (AAfterCR): passes the rest of that run and
+// one LF in the blocks that follow. The position after the break, in the block then mapped.
+const uint8_t* TrdlLogMonitor::PassBreakFromNextBlock(bool AAfterCR) {
+  bool inRun = AAfterCR;
+  while (!IsLastBlock()) {
+    if (!MapBlock(FMapBlockIndex + 1) || FMapPtr == nullptr) return FMapPtrEnd;
+    const uint8_t* p = FMapPtrBegin;
+    while (inRun && p < FMapPtrEnd && *p == kCR) ++p;
+    if (p < FMapPtrEnd) return *p == kLF ? p + 1 : p;
+  }
+  return FMapPtrEnd;
+}
+
+// Indexes the lines that start at AStartOffset, to the file's end: AStartLineIndex is the
+// number of the first line indexed (-1 when none was) and ALineCount how many were. The first
+// walk after IndexOpen kept a saved index reads nothing: the kept items stand.
 void TrdlLogMonitor::ScanLines(int64_t AStartOffset, int& AStartLineIndex, int& ALineCount) {
   AStartLineIndex = -1;
   ALineCount = 0;
-  if (AStartOffset == 0 && FIndexData->ItemsCount(0) > 0) {
+  if (FSavedIndexKept) {
+    FSavedIndexKept = false;
     AStartLineIndex = 0;
     ALineCount = static_cast<int>(FIndexData->ItemsCount(0));
     return;
@@ -616,52 +778,73 @@ void TrdlLogMonitor::ScanLines(int64_t AStartOffset, int& AStartLineIndex, int& 
     bool& Flag;
     ~TScanEnd() { Flag = false; }
   } scanEnd{FInScan};
-  if (MapBlock(BlockOf(AStartOffset)) && FMapPtrBegin != nullptr) {
-    FMapPtr = FMapPtrBegin + (AStartOffset - FMapBlockOffset);
-    const bool skipEmpty = (FOptions & lmoSkipEmptyLines) != 0;
-    int lastPercents = 0;
-    TLine line;
-    while (NextLine(line)) {
-      if (!skipEmpty || line.Length != 0) {
-        const int64_t offset = line.Spanning ? FMapBetweenBlocksAPtr : OffsetOf(line.Bytes);
-        const int length = line.Spanning ? TrdlLineItem::kUnknownLength : static_cast<int>(std::min<int64_t>(line.Length, 32768));
-        if (!FOnCheckRecord || FOnCheckRecord(line.Bytes, static_cast<int>(std::min<int64_t>(line.Length, INT32_MAX)))) {
-          const uint32_t count = FIndexData->ItemsCount(0);
-          const uint64_t item = TrdlLineItem::Encode(offset, length);
-          uint32_t index = count;
-          if (FReplaceLastItem && count > 0) {
-            // The line that was still being written when the last step read it: now whole.
-            index = count - 1;
-            FIndexData->ItemSet(0, index, &item);
-          } else if (FIndexData->ItemAdd(0, &item) == kInvalidItemIndex) {
-            break;
-          }
-          FReplaceLastItem = false;
-          if (AStartLineIndex < 0) AStartLineIndex = static_cast<int>(index);
-          ++ALineCount;
-          if (IsLastBlock() && (FMapPtrNext == nullptr || FMapPtrNext >= FMapPtrEnd)) {
-            FLastFileLineCRC = CalcCRC32(line.Bytes, static_cast<size_t>(line.Length));
-            // No break after the final line: its writer may not be done with it.
-            FLastLineOpen = !line.Spanning && line.Length > 0 && FMapPtrNext == line.Bytes + line.Length;
-          }
-        }
-      }
-      const int64_t lineStart = line.Spanning ? 0 : OffsetOf(line.Bytes);
-      FMapPtr = FMapPtrNext;
-      if (FOnProgress) {
-        const int percents = line.Spanning ? 0 : PercentOf(lineStart, FFileSize);
-        if (percents > lastPercents + 1) {
-          lastPercents = percents;
-          if (ReportProgress(percents)) {
-            AStartLineIndex = -1;
-            ALineCount = 0;
-            break;
-          }
-        }
-      }
+  if (StartWalkAt(AStartOffset)) WalkLines(AStartLineIndex, ALineCount);
+  IndexVersionCheck();
+}
+
+bool TrdlLogMonitor::StartWalkAt(int64_t AOffset) {
+  if (!MapBlock(BlockOf(AOffset)) || FMapPtrBegin == nullptr) return false;
+  FMapPtr = FMapPtrBegin + (AOffset - FMapBlockOffset);
+  return true;
+}
+
+void TrdlLogMonitor::WalkLines(int& AStartLineIndex, int& ALineCount) {
+  const bool skipEmpty = (FOptions & lmoSkipEmptyLines) != 0;
+  TProgressSteps progress;
+  TLine line;
+  while (NextLine(line)) {
+    const bool wanted = (!skipEmpty || line.Length != 0) && WantsLine(line);
+    if (wanted) {
+      const int64_t index = StoreLine(line);
+      if (index < 0) break;  // the store reported why through DoError
+      if (AStartLineIndex < 0) AStartLineIndex = static_cast<int>(index);
+      ++ALineCount;
+    }
+    if (IsFinalLine()) NoteFinalLine(line, wanted);
+    // A line joined across blocks reports nothing of its own (its start is counted as 0).
+    const int64_t lineStart = line.Spanning ? 0 : line.Offset;
+    FMapPtr = FMapPtrNext;
+    if (!FOnProgress) continue;
+    const int percents = progress.Due(lineStart, FFileSize);
+    if (percents >= 0 && ReportProgress(percents)) {
+      AStartLineIndex = -1;
+      ALineCount = 0;
+      break;
     }
   }
-  IndexVersionCheck();
+}
+
+bool TrdlLogMonitor::WantsLine(const TLine& ALine) const {
+  return !FOnCheckRecord || FOnCheckRecord(ALine.Bytes, static_cast<int>(std::min<int64_t>(ALine.Length, INT32_MAX)));
+}
+
+// Adds the line's item, or replaces the last one when that line was still being written when
+// the previous step read it. Its index, or -1 when the store could not take it.
+int64_t TrdlLogMonitor::StoreLine(const TLine& ALine) {
+  const int length = ALine.Spanning ? TrdlLineItem::kUnknownLength : static_cast<int>(std::min<int64_t>(ALine.Length, 32768));
+  const uint64_t item = TrdlLineItem::Encode(ALine.Offset, length);
+  const uint32_t count = FIndexData->ItemsCount(0);
+  uint32_t index = count;
+  if (FReplaceLastItem && count > 0) {
+    index = count - 1;
+    FIndexData->ItemSet(0, index, &item);
+  } else if (FIndexData->ItemAdd(0, &item) == kInvalidItemIndex) {
+    return -1;
+  }
+  FReplaceLastItem = false;
+  return index;
+}
+
+bool TrdlLogMonitor::IsFinalLine() const { return IsLastBlock() && (FMapPtrNext == nullptr || FMapPtrNext >= FMapPtrEnd); }
+
+// The final line as far as the file goes now. Its CRC identifies the log for a saved index
+// (0 when the line has no item, as FileLastLineCRC says). Without a CR after it its writer may
+// not be done with it (an LF alone ends no line): the next growth step reads it again from
+// its start, replacing its item when it has one.
+void TrdlLogMonitor::NoteFinalLine(const TLine& ALine, bool AStored) {
+  FLastFileLineCRC = AStored ? CalcCRC32(ALine.Bytes, static_cast<size_t>(ALine.Length)) : 0;
+  FLastLineOpen = AStored && !ALine.Closed;
+  FOpenTailOffset = ALine.Closed ? -1 : ALine.Offset;
 }
 
 // --- reading lines -----------------------------------------------------------------------
@@ -715,7 +898,8 @@ std::string_view TrdlLogMonitor::LineView(int AIndex) {
   if (!MapBlock(block) || FMapPtrBegin == nullptr) return {};
   const int64_t available = FMapPtrEnd - FMapPtrBegin;
   const int64_t position = item.Offset - FMapBlockOffset;
-  if (position < 0 || position >= available) return {};  // the file shrank under us
+  // Bytes the walk saw are gone: serving the rest as lines would hand out empty or cut records.
+  if (position >= available || (item.Length > 0 && FViewShort && position + item.Length > available)) ThrowShrank();
   const uint8_t* ptr = FMapPtrBegin + position;
   if (item.Length >= 0) {
     const int64_t length = std::min<int64_t>(item.Length, FMapPtrEnd - ptr);
@@ -724,8 +908,15 @@ std::string_view TrdlLogMonitor::LineView(int AIndex) {
   FMapPtr = ptr;
   TLine line;
   if (!NextLine(line)) return {};
+  if (line.TooLong) {
+    throw ErdlLogMonitorError(
+        fmt::format("Cannot read line {} of {}: it is longer than {} MiB", AIndex, FFileName, kMaxLineLength >> 20));
+  }
+  if (FViewShort && !line.Closed && AIndex + 1 < Count()) ThrowShrank();
   return {reinterpret_cast<const char*>(line.Bytes), static_cast<size_t>(line.Length)};
 }
+
+void TrdlLogMonitor::ThrowShrank() const { throw ErdlLogMonitorShrank(FFileName + " shrank while it was being read"); }
 
 TrdlLogMonitor::TWalkPosition TrdlLogMonitor::SaveWalkPosition() {
   TWalkPosition position;

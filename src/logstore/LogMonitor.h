@@ -18,28 +18,33 @@
 #include <string>
 #include <string_view>
 
+#include "FileHelpers.h"
 #include "FileWatch.h"
-#include "PlatformFile.h"
-#include "PlatformSystem.h"
 #include "ItemStore.h"
 #include "PeriodicTimer.h"
+#include "PlatformFile.h"
+#include "PlatformSystem.h"
+#include "Progress.h"
 
 namespace velloran {
 
 class TrdlLogMonitor;
 
-// Raised for a bad line number, a block that cannot be read, and a line index that is full.
+// Raised for a bad line number, a block that cannot be read, a line too long to read, and a
+// line index that is full.
 class ErdlLogMonitorError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-// Progress of long work, 0..100; setting IsCanceled cancels it. Shared by the monitor, the
-// data facade and the exporter.
-using TProgressNotifyEvent = std::function<void(void* Sender, int APercents, bool& IsCanceled)>;
-// APart / AWhole x 100 rounded to the nearest integer, halves to the even neighbour; exact
-// (computed in integers). AWhole must be positive and APart below 2^48.
-int PercentOf(int64_t APart, int64_t AWhole);
+// Raised when lines that the walk found are no longer in the file ("FILE shrank while it was
+// being read"): a log truncated or replaced under its reader. Its lines are indexed anew by the
+// next growth step; until then none is served.
+class ErdlLogMonitorShrank : public ErdlLogMonitorError {
+ public:
+  using ErdlLogMonitorError::ErdlLogMonitorError;
+};
+
 // The CRC-32 of a file's final line as the line walk finds it (its bytes without line-break
 // bytes), computed from the file's last 8,192 bytes; 0 for a file that cannot be read, an
 // empty file, and an empty final line that ASkipEmptyLines leaves out. A final line longer than
@@ -98,8 +103,9 @@ class TrdlLogMonitor {
  public:  // lines
   int Count() const;
   // The bytes of line AIndex (0-based) without line-break bytes. Throws "no such line " +
-  // FileName for an index outside 0..Count-1. Bytes that vanished since the walk (the file
-  // was truncated) read as nothing.
+  // FileName for an index outside 0..Count-1, ErdlLogMonitorShrank when the line's bytes
+  // vanished since the walk (the file was truncated), and ErdlLogMonitorError for a line
+  // longer than kMaxLineLength.
   std::string Get(int AIndex);
   // The same into ALine, reusing its storage: reading every line allocates nothing.
   void Get(int AIndex, std::string& ALine);
@@ -113,6 +119,12 @@ class TrdlLogMonitor {
   std::string HealthStr() const;
 
  public:  // walk settings and callbacks
+  // A line longer than this (64 MiB) is indexed but cannot be read: a damaged log then shows
+  // one bad record, not a run of bogus ones, and no read needs unbounded memory.
+  static constexpr int64_t kMaxLineLength = int64_t{64} << 20;
+  // Blocks of this many bytes (rounded up to the allocation granularity; a smaller value is
+  // taken as it is, for tests of lines across block boundaries). Takes effect at activation.
+  void SetPreferredBlockSize(uint32_t AValue) { FPreferredBlockSize = AValue; }
   TrdlLogMonitorOptions Options() const { return FOptions; }
   void SetOptions(TrdlLogMonitorOptions AValue) { FOptions = AValue; }
   void SetOnCheckRecord(TCheckRecordEvent AValue) { FOnCheckRecord = std::move(AValue); }
@@ -137,6 +149,9 @@ class TrdlLogMonitor {
   bool IndexClearOnStart() const { return FIndexClearOnStart; }
   void SetIndexClearOnStart(bool AValue) { FIndexClearOnStart = AValue; }
   uint32_t LastFileLineCRC() const { return FLastFileLineCRC; }
+  // Why the last activation could not keep the line index in IndexDataFolder (the folder and
+  // the cause); the lines were then indexed in memory. Empty text when it could.
+  const std::string& IndexWarningText() const { return FIndexWarningText; }
   TrdlLogMonitorIndexState IndexState() const { return FIndexState; }
 
  public:  // growth watching
@@ -186,7 +201,10 @@ class TrdlLogMonitor {
   struct TLine {
     const uint8_t* Bytes = nullptr;
     int64_t Length = 0;
-    bool Spanning = false;
+    int64_t Offset = 0;     // of its first byte in the file
+    bool Spanning = false;  // its bytes lie in more than one block (joined)
+    bool Closed = false;    // a CR ended it; a final line without one may still be written
+    bool TooLong = false;   // longer than kMaxLineLength: only its start was joined
   };
 
   void Activate();
@@ -195,6 +213,9 @@ class TrdlLogMonitor {
   void Deactivate();
   void CloseIndexAndFile();
 
+  // The names say "map", but nothing is memory-mapped: MapFile opens or closes the log and
+  // MapBlock reads block ABlock into the one view's buffer (a read survives a file that
+  // shrinks under it, where a mapping would raise SIGBUS).
   bool MapFile(bool AOpen);
   void MapBlocksCalculateCount();
   bool MapBlock(int ABlock);
@@ -203,14 +224,29 @@ class TrdlLogMonitor {
   bool IsLastBlock() const { return FMapBlockIndex >= FMapBlockEndIndex; }
 
   bool NextLine(TLine& ALine);
+  bool NextJoinedLine(TLine& ALine, bool AAnyBreak);
+  const uint8_t* PassBreakFromNextBlock(bool AAfterCR);
   std::string_view LineView(int AIndex);
+  [[noreturn]] void ThrowShrank() const;
   TWalkPosition SaveWalkPosition();
   void RestoreWalkPosition(TWalkPosition& APosition);
   bool LineHealth(const uint8_t* APtr, int64_t ASize) const;
   void ScanLines(int64_t AStartOffset, int& AStartLineIndex, int& ALineCount);
+  // The steps of ScanLines: put the walk's cursor at AOffset (false when no block holds it),
+  // then walk to the end, storing one item per wanted line.
+  bool StartWalkAt(int64_t AOffset);
+  void WalkLines(int& AStartLineIndex, int& ALineCount);
+  bool WantsLine(const TLine& ALine) const;
+  int64_t StoreLine(const TLine& ALine);
+  bool IsFinalLine() const;
+  void NoteFinalLine(const TLine& ALine, bool AStored);
   bool ReportProgress(int APercents);
 
   void IndexOpen();
+  bool UsesIndexFile() const;
+  bool LockIndexStore();
+  void UseMemoryStore(const std::string& AReason);
+  bool ItemsLieInside(int64_t ASize);
   void KeepOrClearSavedIndex();
   void IndexSave();
   void IndexVersionCheck();
@@ -273,6 +309,13 @@ class TrdlLogMonitor {
   std::unique_ptr<TrclTimer> FFlushTimer;
   platform::TFileIdentity FFileIdentity;  // of the file the index belongs to
   bool FLastLineOpen = false;
+  bool FViewShort = false;
+  int64_t FOpenTailOffset = -1;  // where a final line without a CR starts (stored or not), else -1
+  bool FSavedIndexKept = false;
+  bool FIndexComplete = false;    // the store holds a whole walk of the file
+  std::string FIndexWarningText;  // IndexOpen kept a saved index: the next walk reads nothing  // the view holds fewer bytes than
+                                  // its block had at the walk
+  uint32_t FPreferredBlockSize = 1048576;
   bool FReplaceLastItem = false;  // the walk's first line replaces the last item
 };
 

@@ -1,6 +1,7 @@
 #include "PlatformFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@ namespace velloran::platform {
 namespace {
 TPreadFunction gPread = ::pread;
 TWriteFunction gWrite = ::write;
+TSyncFunction gSync = ::fdatasync;
 
 [[noreturn]] void FailOn(const char* AWhat, const std::string& APath, int AError) {
   std::string text = AWhat;
@@ -94,6 +96,12 @@ int64_t ReadFullyAt(int AHandle, int64_t AOffset, void* ABuffer, size_t ALength)
 TWriteFunction SetWriteFunction(TWriteFunction AFunction) {
   const TWriteFunction previous = gWrite;
   gWrite = AFunction != nullptr ? AFunction : ::write;
+  return previous;
+}
+
+TSyncFunction SetSyncFunction(TSyncFunction AFunction) {
+  const TSyncFunction previous = gSync;
+  gSync = AFunction != nullptr ? AFunction : ::fdatasync;
   return previous;
 }
 
@@ -217,6 +225,34 @@ int64_t TReadWriteFile::Write(const void* ABuffer, size_t ALength) {
   }
   FPosition += static_cast<int64_t>(done);
   return static_cast<int64_t>(done);
+}
+
+bool TReadWriteFile::Sync() {
+  if (FHandle < 0) {
+    SetLastSystemError(kErrorInvalidHandle);
+    return false;
+  }
+  int result = 0;
+  do {
+    result = gSync(FHandle);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) SetLastSystemErrorFromErrno();
+  return result == 0;
+}
+
+bool TReadWriteFile::TryLockExclusive() {
+  if (FHandle < 0) {
+    SetLastSystemError(kErrorInvalidHandle);
+    return false;
+  }
+  // flock, not fcntl: an fcntl lock belongs to the process, so a second open of the file in
+  // this process would share it, and closing any descriptor of the file would drop it.
+  int result = 0;
+  do {
+    result = ::flock(FHandle, LOCK_EX | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) SetLastSystemErrorFromErrno();
+  return result == 0;
 }
 
 namespace {

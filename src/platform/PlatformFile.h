@@ -118,7 +118,6 @@ class TOutputFile {
   void Write(char AByte) { Write(&AByte, 1); }
   // Writes what the buffer holds and closes the file.
   void Close();
-  bool IsOpen() const { return FHandle >= 0; }
 
  private:
   void Flush();
@@ -156,6 +155,14 @@ class TReadWriteFile {
   // WriteFile at the position: writes until all bytes are written or a write takes none,
   // and moves the position past them. The bytes written, or -1 with LastSystemError() set.
   int64_t Write(const void* ABuffer, size_t ALength);
+  // FlushFileBuffers: the written data reach the disk before it returns (fdatasync: the
+  // file's size goes with them, its times need not). False with LastSystemError() set.
+  bool Sync();
+  // LockFileEx(LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY) of the whole file as an
+  // advisory flock: every open of the file, in this process or another, that asks for it
+  // after this one is refused until Close. False with LastSystemError() set: EWOULDBLOCK
+  // when another open holds it.
+  bool TryLockExclusive();
 
  private:
   int FHandle = -1;
@@ -170,6 +177,11 @@ TPreadFunction SetPreadFunction(TPreadFunction AFunction);
 // The write that every file write goes through (write by default); substitutable like pread.
 using TWriteFunction = ssize_t (*)(int AHandle, const void* ABuffer, size_t ALength);
 TWriteFunction SetWriteFunction(TWriteFunction AFunction);
+
+// The sync of TReadWriteFile::Sync (fdatasync by default); substitutable like pread, so that
+// tests see when data reach the disk and what a failing disk does to the callers.
+using TSyncFunction = int (*)(int AHandle);
+TSyncFunction SetSyncFunction(TSyncFunction AFunction);
 
 // CreateFileW(GENERIC_READ, FILE_SHARE_READ) and ReadFile of the whole file. Throws
 // std::system_error "Cannot read PATH" with the cause.

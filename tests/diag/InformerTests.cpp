@@ -19,10 +19,10 @@
 #include <thread>
 #include <vector>
 
+#include "Informer.h"
 #include "PlatformFolders.h"
 #include "PlatformSystem.h"
 #include "TestFiles.h"
-#include "Informer.h"
 
 namespace velloran {
 namespace {
@@ -580,6 +580,33 @@ TEST(InformerConcurrencyTest, ReportsFromManyThreadsKeepEveryLineWhole) {
   EXPECT_THAT(odd, ::testing::IsEmpty());
   EXPECT_EQ(seen.size(), expected.size()) << "lines lost";
   EXPECT_EQ(informer.ErrorCount(), kThreads * kLines);
+}
+
+// A second party hooks in after the owner without unhooking it: it reads the handlers that are
+// set and calls them from its own. Both must then run, in the order the chain gives.
+TEST_F(InformerTest, HandlersReadBackCanBeChained) {
+  auto informer = NewInformer();
+  EXPECT_FALSE(informer->OnTextCorrect()) << "unset until someone sets it";
+  informer->SetOnTextCorrect([](TrclInformer*, uint32_t, std::string& AText) { AText = "<" + AText + ">"; });
+
+  std::vector<std::string> secondSaw;
+  const TInformNotifyEvent ownersInform = informer->OnInform();
+  ASSERT_TRUE(ownersInform);
+  informer->SetOnInform(
+      [&secondSaw, ownersInform](TrclInformer* Sender, TrclInformerMsgType AMsgType, uint32_t AMsgId, const std::string& AText) {
+        secondSaw.push_back(AText);
+        ownersInform(Sender, AMsgType, AMsgId, AText);
+      });
+  const TInformTextCorrectEvent ownersCorrect = informer->OnTextCorrect();
+  informer->SetOnTextCorrect([ownersCorrect](TrclInformer* Sender, uint32_t AMsgId, std::string& AText) {
+    ownersCorrect(Sender, AMsgId, AText);
+    AText += "!";
+  });
+
+  informer->InformMessage("text");
+  EXPECT_EQ(secondSaw, std::vector<std::string>{"text"});
+  EXPECT_EQ(FInforms, std::vector<TInformCall>{(TInformCall{imtMessage, 0, "text"})}) << "the owner's handler still runs";
+  EXPECT_EQ(Log(), "<text>!\r\n") << "both corrections, the owner's first";
 }
 
 }  // namespace

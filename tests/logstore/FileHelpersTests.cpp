@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
+#include "FileHelpers.h"
 #include "PlatformFolders.h"
 #include "TestFiles.h"
-#include "ItemStore.h"
 
 namespace velloran {
 namespace {

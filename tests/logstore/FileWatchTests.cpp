@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "FileWatch.h"
+#include "PeriodicTimer.h"
 #include "PlatformNotify.h"
 #include "TestFiles.h"
-#include "PeriodicTimer.h"
 
 namespace velloran {
 namespace {
@@ -573,6 +573,75 @@ TEST(TimerTest, RefusedStartThrowsAndCanBeRetried) {
   timer.SetEnabled(false);
   timer.SetEnabled(true);
   EXPECT_TRUE(ticks.WaitFor(1));
+}
+
+// Setting the watched name again is no change: the state recorded when the name was first set
+// stays the filter's base, so a change made in between still passes.
+TEST_F(FileNotifyTest, SettingTheSameFileNameKeepsTheRecordedState) {
+  FWatcher->SetOptions(FileNotificationSet({foSize}));
+  FWatcher->SetFileName(FLog);
+  Append(FLog, "line 2\r\n");  // while nothing watches
+  FWatcher->SetFileName(FLog);
+  EXPECT_EQ(FWatcher->FileName(), FLog);
+  FWatcher->SetActive(true);
+  FWatcher->SetForcedCallNotification(true);  // passes the filter only if the size differs
+  ASSERT_TRUE(WaitForActions(1));
+  EXPECT_EQ(FActions, std::vector<TFileNotificationOption>{foNone});
+}
+
+// The watchers send no debug texts of their own, not even when a folder cannot be watched;
+// the handler is kept for the owner, who reads it back to send its texts the same way.
+TEST_F(FileNotifyTest, WatchersSendNoDebugTextsAndKeepTheHandlerForTheOwner) {
+  std::vector<std::string> texts;
+  EXPECT_FALSE(FWatcher->OnDebugLogMessage());
+  FWatcher->SetOnDebugLogMessage([&](void*, const std::string& AText) { texts.push_back(AText); });
+  FWatcher->SetOptions(FileNotificationSet({foSize}));
+  FWatcher->SetFileName(FLog);
+  FWatcher->SetActive(true);
+  Append(FLog, "line 2\r\n");
+  ASSERT_TRUE(WaitForActions(1));
+  FWatcher->SetFileName(FDir.File("missing/log.log"));
+  EXPECT_FALSE(FWatcher->LastErrorText().empty());
+  FWatcher->SetActive(false);
+  EXPECT_TRUE(texts.empty());
+
+  FWatcher->OnDebugLogMessage()(FWatcher.get(), "the owner's own text");
+  EXPECT_EQ(texts, std::vector<std::string>{"the owner's own text"});
+}
+
+// One handler serving several timers tells them apart by the text their owner gave each.
+TEST(TimerTest, OneHandlerTellsItsTimersApartByTheirTags) {
+  std::mutex lock;
+  std::condition_variable ticked;
+  std::vector<std::string> tags;
+  const TrclTimerEvent handler = [&](TrclTimer* ASender) {
+    std::lock_guard guard(lock);
+    tags.push_back(ASender->TagStr());
+    ticked.notify_all();
+  };
+  const auto seen = [&](const std::string& ATag) {
+    size_t count = 0;
+    for (const std::string& tag : tags) count += tag == ATag ? 1u : 0u;
+    return count;
+  };
+  TrclTimer flush;
+  TrclTimer poll;
+  EXPECT_EQ(flush.TagStr(), "");
+  flush.SetTagStr("flush");
+  poll.SetTagStr("poll");
+  for (TrclTimer* timer : {&flush, &poll}) {
+    timer->SetInterval(5);
+    timer->SetOnTimer(handler);
+    timer->SetEnabled(true);
+  }
+  {
+    std::unique_lock guard(lock);
+    EXPECT_TRUE(ticked.wait_for(guard, kDeadline, [&] { return seen("flush") >= 2 && seen("poll") >= 2; }));
+  }
+  flush.SetEnabled(false);
+  poll.SetEnabled(false);
+  std::lock_guard guard(lock);
+  EXPECT_EQ(seen("flush") + seen("poll"), tags.size()) << "no tick without its timer's tag";
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 // One interface suite runs against every item store; store-specific behaviour follows it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -10,10 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "FileHelpers.h"
+#include "ItemStore.h"
 #include "PlatformFile.h"
 #include "PlatformSystem.h"
 #include "TestFiles.h"
-#include "ItemStore.h"
 
 namespace velloran {
 namespace {
@@ -299,21 +304,21 @@ TEST(DataHolderDimensionTest, ClearEmptiesThePageSlots) {
   TrclDataHolderDimension dimension(&store);
   dimension.SetItemSize(24);
   EXPECT_EQ(dimension.ItemsInPage(), 682);
-  dimension.FPages[1].fPageIndex = 5;
-  dimension.FPages[1].fModified = true;
-  dimension.FPages[1].fBuf[7] = 9;
-  dimension.FPageIndexForAdding = 3;
-  dimension.FItemsCount = 40;
+  dimension.Pages()[1].fPageIndex = 5;
+  dimension.Pages()[1].fModified = true;
+  dimension.Pages()[1].fBuf[7] = 9;
+  dimension.SetPageIndexForAdding(3);
+  dimension.SetItemsCount(40);
   dimension.Clear();
-  EXPECT_EQ(dimension.FPages[1].fPageIndex, -1);
-  EXPECT_FALSE(dimension.FPages[1].fModified);
-  EXPECT_EQ(dimension.FPages[1].fBuf[7], 0);
-  EXPECT_EQ(dimension.FPageIndexForAdding, -1);
+  EXPECT_EQ(dimension.Pages()[1].fPageIndex, -1);
+  EXPECT_FALSE(dimension.Pages()[1].fModified);
+  EXPECT_EQ(dimension.Pages()[1].fBuf[7], 0);
+  EXPECT_EQ(dimension.PageIndexForAdding(), -1);
   EXPECT_EQ(dimension.ItemsCount(), 0);
   EXPECT_EQ(dimension.ItemSize(), 24);
 
   TrclDataHolderDimension copy(&store);
-  dimension.FItemsCount = 7;
+  dimension.SetItemsCount(7);
   copy.Assign(dimension);
   EXPECT_EQ(copy.ItemSize(), 24);
   EXPECT_EQ(copy.ItemsInPage(), 682);
@@ -334,20 +339,60 @@ TEST(DataHolderTest, DimensionsClearSendsItsTrace) {
 
 constexpr size_t kPage = kDataHolderPageSize;
 
+// The trailer of an index file whose page 0 starts ABytes; the data pages the table names are
+// the pages that follow it in ABytes, or zeros where ABytes ends.
+std::string TrailerOf(const std::string& ABytes) {
+  const auto* pageZero = reinterpret_cast<const uint8_t*>(ABytes.data());
+  const int positions = IndexUsedPositions(pageZero + kIndexHeaderSize);
+  const std::string zeros(kPage, '\0');
+  std::vector<uint32_t> crcs(kIndexPageTableEntries);
+  for (size_t p = 0; p < static_cast<size_t>(positions); ++p) {
+    const size_t at = kPage * (p + 1);
+    crcs[p] = at + kPage <= ABytes.size() ? CalcCRC32(ABytes.data() + at, kPage) : CalcCRC32(zeros.data(), kPage);
+  }
+  const std::vector<uint8_t> trailer = EncodeIndexTrailer(pageZero, crcs.data());
+  return {trailer.begin(), trailer.end()};
+}
+
 // An index file as bytes: the header, the page table from ATable, zeros to the end of page 0,
-// then ADataPages pages whose bytes are the low byte of their file offset plus one.
+// then ADataPages pages whose bytes are the low byte of their file offset plus one, and when
+// these are at least the pages the table names, the trailer after the last of those.
 std::string IndexFileBytes(const TrclDataHolderHeader& AHeader, const std::vector<uint8_t>& ATable, size_t ADataPages) {
   std::string bytes(kPage * (ADataPages + 1), '\0');
   EncodeIndexHeader(AHeader, reinterpret_cast<uint8_t*>(bytes.data()));
   std::copy(ATable.begin(), ATable.end(), bytes.begin() + static_cast<std::ptrdiff_t>(kIndexHeaderSize));
   for (size_t i = kPage; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i + 1);
+  const auto positions =
+      static_cast<size_t>(IndexUsedPositions(reinterpret_cast<const uint8_t*>(bytes.data()) + kIndexHeaderSize));
+  if (positions <= ADataPages) {
+    const std::string trailer = TrailerOf(bytes);
+    bytes.resize(kPage * (positions + 1));
+    bytes += trailer;
+  }
   return bytes;
+}
+
+// Writes an index file of zero data pages at APath without writing them: page 0, then the
+// trailer after a hole as long as the pages the table names.
+void WriteSparseIndexFile(const std::string& APath, const TrclDataHolderHeader& AHeader, const std::vector<uint8_t>& ATable) {
+  std::string pageZero(kPage, '\0');
+  EncodeIndexHeader(AHeader, reinterpret_cast<uint8_t*>(pageZero.data()));
+  std::copy(ATable.begin(), ATable.end(), pageZero.begin() + static_cast<std::ptrdiff_t>(kIndexHeaderSize));
+  const auto positions =
+      static_cast<size_t>(IndexUsedPositions(reinterpret_cast<const uint8_t*>(pageZero.data()) + kIndexHeaderSize));
+  std::FILE* file = std::fopen(APath.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::fwrite(pageZero.data(), 1, pageZero.size(), file);
+  ASSERT_EQ(::fseeko(file, static_cast<off_t>(kPage * (positions + 1)), SEEK_SET), 0);
+  const std::string trailer = TrailerOf(pageZero);
+  std::fwrite(trailer.data(), 1, trailer.size(), file);
+  ASSERT_EQ(std::fclose(file), 0);
 }
 
 TrclDataHolderHeader HeaderOf(std::initializer_list<TrclDataHolderHeaderDimension> ADims) {
   TrclDataHolderHeader header;
   std::memcpy(header.prefix.data(), "xqzh", 4);
-  header.structVersion = 6;
+  header.structVersion = 7;
   header.pageSize = 16384;
   header.indexesZeroPageOffset = 142;
   for (const auto& dim : ADims) header.dims[header.dimCount++] = dim;
@@ -411,8 +456,8 @@ TEST_F(FileDataHolderTest, MissingFileIsCreatedByTheFirstWriteInTheFileFormat) {
   EXPECT_TRUE(FErrors.empty());
 
   const std::string bytes = FileBytes();
-  ASSERT_EQ(bytes.size(), 2 * kPage);  // page 0, then one data page
-  EXPECT_EQ(bytes.substr(0, 5), std::string("xqzh\x06", 5));
+  ASSERT_EQ(bytes.size(), 2 * kPage + 20);  // page 0, one data page, the trailer
+  EXPECT_EQ(bytes.substr(0, 5), std::string("xqzh\x07", 5));
   EXPECT_EQ(LE32(bytes, 5), 16384u);
   EXPECT_EQ(LE32(bytes, 9), 142u);
   EXPECT_EQ(bytes[13], 1);
@@ -425,7 +470,13 @@ TEST_F(FileDataHolderTest, MissingFileIsCreatedByTheFirstWriteInTheFileFormat) {
   EXPECT_EQ(bytes.substr(143, kPage - 143), std::string(kPage - 143, '\0'));
   EXPECT_EQ(bytes.substr(kPage, 8), std::string(8, '\x11'));
   EXPECT_EQ(bytes.substr(kPage + 16, 8), std::string(8, '\x33'));
-  EXPECT_EQ(bytes.substr(kPage + 24), std::string(kPage - 24, '\0'));
+  EXPECT_EQ(bytes.substr(kPage + 24, kPage - 24), std::string(kPage - 24, '\0'));
+  // The trailer: marker, one position, its page's CRC, page 0's CRC, the trailer's own CRC.
+  EXPECT_EQ(bytes.substr(2 * kPage, 4), "xqzc");
+  EXPECT_EQ(LE32(bytes, 2 * kPage + 4), 1u);
+  EXPECT_EQ(LE32(bytes, 2 * kPage + 8), CalcCRC32(bytes.data() + kPage, kPage));
+  EXPECT_EQ(LE32(bytes, 2 * kPage + 12), CalcCRC32(bytes.data(), kPage));
+  EXPECT_EQ(LE32(bytes, 2 * kPage + 16), CalcCRC32(bytes.data() + 2 * kPage, 16));
 }
 
 TEST_F(FileDataHolderTest, The2049thItemTakesASecondPage) {
@@ -461,8 +512,8 @@ TEST_F(FileDataHolderTest, AppendsAroundAnEvictingReadContinueInThePageBeingFill
     for (uint32_t index : c.ReadBetween) ASSERT_TRUE(store->ItemGet(dim, index, item.data()));
     const TrclDataHolderDimension& state = store->Dimensions(dim);
     if (c.Pages == 3) {  // the page being filled has left the cache
-      EXPECT_NE(state.FPages[0].fPageIndex, state.FPageIndexForAdding);
-      EXPECT_NE(state.FPages[1].fPageIndex, state.FPageIndexForAdding);
+      EXPECT_NE(state.Pages()[0].fPageIndex, state.PageIndexForAdding());
+      EXPECT_NE(state.Pages()[1].fPageIndex, state.PageIndexForAdding());
     }
     for (uint32_t i = 2500; i < 3000; ++i) {
       fill(i);
@@ -617,7 +668,7 @@ TEST_F(FileDataHolderTest, ATableThatCannotBeReadIsReportedAndFindsNoItems) {
   EXPECT_TRUE(store->Active());
   ASSERT_EQ(FErrors.size(), 1u);
   EXPECT_EQ(FErrors[0].Code, 0x80000000u);
-  EXPECT_EQ(FErrors[0].Text, "Can not load page indexes(100<>16242).");
+  EXPECT_EQ(FErrors[0].Text, "Can not load page indexes(100<>16242) in index file <" + FName + ">.");
   ASSERT_EQ(store->DimensionsCount(), 1);
   uint64_t item = 0;
   EXPECT_FALSE(store->ItemGet(0, 0, &item));
@@ -711,7 +762,7 @@ TEST_F(FileDataHolderTest, ANewPageComesAfterTheDimensionsLastPage) {
   table[1] = 1;
   table.back() = 1;
   const int second = kIndexPageTableEntries - 3;
-  FDir.Write("lines.idx", IndexFileBytes(HeaderOf({{16384, 1, 2}, {16384, 1, second}}), table, 0));
+  WriteSparseIndexFile(FName, HeaderOf({{16384, 1, 2}, {16384, 1, second}}), table);
   store = Store();
   ASSERT_EQ(store->DimensionsCount(), 2);
   EXPECT_EQ(store->ItemAdd(0, nullptr), kInvalidItemIndex);
@@ -723,10 +774,9 @@ TEST_F(FileDataHolderTest, ANewPageComesAfterTheDimensionsLastPage) {
 }
 
 TEST_F(FileDataHolderTest, AFullPageTableRefusesTheAppendAndReusesNoPage) {
-  // One item of 16,384 bytes in each of the 16,242 pages: no entry is free. The data pages
-  // themselves are not needed to open the file.
-  FDir.Write("lines.idx",
-             IndexFileBytes(HeaderOf({{16384, 1, kIndexPageTableEntries}}), std::vector<uint8_t>(kIndexPageTableEntries, 1), 0));
+  // One item of 16,384 bytes in each of the 16,242 pages: no entry is free. The pages are a
+  // hole in the file: zeros, and no 266 MB to write.
+  WriteSparseIndexFile(FName, HeaderOf({{16384, 1, kIndexPageTableEntries}}), std::vector<uint8_t>(kIndexPageTableEntries, 1));
   auto store = Store();
   ASSERT_EQ(store->ItemsCount(0), static_cast<uint32_t>(kIndexPageTableEntries));
   EXPECT_EQ(store->ItemAdd(0, nullptr), kInvalidItemIndex);
@@ -754,9 +804,11 @@ ssize_t NothingWritten(int, const void*, size_t) { return 0; }
 TEST_F(FileDataHolderTest, FailedWritesAreReportedAndTheStoreStaysUsable) {
   struct TCase {
     platform::TWriteFunction Write;
-    const char* Text;
+    std::string Text;
   };
-  const TCase cases[] = {{FailingWrite, "Can not save page."}, {NothingWritten, "Can not save whole page."}};
+  const TCase cases[] = {
+      {FailingWrite, "Can not save page 0 in index file <" + FName + ">. 5: " + platform::SystemErrorText(EIO) + "."},
+      {NothingWritten, "Can not save whole page 0 in index file <" + FName + ">: 0 of 16384 bytes."}};
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Text);
     std::filesystem::remove(FName);
@@ -812,6 +864,463 @@ TEST_F(FileDataHolderTest, WithoutHoldFileHandleEveryItemOperationClosesTheFile)
   EXPECT_FALSE(store->FileIsOpen());
   EXPECT_EQ(store->ItemsCount(dim), 2049u);
   EXPECT_TRUE(FErrors.empty());
+}
+
+// Writing a dimension gives it another one's shape (item size, items per page, item count)
+// while it keeps its place in the store: items stored afterwards have the new size.
+TEST(DataHolderTest, SetDimensionsGivesADimensionAnotherOnesShape) {
+  TrclMemoryDataHolder store;
+  store.SetActive(true);
+  const int wide = store.DimensionAdd(8);
+  const int narrow = store.DimensionAdd(2);
+  store.SetDimensions(narrow, store.Dimensions(wide));
+  EXPECT_EQ(store.Dimensions(narrow).ItemSize(), 8);
+  EXPECT_EQ(store.Dimensions(narrow).ItemsInPage(), 2048);
+  EXPECT_EQ(store.Dimensions(narrow).DimensionIndex(), narrow);
+  const uint64_t value = 0x1122334455667788u;
+  ASSERT_EQ(store.ItemAdd(narrow, &value), 0u);
+  uint64_t back = 0;
+  ASSERT_TRUE(store.ItemGet(narrow, 0, &back));
+  EXPECT_EQ(back, value) << "with its old size only two bytes would come back";
+
+  // The item count comes along too (the paged store keeps its counts there).
+  TrclMemoryDataHolder other;
+  other.DimensionAdd(4);
+  TrclDataHolderDimension counted(&other);
+  counted.SetItemSize(16);
+  counted.SetItemsCount(3);
+  other.SetDimensions(0, counted);
+  EXPECT_EQ(other.Dimensions(0).ItemSize(), 16);
+  EXPECT_EQ(other.Dimensions(0).ItemsCount(), 3);
+}
+
+// A store that nobody configured keeps its file open from activation on, between operations,
+// as its owner wants it while it opens, checks and first fills the index.
+TEST_F(FileDataHolderTest, ByDefaultTheFileStaysOpenBetweenOperations) {
+  {
+    auto writer = Store();
+    const int dim = writer->DimensionAdd(8);
+    const uint64_t value = 42;
+    writer->ItemAdd(dim, &value);
+  }  // deactivation writes the file
+  TrclFileDataHolder store;
+  EXPECT_TRUE(store.Options() == TrclFileDataHolderOptions({fdhHoldFileHandle}));
+  store.SetFileName(FName);
+  EXPECT_EQ(store.FileName(), FName);
+  store.SetActive(true);
+  EXPECT_TRUE(store.FileIsOpen());
+  uint64_t value = 0;
+  ASSERT_TRUE(store.ItemGet(0, 0, &value));
+  EXPECT_EQ(value, 42u);
+  EXPECT_TRUE(store.FileIsOpen());
+  EXPECT_TRUE(FErrors.empty());
+}
+
+// --- integrity of the index file: checksums, the rewrite mark, the lock, the reports ------
+
+// Writes and syncs as the index file sees them, through the platform's seams: "w<bytes>" for a
+// write, "sync" for a sync.
+std::vector<std::string> gFileEvents;
+ssize_t RecordingWrite(int AHandle, const void* ABuffer, size_t ALength) {
+  gFileEvents.push_back(std::string(1, 'w').append(std::to_string(ALength)));
+  return ::write(AHandle, ABuffer, ALength);
+}
+int RecordingSync(int AHandle) {
+  gFileEvents.emplace_back("sync");
+  return ::fdatasync(AHandle);
+}
+int FailingSync(int) {
+  errno = EIO;
+  return -1;
+}
+ssize_t DiskFullWrite(int, const void*, size_t) {
+  errno = ENOSPC;
+  return -1;
+}
+
+class IndexFileIntegrityTest : public FileDataHolderTest {
+ protected:
+  void TearDown() override {
+    platform::SetWriteFunction(nullptr);
+    platform::SetSyncFunction(nullptr);
+  }
+
+  static constexpr uint32_t kFirstCount = 3 * 2048 + 100;  // in positions 0, 2, 4 and 5
+  static constexpr uint32_t kSecondCount = 2 * 2048;       // in positions 1 and 3
+  static uint64_t FirstItem(uint32_t AIndex) { return AIndex; }
+  static uint64_t SecondItem(uint32_t AIndex) { return 1000000u + AIndex; }
+
+  // FName as a store writes it: two dimensions of 8-byte items whose pages interleave in the
+  // table (1 2 1 2 1 1), a reserved value, six data pages and the trailer.
+  void WriteTwoDimensions() {
+    auto store = Store();
+    store->DimensionAdd(8);
+    store->DimensionAdd(8);
+    uint32_t added[2] = {0, 0};
+    const auto add = [&](int ADim, uint32_t ACount) {
+      for (uint32_t i = 0; i < ACount; ++i, ++added[ADim]) {
+        const uint64_t value = ADim == 0 ? FirstItem(added[ADim]) : SecondItem(added[ADim]);
+        ASSERT_EQ(store->ItemAdd(ADim, &value), added[ADim]);
+      }
+    };
+    for (int page = 0; page < 5; ++page) add(page % 2, 2048);
+    add(0, 100);
+    store->SetReserved(0, 42);
+  }
+  // Whether AStore holds what WriteTwoDimensions wrote, item by item.
+  static testing::AssertionResult HoldsTwoDimensions(TrclFileDataHolder& AStore) {
+    if (AStore.DimensionsCount() != 2) return testing::AssertionFailure() << AStore.DimensionsCount() << " dimensions";
+    if (AStore.ItemsCount(0) != kFirstCount || AStore.ItemsCount(1) != kSecondCount) {
+      return testing::AssertionFailure() << "counts " << AStore.ItemsCount(0) << ", " << AStore.ItemsCount(1);
+    }
+    for (uint32_t i = 0; i < kFirstCount + kSecondCount; ++i) {
+      const int dim = i < kFirstCount ? 0 : 1;
+      const uint32_t index = dim == 0 ? i : i - kFirstCount;
+      uint64_t value = 0;
+      if (!AStore.ItemGet(dim, index, &value) || value != (dim == 0 ? FirstItem(index) : SecondItem(index))) {
+        return testing::AssertionFailure() << "item " << index << " of dimension " << dim << " reads " << value;
+      }
+    }
+    return testing::AssertionSuccess();
+  }
+};
+
+TEST_F(IndexFileIntegrityTest, ADamagedFileOpensEmptyAndIsRebuilt) {
+  constexpr size_t kTrailer = 7 * kPage;  // after page 0 and the six data pages
+  const auto put32 = [](std::string& ABytes, size_t AOffset, uint32_t AValue) {
+    for (size_t i = 0; i < 4; ++i) ABytes[AOffset + i] = static_cast<char>(AValue >> (8 * i));
+  };
+  struct TCase {
+    const char* Name;
+    std::function<void(std::string&)> Damage;
+  };
+  const TCase cases[] = {
+      {"truncated inside the last data page", [](std::string& ABytes) { ABytes.resize(6 * kPage + 100); }},
+      {"truncated after the last data page", [](std::string& ABytes) { ABytes.resize(kTrailer); }},
+      {"truncated inside the trailer", [](std::string& ABytes) { ABytes.pop_back(); }},
+      {"an item changed in a data page", [](std::string& ABytes) { ABytes[3 * kPage + 8] ^= 1; }},
+      {"an item count lowered in the header",
+       [&](std::string& ABytes) { put32(ABytes, 22, kFirstCount - 1); }},  // still four pages' worth
+      {"a reserved value changed", [](std::string& ABytes) { ABytes[110] ^= 1; }},
+      {"two table entries of different dimensions swapped",
+       [](std::string& ABytes) { std::swap(ABytes[kIndexHeaderSize], ABytes[kIndexHeaderSize + 1]); }},
+      {"a page's checksum changed in the trailer", [](std::string& ABytes) { ABytes[kTrailer + 8 + 4 * 2] ^= 1; }},
+      {"the trailer's own checksum changed", [](std::string& ABytes) { ABytes.back() ^= 1; }},
+      {"no trailer marker", [](std::string& ABytes) { ABytes[kTrailer] = 'X'; }},
+      {"version 6, written without checksums", [](std::string& ABytes) { ABytes[4] = 6; }},
+      {"marked as being rewritten", [](std::string& ABytes) { ABytes[4] = 0; }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::filesystem::remove(FName);
+    WriteTwoDimensions();
+    std::string bytes = FileBytes();
+    ASSERT_EQ(bytes.size(), kTrailer + IndexTrailerSize(6));
+    {
+      auto intact = Store();
+      ASSERT_TRUE(HoldsTwoDimensions(*intact));
+    }
+    c.Damage(bytes);
+    FDir.Write("lines.idx", bytes);
+
+    auto store = Store();
+    EXPECT_TRUE(store->Active());
+    EXPECT_EQ(store->DimensionsCount(), 0);
+    EXPECT_EQ(store->Reserved(0), 0u);
+    EXPECT_EQ(PagesOf(*store, 1) + PagesOf(*store, 2), 0);
+    uint64_t item = 0;
+    EXPECT_FALSE(store->ItemGet(0, 0, &item));
+
+    // The owner builds the index again over the damaged file, and it opens.
+    const int dim = store->DimensionAdd(8);
+    for (uint64_t i = 0; i < 3000; ++i) ASSERT_EQ(store->ItemAdd(dim, &i), i);
+    store.reset();
+    store = Store();
+    ASSERT_EQ(store->ItemsCount(0), 3000u);
+    EXPECT_TRUE(store->ItemGet(0, 2999, &item));
+    EXPECT_EQ(item, 2999u);
+  }
+  EXPECT_TRUE(FErrors.empty()) << FErrors.front().Text;
+}
+
+TEST_F(IndexFileIntegrityTest, EveryFlushedChangeKeepsTheFileOpenable) {
+  WriteTwoDimensions();
+  std::vector<uint64_t> model[2];
+  for (uint32_t i = 0; i < kFirstCount; ++i) model[0].push_back(FirstItem(i));
+  for (uint32_t i = 0; i < kSecondCount; ++i) model[1].push_back(SecondItem(i));
+  const auto add = [&](TrclFileDataHolder& AStore, int ADim, uint64_t ACount) {
+    for (uint64_t i = 0; i < ACount; ++i) {
+      model[ADim].push_back(7000000 + model[ADim].size());
+      AStore.ItemAdd(ADim, &model[ADim].back());
+    }
+  };
+  struct TStep {
+    const char* Name;
+    std::function<void(TrclFileDataHolder&)> Change;
+  };
+  // Each step runs on the store as it opens the file the step before flushed.
+  const TStep steps[] = {
+      {"an item set in a page read at opening",
+       [&](TrclFileDataHolder& AStore) {
+         model[0][5] = 777;
+         AStore.ItemSet(0, 5, &model[0][5]);
+       }},
+      {"items added to the partly filled last page", [&](TrclFileDataHolder& AStore) { add(AStore, 0, 10); }},
+      {"a dimension cleared, its pages free between others",
+       [&](TrclFileDataHolder& AStore) {
+         model[1].clear();
+         AStore.ItemsClear(1);
+       }},
+      {"the free pages taken again", [&](TrclFileDataHolder& AStore) { add(AStore, 1, 3000); }},
+      {"an item moved across pages",
+       [&](TrclFileDataHolder& AStore) {
+         const uint64_t moved = model[0][0];
+         model[0].erase(model[0].begin());
+         model[0].insert(model[0].begin() + 6000, moved);
+         AStore.ItemMove(0, 0, 6000);
+       }},
+      {"the last pages freed: the trailer moves before stale pages",
+       [&](TrclFileDataHolder& AStore) {
+         model[0].clear();
+         AStore.ItemsClear(0);
+       }},
+  };
+  for (const TStep& step : steps) {
+    SCOPED_TRACE(step.Name);
+    {
+      auto store = Store();
+      ASSERT_EQ(store->DimensionsCount(), 2);
+      step.Change(*store);
+      store->FlushChanges();
+    }
+    auto store = Store();
+    ASSERT_EQ(store->DimensionsCount(), 2) << "the flushed file was taken as foreign";
+    EXPECT_EQ(store->Reserved(0), 42u);
+    for (int d = 0; d < 2; ++d) {
+      ASSERT_EQ(store->ItemsCount(d), model[d].size());
+      for (uint32_t i = 0; i < model[d].size(); ++i) {
+        uint64_t value = 0;
+        ASSERT_TRUE(store->ItemGet(d, i, &value));
+        ASSERT_EQ(value, model[d][i]) << "item " << i << " of dimension " << d;
+      }
+    }
+  }
+  EXPECT_TRUE(FErrors.empty());
+}
+
+TEST_F(IndexFileIntegrityTest, OpeningReadsEveryPageOnceInLargeReads) {
+  // 130 pages of one dimension: more than two reads' worth of pages.
+  {
+    auto store = Store();
+    const int dim = store->DimensionAdd(8);
+    for (uint64_t i = 0; i < 130 * 2048; ++i) store->ItemAdd(dim, &i);
+  }
+  static ino_t index = 0;
+  static int64_t calls = 0;
+  static int64_t bytes = 0;
+  struct stat status {};
+  ASSERT_EQ(::stat(FName.c_str(), &status), 0);
+  index = status.st_ino;
+  const auto previous = platform::SetPreadFunction([](int AHandle, void* ABuffer, size_t ALength, off_t AOffset) {
+    const ssize_t got = ::pread(AHandle, ABuffer, ALength, AOffset);
+    struct stat file {};
+    if (::fstat(AHandle, &file) == 0 && file.st_ino == index) {
+      ++calls;
+      bytes += got > 0 ? got : 0;
+    }
+    return got;
+  });
+  auto store = Store();
+  platform::SetPreadFunction(previous);
+  EXPECT_EQ(store->ItemsCount(0), 130u * 2048u);
+  EXPECT_EQ(bytes, static_cast<int64_t>(kPage * 131 + IndexTrailerSize(130)));
+  EXPECT_LE(calls, 8);
+}
+
+TEST_F(IndexFileIntegrityTest, InvalidateOnDiskLeavesAFileNoStoreTakesUntilTheNextFlush) {
+  WriteTwoDimensions();
+  auto writer = Store({}, true);  // closes the file between operations
+  ASSERT_TRUE(HoldsTwoDimensions(*writer));
+  EXPECT_TRUE(writer->InvalidateOnDisk());
+  EXPECT_FALSE(writer->FileIsOpen());
+  EXPECT_EQ(Store()->DimensionsCount(), 0);
+
+  // The rewrite has begun (a page written to make room), the process could die now.
+  writer->Clear();
+  const int dim = writer->DimensionAdd(8);
+  for (uint64_t i = 0; i < 3 * 2048; ++i) writer->ItemAdd(dim, &i);
+  EXPECT_EQ(Store()->DimensionsCount(), 0);
+
+  writer->FlushChanges();
+  auto reader = Store();
+  ASSERT_EQ(reader->DimensionsCount(), 1);
+  EXPECT_EQ(reader->ItemsCount(0), 3u * 2048u);
+  reader.reset();
+
+  // Without a file nothing is written; a read-only store leaves the file alone.
+  writer.reset();
+  const std::string before = FileBytes();
+  EXPECT_FALSE(Store({fdhHoldFileHandle, fdhReadOnlyWork})->InvalidateOnDisk());
+  EXPECT_EQ(FileBytes(), before);
+  std::filesystem::remove(FName);
+  EXPECT_TRUE(Store()->InvalidateOnDisk());
+  EXPECT_FALSE(platform::FileExists(FName));
+  EXPECT_TRUE(FErrors.empty());
+}
+
+TEST_F(IndexFileIntegrityTest, PagesReachTheDiskBeforeTheHeaderThatDescribesThem) {
+  auto store = Store();
+  const int dim = store->DimensionAdd(8);
+  for (uint64_t i = 0; i < 2049; ++i) store->ItemAdd(dim, &i);
+  platform::SetWriteFunction(RecordingWrite);
+  platform::SetSyncFunction(RecordingSync);
+  gFileEvents.clear();
+  store->FlushChanges();
+  // The second page (the 2,049th item wrote the first), the sync, then header, table and
+  // trailer (two positions).
+  EXPECT_EQ(gFileEvents, (std::vector<std::string>{"w16384", "sync", "w142", "w16242", "w24"}));
+
+  gFileEvents.clear();
+  store->FlushChanges();
+  EXPECT_TRUE(gFileEvents.empty()) << "a flush with nothing to write still wrote or synced";
+
+  store->InvalidateOnDisk();
+  EXPECT_EQ(gFileEvents, (std::vector<std::string>{"w142", "sync"}));
+  EXPECT_EQ(FileBytes()[4], '\0');
+  gFileEvents.clear();
+  store->FlushChanges();
+  EXPECT_EQ(gFileEvents, (std::vector<std::string>{"sync", "w142", "w16242", "w24"}));
+  EXPECT_TRUE(FErrors.empty());
+}
+
+TEST_F(IndexFileIntegrityTest, FailuresReachOnErrorWithTheFileAndTheCauseAndNeverYieldWrongItems) {
+  struct TCase {
+    const char* Name;
+    TrclFileDataHolderOptions Options;
+    // Makes the failure happen; returns whether the operation that met it succeeded.
+    std::function<bool(TrclFileDataHolder&)> Fail;
+    uint32_t Code;
+    int Cause;
+  };
+  const auto addPages = [](TrclFileDataHolder& AStore, uint64_t APages) {
+    bool added = true;
+    for (uint64_t i = 0; i < APages * 2048 && added; ++i) {
+      const uint64_t value = i + 1;
+      added = AStore.ItemAdd(0, &value) == i;
+    }
+    return added;
+  };
+  const TCase cases[] = {
+      {"the disk full when a page is written to make room for an append",
+       {fdhHoldFileHandle},
+       [&](TrclFileDataHolder& AStore) {
+         platform::SetWriteFunction(DiskFullWrite);
+         return addPages(AStore, 3);  // the third page's slot is page 0's
+       },
+       0x50000000,
+       ENOSPC},
+      {"the disk full when a flush writes the pages",
+       {fdhHoldFileHandle},
+       [&](TrclFileDataHolder& AStore) {
+         addPages(AStore, 2);
+         platform::SetWriteFunction(DiskFullWrite);
+         AStore.FlushChanges();
+         return false;
+       },
+       0x50000000,
+       ENOSPC},
+      {"the sync failing before the header is written",
+       {fdhHoldFileHandle},
+       [&](TrclFileDataHolder& AStore) {
+         addPages(AStore, 2);
+         platform::SetSyncFunction(FailingSync);
+         AStore.FlushChanges();
+         return false;
+       },
+       0x50000000,
+       EIO},
+      {"the file gone when a page is read back",
+       {},
+       [&](TrclFileDataHolder& AStore) {
+         addPages(AStore, 3);
+         AStore.FlushChanges();
+         std::filesystem::remove(FName);
+         uint64_t value = 0;
+         return AStore.ItemGet(0, 0, &value);
+       },
+       0x30000000,
+       ENOENT},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::filesystem::remove(FName);
+    FErrors.clear();
+    auto store = Store(c.Options);
+    store->DimensionAdd(8);
+    EXPECT_FALSE(c.Fail(*store));
+    platform::SetWriteFunction(nullptr);
+    platform::SetSyncFunction(nullptr);
+    ASSERT_FALSE(FErrors.empty());
+    EXPECT_EQ(FErrors[0].Code, c.Code);
+    EXPECT_NE(FErrors[0].Text.find("<" + FName + ">"), std::string::npos) << FErrors[0].Text;
+    EXPECT_NE(FErrors[0].Text.find(platform::SystemErrorText(static_cast<uint32_t>(c.Cause))), std::string::npos)
+        << FErrors[0].Text;
+
+    // Whatever the store flushes after the failure, the file never serves other items than
+    // those added: it opens with them, or empty.
+    store.reset();
+    auto reader = Store();
+    for (uint32_t i = 0; i < reader->ItemsCount(0); ++i) {
+      uint64_t value = 0;
+      ASSERT_TRUE(reader->ItemGet(0, i, &value));
+      ASSERT_EQ(value, i + 1u) << "item " << i;
+    }
+  }
+}
+
+TEST_F(IndexFileIntegrityTest, OneStoreAtATimeHoldsTheFileForItsWholeLife) {
+  auto first = Store({}, false);  // closes the file between operations: the lock must stay
+  auto second = Store({}, false);
+  ASSERT_TRUE(first->TryLock());
+  EXPECT_TRUE(first->TryLock()) << "asking again is no conflict";
+  EXPECT_TRUE(first->Locked());
+  EXPECT_TRUE(platform::FileExists(FName));
+  EXPECT_FALSE(second->TryLock());
+
+  first->SetActive(true);
+  const int dim = first->DimensionAdd(8);
+  for (uint64_t i = 0; i < 2049; ++i) first->ItemAdd(dim, &i);
+  first->FlushChanges();
+  first->SetActive(false);
+  EXPECT_FALSE(first->FileIsOpen());
+  EXPECT_FALSE(second->TryLock());
+
+  // Another process finds it locked as well.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    TrclFileDataHolder other;
+    other.SetOnError([](TrclDataHolder*, uint32_t, const std::string&) {});
+    other.SetFileName(FName);
+    ::_exit(other.TryLock() ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other process took the lock";
+
+  first.reset();  // the lock goes with the store
+  EXPECT_TRUE(second->TryLock());
+  second->SetFileName(FDir.File("other.idx"));  // and with the name it was taken for
+  EXPECT_FALSE(second->Locked());
+  EXPECT_TRUE(Store({}, false)->TryLock());
+  EXPECT_TRUE(FErrors.empty());
+
+  // A file that cannot even be created is no conflict but a failure, reported.
+  FName = FDir.File("missing-folder/lines.idx");
+  EXPECT_FALSE(Store({}, false)->TryLock());
+  ASSERT_EQ(FErrors.size(), 1u);
+  EXPECT_EQ(FErrors[0].Code, 0x10000000u);
+  EXPECT_EQ(FErrors[0].Text, "Can not create index file <" + FName + ">. 2: " + platform::SystemErrorText(2));
 }
 
 }  // namespace

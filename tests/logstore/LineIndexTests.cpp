@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "LogMonitor.h"
 #include "PlatformFile.h"
 #include "TestFiles.h"
-#include "LogMonitor.h"
 
 namespace velloran {
 namespace {

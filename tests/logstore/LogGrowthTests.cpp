@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "FileWatch.h"
-#include "TestFiles.h"
 #include "LogMonitor.h"
+#include "TestFiles.h"
 
 namespace velloran {
 namespace {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "LogMonitor.h"
 #include "PlatformFile.h"
 #include "PlatformSystem.h"
 #include "TestFiles.h"
-#include "LogMonitor.h"
 
 namespace velloran {
 namespace {
@@ -302,26 +302,23 @@ TEST_F(LogMonitorTest, LinesAndBreaksAtTheBlockBoundary) {
     const char* Name;
     std::string Bytes;
     std::vector<std::string> Lines;
-    bool FinalLineInLastBlock = true;  // else the walk records no CRC for it
   };
   const std::string L(2 * kBlock + 100, 'L');
   const TCase cases[] = {
-      // A block continues the previous block's break: breaks at its start are passed, so an
-      // empty line right after the boundary is not a line of its own.
-      {"CR LF ends block 0, empty line starts block 1", Filler(kBlock - 2) + "\r\n" + "\r\nB", {Filler(kBlock - 2), "B"}},
+      // The same rules as anywhere in a block: an empty line is a line, an LF ends none, a
+      // break may begin in one block and end in the next.
+      {"CR LF ends block 0, empty line starts block 1", Filler(kBlock - 2) + "\r\n" + "\r\nB", {Filler(kBlock - 2), "", "B"}},
       {"CR is the last byte of block 0, LF the first of block 1", Filler(kBlock - 1) + "\r\nB\r\n", {Filler(kBlock - 1), "B"}},
-      {"block 1 holds nothing but breaks", Filler(kBlock - 1) + "\r\n", {Filler(kBlock - 1)}, false},
-      // An LF at a block's end ends the line there.
-      {"LF as the last byte of block 0", Filler(kBlock - 1) + "\nB\r\n", {Filler(kBlock - 1), "B"}},
-      // After a line that spans the boundary the whole run of breaks is passed.
+      {"block 1 holds nothing but the LF of a break", Filler(kBlock - 1) + "\r\n", {Filler(kBlock - 1)}},
+      {"LF as the last byte of block 0", Filler(kBlock - 1) + "\nB\r\n", {Filler(kBlock - 1) + "\nB"}},
       {"breaks after a spanning line",
        Filler(kBlock - 10) + "\r\n" + "bbbbbbbbcccc\r\n\r\n\r\nC",
-       {Filler(kBlock - 10), "bbbbbbbbcccc", "C"}},
+       {Filler(kBlock - 10), "bbbbbbbbcccc", "", "", "C"}},
       {"spanning last line without a break",
        Filler(kBlock - 10) + "\r\n" + "bbbbbbbbcccc",
        {Filler(kBlock - 10), "bbbbbbbbcccc"}},
-      // A line over three blocks is cut at the end of the second; the rest reads as a line.
-      {"line over three blocks", "x\r\n" + L + "\r\nZ", {"x", std::string(2 * kBlock - 3, 'L'), std::string(103, 'L'), "Z"}},
+      // A line over three blocks reads whole, not as two lines.
+      {"line over three blocks", "x\r\n" + L + "\r\nZ", {"x", L, "Z"}},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -334,7 +331,7 @@ TEST_F(LogMonitorTest, LinesAndBreaksAtTheBlockBoundary) {
     EXPECT_EQ(lines.size(), c.Lines.size());
     EXPECT_TRUE(lines == c.Lines);  // whole lines of a megabyte: no printing
     EXPECT_TRUE(checked == c.Lines) << "the filter sees each line's joined bytes";
-    EXPECT_EQ(FMonitor.LastFileLineCRC(), c.FinalLineInLastBlock ? CalcCRC32(c.Lines.back().data(), c.Lines.back().size()) : 0u);
+    EXPECT_EQ(FMonitor.LastFileLineCRC(), CalcCRC32(c.Lines.back().data(), c.Lines.back().size()));
   }
 }
 
@@ -388,17 +385,21 @@ TEST_F(LogMonitorTest, ReadingLinesMovesTheViewBetweenBlocks) {
   }
 }
 
-TEST_F(LogMonitorTest, TruncationWhileOpenYieldsEmptyLinesNotASignal) {
+TEST_F(LogMonitorTest, TruncationWhileOpenIsAnErrorForTheLinesThatVanished) {
   std::string bytes;
   while (bytes.size() < 3 * kBlock) bytes += std::string(1200, 'x') + "\r\n";
   LinesOf(bytes);
   const int count = FMonitor.Count();
   std::filesystem::resize_file(FMonitor.FileName(), kBlock + 100);
+  // Every line reads whole or not at all: never empty or cut.
   for (int i = count - 1; i >= 0; i -= 50) {
-    const std::string line = FMonitor.Get(i);
-    EXPECT_LE(line.size(), 1200u);
+    try {
+      EXPECT_EQ(FMonitor.Get(i), std::string(1200, 'x')) << i;
+    } catch (const ErdlLogMonitorShrank&) {
+      EXPECT_GT(static_cast<int64_t>(i) * 1202 + 1200, kBlock) << i;
+    }
   }
-  EXPECT_EQ(FMonitor.Get(count - 1), "");
+  EXPECT_THROW(FMonitor.Get(count - 1), ErdlLogMonitorShrank);
   EXPECT_EQ(FMonitor.Get(0), std::string(1200, 'x'));
 }
 
@@ -622,6 +623,217 @@ TEST_F(LogMonitorReadFailureTest, ReadsThatAlwaysFailEndInAnErrorNamingTheFile) 
   const std::string path = FDir.Write("broken.log", ThreeBlocks());
   FMonitor.SetFileName(path);
   ExpectActivationFails(FMonitor, {path, "131072 bytes"});
+}
+
+// --- what the owner keeps on the monitor, and what the monitor tells it -------------------
+
+// One set of handlers serves several monitors; each handler finds its owner's data through
+// the monitor that calls it. The pointer comes back as it was given, whatever the monitor did
+// in between (files switched, reactivation).
+TEST_F(LogMonitorTest, OwnerStructPtrLeadsSharedHandlersToTheirOwner) {
+  struct TOwner {
+    int Reports = 0;
+    std::vector<std::pair<int, int>> Grown;
+  };
+  const TProgressNotifyEvent progress = [](void* Sender, int, bool&) {
+    ++static_cast<TOwner*>(static_cast<TrdlLogMonitor*>(Sender)->OwnerStructPtr())->Reports;
+  };
+  const TLogMonitorChangeEvent grown = [](TrdlLogMonitor* Sender, int AStart, int ACount) {
+    static_cast<TOwner*>(Sender->OwnerStructPtr())->Grown.emplace_back(AStart, ACount);
+  };
+  TOwner firstOwner;
+  TOwner secondOwner;
+  TrdlLogMonitor first;
+  TrdlLogMonitor second;
+  EXPECT_EQ(first.OwnerStructPtr(), nullptr);
+  first.SetOwnerStructPtr(&firstOwner);
+  second.SetOwnerStructPtr(&secondOwner);
+  for (TrdlLogMonitor* monitor : {&first, &second}) {
+    monitor->SetOnProgress(progress);
+    monitor->SetOnLogGrow(grown);
+    monitor->SetWholeLogGrowOnActive(true);
+  }
+  first.SetFileName(FDir.Write("first.log", "A\r\nB\r\n"));
+  first.SetActive(true);
+  second.SetFileName(FDir.Write("second.log", "X\r\n"));
+  second.SetActive(true);
+  EXPECT_THAT(firstOwner.Grown, ElementsAre(std::make_pair(0, 2)));
+  EXPECT_THAT(secondOwner.Grown, ElementsAre(std::make_pair(0, 1)));
+
+  // Another file, and a reactivation: every report still finds its own owner.
+  const int firstReports = firstOwner.Reports;
+  const int secondReports = secondOwner.Reports;
+  first.SetFileName(FDir.Write("third.log", "C\r\n"));
+  second.SetActive(false);
+  second.SetActive(true);
+  EXPECT_EQ(first.OwnerStructPtr(), &firstOwner);
+  EXPECT_EQ(second.OwnerStructPtr(), &secondOwner);
+  EXPECT_GT(firstOwner.Reports, firstReports);
+  EXPECT_GT(secondOwner.Reports, secondReports);
+}
+
+// FileSize is the size the log had when it was last opened: bytes written since count only
+// once a growth step has opened it again.
+TEST_F(LogMonitorTest, FileSizeIsTheSizeAtTheLastOpening) {
+  EXPECT_EQ(FMonitor.FileSize(), 0);
+  LinesOf("A\r\nB\r\n");
+  EXPECT_EQ(FMonitor.FileSize(), 6);
+  {
+    std::ofstream out(FMonitor.FileName(), std::ios::binary | std::ios::app);
+    out << "CC\r\n";
+  }
+  EXPECT_EQ(FMonitor.FileSize(), 6);
+  FMonitor.ForcedGrow();
+  EXPECT_EQ(FMonitor.FileSize(), 10);
+  EXPECT_THAT(AllLines(FMonitor), ElementsAre("A", "B", "CC"));
+}
+
+// The index folder is taken as written: no folder token is expanded in it, and the separator
+// belongs to the index file's name only.
+TEST_F(LogMonitorTest, IndexDataFolderIsUsedAsWritten) {
+  FMonitor.SetIndexDataFolder("{userappdata}/idx");
+  FMonitor.SetFileName("/logs/IN2201.log");
+  EXPECT_EQ(FMonitor.IndexDataFolder(), "{userappdata}/idx");
+  EXPECT_EQ(FMonitor.IndexFileName().rfind("{userappdata}/idx/", 0), 0u) << FMonitor.IndexFileName();
+}
+
+const char* StateName(TrdlLogMonitorIndexState AState) {
+  switch (AState) {
+    case TrdlLogMonitorIndexState::ifsNone:
+      return "none";
+    case TrdlLogMonitorIndexState::ifsLoading:
+      return "loading";
+    case TrdlLogMonitorIndexState::ifsSaving:
+      return "saving";
+  }
+  return "?";
+}
+
+// What the monitor's IndexState said each time the monitor drove one of its index store's
+// steps, as "step state" once per pair; and failures to inject into the next such step.
+struct TIndexStateLog {
+  std::vector<std::string> Seen;
+  bool FailOpen = false;
+  bool FailFlush = false;
+
+  std::vector<std::string> Distinct() const {
+    std::vector<std::string> distinct = Seen;
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    return distinct;
+  }
+};
+
+// A memory store that claims unsaved changes, as a paged store holding new lines does, so
+// that closing the monitor saves it.
+class TStateProbeStore : public TrclMemoryDataHolder {
+ public:
+  TStateProbeStore(const TrdlLogMonitor& AMonitor, TIndexStateLog& ALog) : FMonitor(AMonitor), FLog(ALog) {}
+
+  bool ChangesExist() override { return true; }
+  void FlushChanges() override {
+    Note("flush");
+    if (std::exchange(FLog.FailFlush, false)) throw std::runtime_error("flush failed");
+  }
+  uint32_t ItemAdd(int ADim, const void* AData) override {
+    Note("add");
+    return TrclMemoryDataHolder::ItemAdd(ADim, AData);
+  }
+
+ protected:
+  bool DoOpen() override {
+    Note("open");
+    if (std::exchange(FLog.FailOpen, false)) throw std::runtime_error("open failed");
+    return true;
+  }
+  void DoClose() override { Note("close"); }
+
+ private:
+  void Note(const char* AStep) { FLog.Seen.push_back(std::string(AStep) + " " + StateName(FMonitor.IndexState())); }
+
+  const TrdlLogMonitor& FMonitor;
+  TIndexStateLog& FLog;
+};
+
+class TStateProbeMonitor : public TrdlLogMonitor {
+ public:
+  explicit TStateProbeMonitor(TIndexStateLog& ALog) : FLog(ALog) {}
+
+ protected:
+  std::unique_ptr<TrclDataHolder> CreateIndexStore() override { return std::make_unique<TStateProbeStore>(*this, FLog); }
+
+ private:
+  TIndexStateLog& FLog;  // outlives the monitor, whose destruction may still save
+};
+
+TEST_F(LogMonitorTest, IndexStateIsLoadingWhileTheIndexOpensAndSavingWhileItIsWritten) {
+  TIndexStateLog log;
+  TStateProbeMonitor monitor(log);
+  std::vector<std::string> duringWalk;
+  monitor.SetOnProgress([&](void*, int, bool&) { duringWalk.push_back(StateName(monitor.IndexState())); });
+  EXPECT_EQ(monitor.IndexState(), TrdlLogMonitorIndexState::ifsNone);
+  monitor.SetFileName(FDir.Write("a.log", "A\r\nB\r\n"));
+  monitor.SetActive(true);
+  ASSERT_EQ(monitor.Count(), 2);
+  EXPECT_EQ(monitor.IndexState(), TrdlLogMonitorIndexState::ifsNone);
+  monitor.SetActive(false);
+  EXPECT_EQ(monitor.IndexState(), TrdlLogMonitorIndexState::ifsNone);
+
+  EXPECT_THAT(log.Distinct(), ElementsAre("add none", "close saving", "flush saving", "open loading"));
+  EXPECT_THAT(duringWalk, ::testing::Each(std::string("none")));
+  EXPECT_FALSE(duringWalk.empty());
+}
+
+TEST_F(LogMonitorTest, IndexStateIsNoneAgainAfterTheStoreFailed) {
+  struct TCase {
+    const char* Name;
+    bool FailOpen;  // else the save fails
+  };
+  const TCase cases[] = {{"opening", true}, {"saving", false}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TIndexStateLog log;
+    TStateProbeMonitor monitor(log);
+    monitor.SetFileName(FDir.Write("a.log", "A\r\n"));
+    if (!c.FailOpen) monitor.SetActive(true);
+    log.FailOpen = c.FailOpen;
+    log.FailFlush = !c.FailOpen;
+    try {
+      monitor.SetActive(c.FailOpen);
+    } catch (const std::runtime_error&) {  // NOLINT(bugprone-empty-catch): whether it reaches the caller is not the question
+    }
+    EXPECT_FALSE(log.FailOpen || log.FailFlush) << "the failure was not reached";
+    EXPECT_EQ(monitor.IndexState(), TrdlLogMonitorIndexState::ifsNone);
+  }
+}
+
+// The same, seen on a saved index through the monitor's debug texts: the first run writes the
+// index ("if.flush"), the second finds it unchanged and opens it ("if.open").
+TEST_F(LogMonitorTest, IndexStateDuringTheSavedIndexDebugTexts) {
+  const std::string path = FDir.Write("IN2201.log", "A\r\nB\r\n");
+  std::vector<std::string> seen;
+  for (int run = 0; run < 2; ++run) {
+    TrdlLogMonitor monitor;
+    monitor.SetUseFileIndex(true);
+    monitor.SetIndexDataFolder(FDir.Path().string());
+    monitor.SetOnDebugLogMessage([&](void*, const std::string& AText) {
+      seen.push_back(AText.substr(0, AText.find(' ')) + " " + StateName(monitor.IndexState()));
+    });
+    monitor.SetFileName(path);
+    monitor.SetActive(true);
+    EXPECT_EQ(monitor.Count(), 2);
+    monitor.SetActive(false);
+  }
+  EXPECT_THAT(seen, ::testing::Contains("if.flush saving"));
+  EXPECT_THAT(seen, ::testing::Contains("if.open loading"));
+  for (const std::string& entry : seen) {
+    if (entry.rfind("if.flush ", 0) == 0) {
+      EXPECT_EQ(entry, "if.flush saving");
+    }
+    if (entry.rfind("if.open ", 0) == 0) {
+      EXPECT_EQ(entry, "if.open loading");
+    }
+  }
 }
 
 }  // namespace

@@ -265,5 +265,42 @@ TEST(PlatformSystemTest, ExecutablePathIsThisTestProgram) {
   EXPECT_NE(path.find("velloran_platform_tests"), std::string::npos);
 }
 
+TEST(PlatformFileTest, AnExclusiveLockRefusesEveryOtherOpenOfTheFileUntilClosed) {
+  TTempDir dir;
+  const std::string path = dir.Write("lines.idx", "");
+  TReadWriteFile first;
+  TReadWriteFile second;
+  ASSERT_TRUE(first.Open(path, false, false));
+  ASSERT_TRUE(second.Open(path, false, true));  // read-only opens lock as well
+  EXPECT_TRUE(first.TryLockExclusive());
+  EXPECT_FALSE(second.TryLockExclusive()) << "one process, two opens: the second must be refused";
+  EXPECT_EQ(LastSystemError(), static_cast<uint32_t>(EWOULDBLOCK));
+  first.Close();
+  EXPECT_TRUE(second.TryLockExclusive());
+
+  TReadWriteFile closed;
+  EXPECT_FALSE(closed.TryLockExclusive());
+  EXPECT_EQ(LastSystemError(), kErrorInvalidHandle);
+}
+
+int SyncFailsWithIoError(int) {
+  errno = EIO;
+  return -1;
+}
+
+TEST(PlatformFileTest, SyncReportsWhatTheDiskSays) {
+  TTempDir dir;
+  TReadWriteFile file;
+  EXPECT_FALSE(file.Sync());
+  EXPECT_EQ(LastSystemError(), kErrorInvalidHandle);
+  ASSERT_TRUE(file.Open(dir.File("lines.idx"), true, false));
+  ASSERT_EQ(file.Write("page", 4), 4);
+  EXPECT_TRUE(file.Sync());
+  const TSyncFunction previous = SetSyncFunction(SyncFailsWithIoError);
+  EXPECT_FALSE(file.Sync());
+  EXPECT_EQ(LastSystemError(), static_cast<uint32_t>(EIO));
+  SetSyncFunction(previous);
+}
+
 }  // namespace
 }  // namespace velloran::platform
