@@ -101,8 +101,15 @@ int TLogTableModel::columnCount(const QModelIndex& AParent) const {
 const TrdlDataRow* TLogTableModel::Row(int AIndex) const {
   if (AIndex != FListRowIndex) {
     FListRowIndex = AIndex;
-    FListRowValid = FData.GetRow(AIndex, FListRow);
     ++FRowFetches;
+    try {
+      FListRowValid = FData.GetRow(AIndex, FListRow);
+    } catch (const ErdlLogMonitorError&) {
+      // A line that can no longer be read (the log shrank under the list, or a line too long
+      // to read) shows as an empty row: an error raised from inside a paint would come back
+      // for every cell on screen.
+      FListRowValid = false;
+    }
   }
   return FListRowValid ? &FListRow : nullptr;
 }
