@@ -85,11 +85,7 @@ bool TDataExporter::Execute(const TDataExportParams& AParams) {
   }
   bool result = false;
   try {
-    bool cancel = false;
-    if (!DoProgress(0, cancel)) {
-      result = ExportRows(stream);
-      if (result) DoProgress(100, cancel);
-    }
+    result = ExportWithProgress(stream);
     stream.Close();
   } catch (const ErdlLogMonitorShrank&) {
     // The records written so far are right, only the rest is gone: they are kept, as after a
@@ -118,16 +114,21 @@ bool TDataExporter::ExportDirectly() {
   stream.Create(FParams.FileName);
   bool result = false;
   try {
-    bool cancel = false;
-    if (!DoProgress(0, cancel)) {
-      result = ExportRows(stream);
-      if (result) DoProgress(100, cancel);
-    }
+    result = ExportWithProgress(stream);
   } catch (...) {
     CloseQuietly(stream);
     throw;
   }
   stream.Close();
+  return result;
+}
+
+// 0 %, the records, 100 %: false when cancelled.
+bool TDataExporter::ExportWithProgress(platform::TOutputFile& AStream) {
+  bool cancel = false;
+  if (DoProgress(0, cancel)) return false;
+  const bool result = ExportRows(AStream);
+  if (result) DoProgress(100, cancel);
   return result;
 }
 

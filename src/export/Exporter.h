@@ -59,6 +59,7 @@ class TDataExporter {
 
  private:
   bool ExportDirectly();
+  bool ExportWithProgress(platform::TOutputFile& AStream);
   bool ExportRows(platform::TOutputFile& AStream);
   void WriteCsvLine(platform::TOutputFile& AStream, bool AHeader);
   void WriteCsvField(platform::TOutputFile& AStream, const std::string& AText) const;
