@@ -173,12 +173,7 @@ bool TrdlLogMonitor::OpenAndIndex() {
   int start = -1;
   int count = 0;
   ScanLines(0, start, count);
-  if (FIndexErrorCode != 0 && UsesIndexFile()) {
-    // The index file could not take the lines (a folder that is read-only, full, or not a
-    // folder): index them again in memory rather than show the first pages as the whole log.
-    UseMemoryStore(FIndexErrorText);
-    ScanLines(0, start, count);
-  }
+  RewalkInMemoryIfTheIndexFileFailed(start, count);
   if (FIndexErrorCode == kDataHolderErrorFull) {
     // Showing the first lines as if they were the whole log would lose the rest silently.
     throw ErdlLogMonitorError(fmt::format("Cannot index {}: {}", FFileName, FIndexErrorText));
@@ -191,6 +186,15 @@ bool TrdlLogMonitor::OpenAndIndex() {
     FWholeLogGrowOnActive = false;
   }
   return true;
+}
+
+// The index file could not take the lines (a folder that is read-only, full, or not a folder):
+// the whole log again, in memory, reported as one step from line 0, rather than the first
+// pages shown as the whole log.
+void TrdlLogMonitor::RewalkInMemoryIfTheIndexFileFailed(int& AStartLineIndex, int& ALineCount) {
+  if (FIndexErrorCode == 0 || !UsesIndexFile()) return;
+  UseMemoryStore(FIndexErrorText);
+  ScanLines(0, AStartLineIndex, ALineCount);
 }
 
 bool TrdlLogMonitor::UsesIndexFile() const { return dynamic_cast<TrclFileDataHolder*>(FIndexData.get()) != nullptr; }
@@ -375,11 +379,7 @@ void TrdlLogMonitor::DoLogGrow() {
     ScanLines(from, start, count);
     FReplaceLastItem = false;
   }
-  if (FIndexErrorCode != 0 && UsesIndexFile()) {
-    // The index file stopped taking lines: the whole log again, in memory, as one step.
-    UseMemoryStore(FIndexErrorText);
-    ScanLines(0, start, count);
-  }
+  RewalkInMemoryIfTheIndexFileFailed(start, count);
   FIndexComplete = true;
   if (FOnGrow) FOnGrow(this, start, count);
 }
@@ -696,7 +696,7 @@ bool TrdlLogMonitor::NextLine(TLine& ALine) {
   // outlive this view.
   FMapBetweenBlocksStr.assign(reinterpret_cast<const char*>(start), static_cast<size_t>(ALine.Length));
   ALine.Bytes = reinterpret_cast<const uint8_t*>(FMapBetweenBlocksStr.data());
-  FMapPtrNext = PassBreakFromNextBlock(true);
+  FMapPtrNext = PassBreakFromNextBlock();
   return true;
 }
 
@@ -743,19 +743,18 @@ bool TrdlLogMonitor::NextJoinedLine(TLine& ALine, bool AAnyBreak) {
     if (*q == kLF) ++q;
     FMapPtrNext = q;
   } else {
-    FMapPtrNext = PassBreakFromNextBlock(true);
+    FMapPtrNext = PassBreakFromNextBlock();
   }
   return true;
 }
 
-// The break ended the current block in a CR run (AAfterCR): passes the rest of that run and
-// one LF in the blocks that follow. The position after the break, in the block then mapped.
-const uint8_t* TrdlLogMonitor::PassBreakFromNextBlock(bool AAfterCR) {
-  bool inRun = AAfterCR;
+// The break ended the current block in a CR run: passes the rest of that run and one LF in
+// the blocks that follow. The position after the break, in the block then mapped.
+const uint8_t* TrdlLogMonitor::PassBreakFromNextBlock() {
   while (!IsLastBlock()) {
     if (!MapBlock(FMapBlockIndex + 1) || FMapPtr == nullptr) return FMapPtrEnd;
     const uint8_t* p = FMapPtrBegin;
-    while (inRun && p < FMapPtrEnd && *p == kCR) ++p;
+    while (p < FMapPtrEnd && *p == kCR) ++p;
     if (p < FMapPtrEnd) return *p == kLF ? p + 1 : p;
   }
   return FMapPtrEnd;

@@ -225,7 +225,7 @@ class TrdlLogMonitor {
 
   bool NextLine(TLine& ALine);
   bool NextJoinedLine(TLine& ALine, bool AAnyBreak);
-  const uint8_t* PassBreakFromNextBlock(bool AAfterCR);
+  const uint8_t* PassBreakFromNextBlock();
   std::string_view LineView(int AIndex);
   [[noreturn]] void ThrowShrank() const;
   TWalkPosition SaveWalkPosition();
@@ -244,6 +244,7 @@ class TrdlLogMonitor {
 
   void IndexOpen();
   bool UsesIndexFile() const;
+  void RewalkInMemoryIfTheIndexFileFailed(int& AStartLineIndex, int& ALineCount);
   bool LockIndexStore();
   void UseMemoryStore(const std::string& AReason);
   bool ItemsLieInside(int64_t ASize);

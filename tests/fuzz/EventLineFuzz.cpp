@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "LineReference.h"
 #include "LogData.h"
 #include "PlatformText.h"
 #include "Rows.h"
@@ -32,20 +33,7 @@ namespace {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kReversedMark = "\xEF\xBF\xBE";
 
-std::string Escaped(std::string_view ABytes) {
-  std::string text;
-  for (const char c : ABytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
-      text += c;
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-      text += hex;
-    }
-  }
-  return text;
-}
+using fuzz::Escaped;
 
 void Expect(bool ACondition, std::string_view ALine, const std::string& AWhat) {
   if (ACondition) return;
