@@ -10,9 +10,14 @@
 //    engine of their own, so switching one on leaves the ordinary records as they were,
 //    except where an oddity itself rewrites or adds a line.
 //
+// With --concurrency N, N sessions are in flight at once: each of N slots runs exchanges one
+// after another as the single stream does, and their records are merged in Timestamp order.
+// N = 1 is the single stream itself, byte for byte.
+//
 // Exit codes follow the velloran command: 1 for an error (named on standard error), 2 for
 // bad usage.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -42,6 +47,11 @@ constexpr std::uint64_t kSplitNaturalSlack = 1800;
 // Long lines land between these lengths (40 to 70 KiB), well past 32,767 bytes.
 constexpr std::uint64_t kLongLineMin = 40 * 1024;
 constexpr std::uint64_t kLongLineMax = 70 * 1024;
+// Line buffers go back to a shared pool once written; ones grown past this (long lines) are
+// freed instead, so that with many exchanges in flight the pool does not fill with 70 KiB
+// buffers holding 1 KiB records.
+constexpr std::size_t kSpareCapacity = 16 * 1024;
+constexpr std::uint32_t kMaxConcurrency = 100000;
 
 // ---------------------------------------------------------------------------------------------
 // Randomness
@@ -374,11 +384,26 @@ struct TSession {
   std::int64_t LastMillis = 0;  // of the previous accounting record
   std::uint32_t Interims = 0;
   std::uint64_t InOctets = 0, OutOctets = 0, InPackets = 0, OutPackets = 0;
+  std::uint64_t Key = 0;  // unique among the sessions, never 0
+  // An exchange in flight uses the session: no other may pick it until that one's last record
+  // is written, or two exchanges in flight would share its Class (and a stop could come
+  // before the interim update it follows).
+  bool Busy = false;
+};
+
+// The records of one exchange (a whole short conversation, or one accounting exchange), each
+// with its Timestamp in milliseconds, and how many of them are written.
+struct TExchange {
+  std::vector<std::string> Lines;
+  std::vector<std::int64_t> Stamps;
+  std::size_t Next = 0;
+  std::uint64_t Session = 0;  // Key of the session the exchange keeps busy; 0 for none
 };
 
 // ---------------------------------------------------------------------------------------------
-// The generator: produces the records of one "step" (a whole short conversation, or one
-// accounting exchange) at a time, in time order.
+// The generator: produces the records of one exchange at a time, in time order. Which
+// exchanges are in flight, and in what order their records are written, is the writer's
+// business; the generator only keeps their sessions apart.
 
 class TGenerator {
  public:
@@ -398,12 +423,18 @@ class TGenerator {
     FAcctCounter = FRandom.Next() & 0xFFFFFFF;
   }
 
-  // Replaces ALines[0, ACount) with the records of the next step; each line ends with CR LF.
-  void Step(std::vector<std::string>& ALines, std::size_t& ACount) {
-    FLines = &ALines;
-    FCount = 0;
-    // Gaps average 1.5 s, so a 1 GiB file spans several days and crosses midnights.
-    FClock += static_cast<std::int64_t>(FRandom.Below(3000));
+  // Milliseconds of the generator's clock; before the first Step, the moment the log opens.
+  std::int64_t Clock() const { return FClock; }
+
+  // When the next exchange of a slot whose previous one ended at ANow begins. Gaps average
+  // 1.5 s, so a 1 GiB file of one slot spans several days and crosses midnights.
+  std::int64_t NextStart(std::int64_t ANow) { return ANow + static_cast<std::int64_t>(FRandom.Below(3000)); }
+
+  // Fills the empty AExchange with the records of an exchange whose first record is at
+  // AStart; each line ends with CR LF. Release it once all its records are written.
+  void Step(TExchange& AExchange, std::int64_t AStart) {
+    FExchange = &AExchange;
+    FClock = AStart;
     switch (static_cast<TKind>(FRandom.Weighted(FMix))) {
       case kAccept:
         AuthConversation(0, false);
@@ -419,7 +450,24 @@ class TGenerator {
         Accounting();
         break;
     }
-    ACount = FCount;
+    FExchange = nullptr;
+  }
+
+  // AExchange is written: its session is free for other exchanges (unless forgotten in the
+  // meantime) and its line buffers go back to the pool. It is left empty.
+  void Release(TExchange& AExchange) {
+    if (AExchange.Session != 0) {
+      TSession* s = FindSession(FPending, AExchange.Session);
+      if (s == nullptr) s = FindSession(FActive, AExchange.Session);
+      if (s != nullptr) Unhold(*s);
+    }
+    for (std::string& line : AExchange.Lines) {
+      if (line.capacity() <= kSpareCapacity) FSpare.push_back(std::move(line));
+    }
+    AExchange.Lines.clear();
+    AExchange.Stamps.clear();
+    AExchange.Next = 0;
+    AExchange.Session = 0;
   }
 
   // An Access-Request that the server logged and never answered (a retransmission it
@@ -509,20 +557,67 @@ class TGenerator {
     }
   }
 
-  std::string& NextLine() {
-    if (FCount == FLines->size()) FLines->emplace_back();
-    std::string& line = (*FLines)[FCount++];
+  // Adds a record to the exchange being generated and writes its first elements; the
+  // reference holds until the next record is added.
+  std::string& NewRecord(std::int64_t AMillis) {
+    std::vector<std::string>& lines = FExchange->Lines;
+    if (FSpare.empty()) {
+      lines.emplace_back();
+    } else {
+      lines.push_back(std::move(FSpare.back()));
+      FSpare.pop_back();
+    }
+    FExchange->Stamps.push_back(AMillis);
+    std::string& line = lines.back();
     line.clear();
+    line.append("<Event>");
+    OpenTag(line, "Timestamp", '4');
+    AppendDateTime(line, AMillis, true);
+    CloseTag(line, "Timestamp");
+    Str(line, "Computer-Name", kServerName);
+    Str(line, "Event-Source", "IAS");
     return line;
   }
 
-  void Header(std::string& AOut, std::int64_t AMillis) {
-    AOut.append("<Event>");
-    OpenTag(AOut, "Timestamp", '4');
-    AppendDateTime(AOut, AMillis, true);
-    CloseTag(AOut, "Timestamp");
-    Str(AOut, "Computer-Name", kServerName);
-    Str(AOut, "Event-Source", "IAS");
+  // AS outlives the exchange being generated (accepted, or started and not stopped): it stays
+  // busy until that exchange is released. An exchange holds one session at most.
+  void Hold(TSession& AS) {
+    AS.Busy = true;
+    ++FBusy;
+    FExchange->Session = AS.Key;
+  }
+
+  void Unhold(TSession& AS) {
+    if (!AS.Busy) return;
+    AS.Busy = false;
+    --FBusy;
+  }
+
+  static TSession* FindSession(std::vector<TSession>& AList, std::uint64_t AKey) {
+    for (TSession& s : AList) {
+      if (s.Key == AKey) return &s;
+    }
+    return nullptr;
+  }
+
+  // The sessions of AList no exchange in flight uses, and the index of the ANth of them. With
+  // no session busy (always so with one slot) these are the plain size and index, which keeps
+  // the single stream's random draws as they were.
+  std::size_t IdleCount(const std::vector<TSession>& AList) const {
+    if (FBusy == 0) return AList.size();
+    std::size_t n = 0;
+    for (const TSession& s : AList) n += s.Busy ? 0 : 1;
+    return n;
+  }
+
+  std::size_t IdleIndex(const std::vector<TSession>& AList, std::size_t AN) const {
+    if (FBusy == 0) return AN;
+    for (std::size_t i = 0; i < AList.size(); ++i) {
+      if (AList[i].Busy) continue;
+      if (AN == 0) return i;
+      --AN;
+    }
+    return AList.size();  // AN >= IdleCount(AList): callers never ask
   }
 
   // Ends a record; now and then (oddity engine) stretches it with one very long octet string
@@ -571,6 +666,7 @@ class TGenerator {
     s.Who = AStranger ? &FStrangers[FRandom.Index(FStrangers)] : &PickIdentity(nas.Medium);
     s.Mac = s.Who->Macs[FRandom.Index(s.Who->Macs)];
     s.Class = NewClass();
+    s.Key = ++FSessionKeys;
     switch (nas.Medium) {
       case TMedium::Wireless:
         s.Connect = kWirelessConnect[FRandom.Index(kWirelessConnect)];
@@ -673,8 +769,7 @@ class TGenerator {
   std::int64_t ReplyDelay() { return FRandom.Below(100) < 70 ? 0 : static_cast<std::int64_t>(FRandom.Range(1, 40)); }
 
   void AccessRequest(const TSession& AS, std::string_view AStateHex) {
-    std::string& line = NextLine();
-    Header(line, FClock);
+    std::string& line = NewRecord(FClock);
     AccessRequestAttributes(line, AS, AStateHex);
     const std::size_t serverAt = line.size();
     ServerAttributes(line, AS, 1, 0, true);
@@ -684,8 +779,7 @@ class TGenerator {
   void AccessReply(const TSession& AS, std::uint32_t APacketType, std::uint32_t AReason, std::string_view AStateHex) {
     FClock += ReplyDelay();
     const TNas& nas = kNases[AS.Nas];
-    std::string& line = NextLine();
-    Header(line, FClock);
+    std::string& line = NewRecord(FClock);
     if (APacketType == 11) {
       Int(line, "Session-Timeout", 30);
       OctetsHex(line, "State", AStateHex);
@@ -726,7 +820,10 @@ class TGenerator {
       FClock += static_cast<std::int64_t>(FRandom.Range(3, 80));  // the client's next round
     }
     AccessReply(s, AReject ? 3 : 2, reason, {});
-    if (!AReject) Admit(std::move(s));
+    if (!AReject) {
+      Hold(s);
+      Admit(std::move(s));
+    }
   }
 
   template <std::size_t N>
@@ -738,10 +835,14 @@ class TGenerator {
 
   // Accepted sessions wait in FPending for their accounting start, started ones in FActive
   // for interim updates and their stop. When either is full a session is forgotten without
-  // accounting or without a stop, as happens when a client loses its accounting.
+  // accounting or without a stop, as happens when a client loses its accounting; a busy one
+  // too, whose exchange in flight is written all the same.
   void Admit(TSession&& AS) {
     constexpr std::size_t kMaxPending = 64;
-    if (FPending.size() >= kMaxPending) FPending.erase(FPending.begin());
+    if (FPending.size() >= kMaxPending) {
+      Unhold(FPending.front());
+      FPending.erase(FPending.begin());
+    }
     FPending.push_back(std::move(AS));
   }
 
@@ -749,6 +850,7 @@ class TGenerator {
     constexpr std::size_t kMaxActive = 256;
     if (FActive.size() >= kMaxActive) {
       const std::size_t victim = FRandom.Index(FActive);
+      Unhold(FActive[victim]);
       FActive[victim] = std::move(FActive.back());
       FActive.pop_back();
     }
@@ -757,13 +859,19 @@ class TGenerator {
 
   // One Accounting-Request and its Accounting-Response: a start, an interim update or a stop.
   // Starts take a third of the steps, so that with interims and stops the number of started
-  // sessions stays level instead of piling up.
+  // sessions stays level instead of piling up. Only sessions no exchange in flight uses take
+  // part.
   void Accounting() {
-    if (FPending.empty() && FActive.empty()) Admit(NewSession(false, false));  // authenticated before the log began
-    if (!FPending.empty() && (FActive.empty() || FRandom.Below(100) < 35)) {
+    if (IdleCount(FPending) == 0 && IdleCount(FActive) == 0) {
+      Admit(NewSession(false, false));  // authenticated before the log began
+    }
+    const std::size_t idlePending = IdleCount(FPending);
+    const std::size_t idleActive = IdleCount(FActive);
+    if (idlePending != 0 && (idleActive == 0 || FRandom.Below(100) < 35)) {
       // The most recently accepted session starts first.
-      TSession s = std::move(FPending.back());
-      FPending.pop_back();
+      const std::size_t index = IdleIndex(FPending, idlePending - 1);
+      TSession s = std::move(FPending[index]);
+      FPending.erase(FPending.begin() + static_cast<std::ptrdiff_t>(index));
       s.StartMillis = FClock;
       s.LastMillis = FClock;
       s.AcctSessionId.clear();
@@ -771,10 +879,11 @@ class TGenerator {
       for (int shift = 28; shift >= 0; shift -= 4) s.AcctSessionId += kHexDigits[(id >> shift) & 0xF];
       AccountingRequest(s, 1);
       AccountingResponse(s);
+      Hold(s);
       Activate(std::move(s));
       return;
     }
-    const std::size_t index = FRandom.Index(FActive);
+    const std::size_t index = IdleIndex(FActive, static_cast<std::size_t>(FRandom.Below(idleActive)));
     TSession& s = FActive[index];
     std::uint32_t status = 2;
     if (s.Interims < 3 && FRandom.Below(100) < 55) {
@@ -795,13 +904,14 @@ class TGenerator {
     if (status == 2) {
       FActive[index] = std::move(FActive.back());
       FActive.pop_back();
+    } else {
+      Hold(s);
     }
   }
 
   void AccountingRequest(const TSession& AS, std::uint32_t AStatus) {
     const TNas& nas = kNases[AS.Nas];
-    std::string& line = NextLine();
-    Header(line, FClock);
+    std::string& line = NewRecord(FClock);
     Str(line, "User-Name", AS.Who->UserName);
     Ip(line, "NAS-IP-Address", nas.Ip);
     Int(line, "NAS-Port", AS.NasPort);
@@ -848,8 +958,7 @@ class TGenerator {
 
   void AccountingResponse(const TSession& AS) {
     FClock += ReplyDelay();
-    std::string& line = NextLine();
-    Header(line, FClock);
+    std::string& line = NewRecord(FClock);
     Str(line, "User-Name", AS.Who->UserName);
     Ip(line, "NAS-IP-Address", kNases[AS.Nas].Ip);
     const std::size_t serverAt = line.size();
@@ -865,10 +974,12 @@ class TGenerator {
   std::string FClassPrefix;
   std::uint64_t FClassCounter = 0;
   std::uint64_t FAcctCounter = 0;
+  std::uint64_t FSessionKeys = 0;
   std::vector<TIdentity> FPeople, FMachines, FDevices, FStrangers;
   std::vector<TSession> FPending, FActive;
-  std::vector<std::string>* FLines = nullptr;
-  std::size_t FCount = 0;
+  std::size_t FBusy = 0;            // busy sessions in FPending and FActive
+  TExchange* FExchange = nullptr;   // the exchange Step is filling
+  std::vector<std::string> FSpare;  // line buffers of released exchanges, for reuse
   std::string FScratch;
 };
 
@@ -931,6 +1042,7 @@ struct TOptions {
   std::uint64_t Seed = 1;
   std::uint64_t SizeLimit = 0;    // 0: none
   std::uint64_t RecordLimit = 0;  // 0: none
+  std::uint32_t Concurrency = 1;
   std::array<std::uint32_t, kKindCount> Mix = {45, 15, 12, 28};
   std::string OutFile;
   bool Bom = false;
@@ -945,15 +1057,43 @@ class TWriter {
   TWriter(const TOptions& AOptions, TGenerator& AGenerator, TOutput& AOutput)
       : FOptions(AOptions), FGenerator(AGenerator), FOutput(AOutput), FOdd(AOptions.Seed ^ 0xD1B54A32D192ED03ULL) {}
 
+  // Each of the --concurrency slots runs one exchange after another. A heap orders the slots
+  // by the Timestamp of their next record, ties going to the exchange that began first, so
+  // the file stays in time order and the interleaving depends on the options alone. An
+  // exchange is generated only when its first record is due, so the sessions it picks are
+  // those free at that moment. With one slot this is the single stream: the same random draws
+  // in the same order.
   void Run() {
     if (FOptions.Bom) FOutput.Put("\xEF\xBB\xBF");
-    std::vector<std::string> lines;
-    std::size_t count = 0;
+    struct TDue {
+      std::int64_t Stamp;
+      std::uint64_t Serial;  // of the exchange, in the order exchanges began
+      std::size_t Slot;
+    };
+    const auto later = [](const TDue& A, const TDue& B) { return A.Stamp != B.Stamp ? A.Stamp > B.Stamp : A.Serial > B.Serial; };
+    std::vector<TExchange> slots(FOptions.Concurrency);
+    std::vector<TDue> heap;
+    heap.reserve(slots.size());
+    std::uint64_t serial = 0;
+    const std::int64_t opening = FGenerator.Clock();
+    for (std::size_t i = 0; i < slots.size(); ++i) heap.push_back({FGenerator.NextStart(opening), serial++, i});
+    std::make_heap(heap.begin(), heap.end(), later);
     for (;;) {
-      FGenerator.Step(lines, count);
-      for (std::size_t i = 0; i < count; ++i) {
-        if (!Record(lines[i])) return;
+      std::pop_heap(heap.begin(), heap.end(), later);
+      TDue& due = heap.back();
+      TExchange& exchange = slots[due.Slot];
+      if (exchange.Lines.empty()) FGenerator.Step(exchange, due.Stamp);
+      const std::size_t at = exchange.Next++;
+      if (!Record(exchange.Lines[at])) return;
+      if (exchange.Next < exchange.Lines.size()) {
+        due.Stamp = exchange.Stamps[exchange.Next];
+      } else {
+        const std::int64_t now = exchange.Stamps[at];
+        FGenerator.Release(exchange);
+        due.Stamp = FGenerator.NextStart(now);
+        due.Serial = serial++;
       }
+      std::push_heap(heap.begin(), heap.end(), later);
     }
   }
 
@@ -1109,7 +1249,9 @@ int main(int argc, char** argv) {
   app.footer(
       "Records: Access-Request (Packet-Type 1) answered by Access-Accept (2), Access-Reject (3, with its Reason-Code) "
       "or Access-Challenge (11, with State); Accounting-Request (4) answered by Accounting-Response (5). A request "
-      "and its reply share the Class value, and usually the Timestamp, which never goes backwards.\n"
+      "and its reply share the Class value, and usually the Timestamp, which never goes backwards. With --concurrency "
+      "the exchanges overlap: records of other exchanges may come between a request and its reply, but no two "
+      "exchanges in flight share a Class.\n"
       "The oddities (--bom, --empty-lines, --hex-lines, --long-lines, --split-breaks) are off by default and draw "
       "from a random stream of their own: the ordinary records stay the same whichever are on. The fillers that "
       "--split-breaks writes count as records for --records; where the record crossing a boundary is a long one, "
@@ -1122,6 +1264,12 @@ int main(int argc, char** argv) {
   app.add_option("--records", options.RecordLimit, "Stop after N records (with --size too: whichever comes first)")
       ->type_name("N")
       ->check(CLI::PositiveNumber);
+  app.add_option("--concurrency", options.Concurrency,
+                 "Sessions in flight at once, 1 to 100000 (default 1). Each runs its exchanges one after another "
+                 "as the single stream does, and their records are interleaved in Timestamp order, as on a server N "
+                 "times as busy; 1 writes the same bytes as leaving the option out")
+      ->type_name("N")
+      ->check(CLI::Range(std::uint32_t{1}, kMaxConcurrency));
   app.add_option("-o,--out", options.OutFile, "Output file (default, or -: standard output)")->type_name("FILE");
   app.add_option("--mix", mixText,
                  "Relative weights of the session kinds, e.g. accept=60,reject=25,challenge=5,accounting=10; kinds "
