@@ -102,6 +102,14 @@ bool TData::GetRow(int64_t AIndex, TrdlDataRow& ARow) {
 
 void TData::DoDataGetCount(int& ACount) const { ACount = static_cast<int>(Count()); }
 
+std::string_view TData::RawRecord(int64_t AIndex) { return FLogMonitor->GetView(static_cast<int>(AIndex)); }
+
+bool TData::ParseRecord(int64_t AIndex, TrdlDataRow& ARow) {
+  if (AIndex < 0 || AIndex >= Count()) return false;
+  DoDataParse(static_cast<int>(AIndex), ARow);
+  return true;
+}
+
 void TData::DoDataParse(int AIndex, TrdlDataRow& AItem) {
   const std::string_view line = FLogMonitor->GetView(AIndex);
   const size_t invalid = FirstInvalidUtf8(line);

@@ -13,14 +13,15 @@
 #include <vector>
 
 #include "LogMonitor.h"
+#include "RecordSource.h"
 #include "Rows.h"
 
 namespace velloran {
 
-class TData {
+class TData : public TRecordSource {
  public:
   TData();
-  ~TData();
+  ~TData() override;
   TData(const TData&) = delete;
   TData& operator=(const TData&) = delete;
 
@@ -33,6 +34,11 @@ class TData {
   // Row AIndex into ARow; false for an index outside 0..Count-1.
   bool GetRow(int64_t AIndex, TrdlDataRow& ARow);
   TrdlDataColumns& Columns() { return FRows.Columns(); }
+
+  // The record source of the open log (its rows bypass the row cache).
+  int64_t RecordCount() const override { return Count(); }
+  std::string_view RawRecord(int64_t AIndex) override;
+  bool ParseRecord(int64_t AIndex, TrdlDataRow& ARow) override;
   const std::string& FileName() const { return FFileName; }
   const TProgressNotifyEvent& OnProgress() const { return FOnProgress; }
   void SetOnProgress(TProgressNotifyEvent AValue) { FOnProgress = std::move(AValue); }

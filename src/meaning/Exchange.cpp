@@ -1,0 +1,187 @@
+#include "Exchange.h"
+
+#include <algorithm>
+#include <functional>
+#include <string_view>
+
+#include "CodeNames.h"
+#include "DecodedText.h"
+
+namespace velloran {
+
+namespace {
+
+constexpr std::string_view kClass = "Class";
+constexpr std::string_view kComputerName = "Computer-Name";
+constexpr std::string_view kPacketType = "Packet-Type";
+
+std::string_view RawValue(const TrdlDataRow& ARow, std::string_view AName) {
+  const TrdlDataRowItem* item = ARow.ItemByName(AName);
+  return item != nullptr ? std::string_view(item->RawText()) : std::string_view();
+}
+
+// The decoded value of the first of ANames the row holds with a non-empty value.
+std::string FirstValue(const TrdlDataRow& ARow, std::initializer_list<std::string_view> ANames) {
+  for (const std::string_view name : ANames) {
+    const std::string_view raw = RawValue(ARow, name);
+    if (!raw.empty()) return DecodedText(raw);
+  }
+  return {};
+}
+
+// A hexadecimal line (after an optional byte-order mark) hides its text from a byte search.
+bool IsHexLine(std::string_view ALine) {
+  if (ALine.size() >= 3 && static_cast<unsigned char>(ALine[0]) == 0xEF) ALine.remove_prefix(3);
+  return ALine.size() >= 2 && ALine[0] == '0' && ALine[1] == 'x';
+}
+
+// "2,000 records", "1 record".
+std::string RecordsText(int64_t AValue) {
+  std::string text = std::to_string(AValue);
+  for (int at = static_cast<int>(text.size()) - 3; at > 0; at -= 3) text.insert(static_cast<size_t>(at), 1, ',');
+  return text.append(AValue == 1 ? " record" : " records");
+}
+
+}  // namespace
+
+struct TExchangeFinder::TKey {
+  std::string Class;
+  std::string Computer;
+  std::string Needle;  // ">" Class "<": the value as an element's whole text
+};
+
+uint32_t PacketTypeOf(const TrdlDataRow& ARow) {
+  const auto number = CodeNumber(RawValue(ARow, kPacketType));
+  return number ? *number : 0;
+}
+
+bool TExchangeFinder::SameKey(int64_t ARecord, const TKey& AKey, uint32_t& APacketType) {
+  if (!FSource.ParseRecord(ARecord, FRow)) return false;
+  const TrdlDataRowItem* klass = FRow.ItemByName(kClass);
+  if (klass == nullptr || klass->RawText() != AKey.Class || RawValue(FRow, kComputerName) != AKey.Computer) return false;
+  APacketType = PacketTypeOf(FRow);
+  return true;
+}
+
+TExchange TExchangeFinder::Find(int64_t ARecord) {
+  TExchange result;
+  result.Origin = ARecord;
+  if (!FSource.ParseRecord(ARecord, FRow)) return result;
+  const std::string_view klass = RawValue(FRow, kClass);
+  if (klass.empty()) {
+    result.Answer = "No Class value: nothing ties this record to a request or a reply.";
+    return result;
+  }
+  TKey key{std::string(klass), std::string(RawValue(FRow, kComputerName)), {}};
+  key.Needle.append(1, '>').append(key.Class).append(1, '<');
+  const std::boyer_moore_horspool_searcher searcher(key.Needle.begin(), key.Needle.end());
+
+  const int64_t first = std::max<int64_t>(0, ARecord - FWindow);
+  const int64_t last = std::min<int64_t>(FSource.RecordCount() - 1, ARecord + FWindow);
+  for (int64_t i = first; i <= last; ++i) {
+    uint32_t packetType = 0;
+    if (i != ARecord) {
+      const std::string_view line = FSource.RawRecord(i);
+      if (std::search(line.begin(), line.end(), searcher) == line.end() && !IsHexLine(line)) continue;
+      if (!SameKey(i, key, packetType)) continue;
+    } else {
+      SameKey(i, key, packetType);
+    }
+    result.Members.push_back({i, packetType});
+  }
+  result.State = result.Members.size() > 1 ? TExchangeState::esFound : TExchangeState::esAlone;
+  DescribeOutcome(result);
+  return result;
+}
+
+int64_t TExchangeFinder::RequestOfReply(int64_t AReply, const TrdlDataRow& AReplyRow) {
+  if (!IsReplyPacketType(PacketTypeOf(AReplyRow))) return -1;
+  const std::string_view klass = RawValue(AReplyRow, kClass);
+  if (klass.empty()) return -1;
+  TKey key{std::string(klass), std::string(RawValue(AReplyRow, kComputerName)), {}};
+  key.Needle.append(1, '>').append(key.Class).append(1, '<');
+  const std::boyer_moore_horspool_searcher searcher(key.Needle.begin(), key.Needle.end());
+  const int64_t first = std::max<int64_t>(0, AReply - FWindow);
+  for (int64_t i = std::min(AReply, FSource.RecordCount()) - 1; i >= first; --i) {
+    const std::string_view line = FSource.RawRecord(i);
+    if (std::search(line.begin(), line.end(), searcher) == line.end() && !IsHexLine(line)) continue;
+    uint32_t packetType = 0;
+    if (SameKey(i, key, packetType) && packetType == ptAccessRequest) return i;
+  }
+  return -1;
+}
+
+void TExchangeFinder::DescribeOutcome(TExchange& AExchange) {
+  const auto& members = AExchange.Members;
+  const auto originAt =
+      std::find_if(members.begin(), members.end(), [&](const TExchangeMember& m) { return m.Record == AExchange.Origin; });
+  for (const TExchangeMember& member : members) {
+    if (member.PacketType == ptAccessRequest && AExchange.Request < 0) AExchange.Request = member.Record;
+  }
+  int64_t challenge = -1;
+  for (const TExchangeMember& member : members) {
+    if (member.PacketType == ptAccessAccept || member.PacketType == ptAccessReject) AExchange.Outcome = member.Record;
+    if (member.PacketType == ptAccessChallenge) challenge = member.Record;
+  }
+  if (AExchange.Outcome < 0) AExchange.Outcome = challenge;
+
+  // Go to: from a request to the first final reply after it (else its first challenge); from
+  // anything else to the nearest request before it (else the first request of the exchange).
+  const uint32_t originType = originAt != members.end() ? originAt->PacketType : 0;
+  if (originType == ptAccessRequest) {
+    int64_t firstChallenge = -1;
+    for (auto it = originAt + 1; it != members.end() && AExchange.Partner < 0; ++it) {
+      if (it->PacketType == ptAccessAccept || it->PacketType == ptAccessReject) AExchange.Partner = it->Record;
+      if (it->PacketType == ptAccessChallenge && firstChallenge < 0) firstChallenge = it->Record;
+    }
+    if (AExchange.Partner < 0) AExchange.Partner = firstChallenge;
+  } else if (originAt != members.end()) {
+    for (auto it = std::make_reverse_iterator(originAt); it != members.rend() && AExchange.Partner < 0; ++it) {
+      if (it->PacketType == ptAccessRequest) AExchange.Partner = it->Record;
+    }
+    if (AExchange.Partner < 0) AExchange.Partner = AExchange.Request;
+  }
+
+  // Who and from where come from the request; what and why from the outcome.
+  std::string user;
+  std::string accessPoint;
+  std::string address;
+  const int64_t whoRecord = AExchange.Request >= 0 ? AExchange.Request : AExchange.Origin;
+  if (FSource.ParseRecord(whoRecord, FRow)) {
+    user = FirstValue(FRow, {"User-Name", "SAM-Account-Name", "Fully-Qualifed-User-Name"});
+    accessPoint = FirstValue(FRow, {"NAS-Identifier", "Client-Friendly-Name"});
+    address = FirstValue(FRow, {"NAS-IP-Address", "Client-IP-Address"});
+  }
+  std::string outcome = "No answer found";
+  std::string policy;
+  std::string reason;
+  if (AExchange.Outcome >= 0 && FSource.ParseRecord(AExchange.Outcome, FRow)) {
+    const uint32_t type = PacketTypeOf(FRow);
+    outcome = type == ptAccessAccept ? "Granted" : type == ptAccessReject ? "Refused" : "Challenged, no final answer";
+    if (user.empty()) user = FirstValue(FRow, {"User-Name", "SAM-Account-Name", "Fully-Qualifed-User-Name"});
+    policy = FirstValue(FRow, {"NP-Policy-Name", "Proxy-Policy-Name"});
+    const std::string_view code = RawValue(FRow, "Reason-Code");
+    if (type == ptAccessReject && !code.empty()) {
+      reason.append("reason ").append(DecodedText(code));
+      const std::string_view text = CodeName("Reason-Code", CodeNumber(code).value_or(UINT32_MAX));
+      if (!text.empty()) reason.append(": ").append(text);
+    }
+  }
+
+  std::string& answer = AExchange.Answer;
+  answer = outcome;
+  answer.append(": ").append(user.empty() ? "unknown user" : user);
+  if (!accessPoint.empty() || !address.empty()) {
+    answer.append(" from ").append(accessPoint.empty() ? address : accessPoint);
+    if (!accessPoint.empty() && !address.empty()) answer.append(" (").append(address).append(")");
+  }
+  if (!policy.empty()) answer.append(", policy \"").append(policy).append("\"");
+  if (!reason.empty()) answer.append(", ").append(reason);
+  if (AExchange.State == TExchangeState::esAlone) {
+    answer.append(" (no other record of this Class within ").append(RecordsText(FWindow)).append(")");
+  } else if (AExchange.Request < 0) {
+    answer.append(" (no request within ").append(RecordsText(FWindow)).append(")");
+  }
+}
+
+}  // namespace velloran

@@ -1,0 +1,143 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "EventLines.h"
+#include "Exchange.h"
+#include "LogData.h"
+#include "TestFiles.h"
+
+namespace velloran {
+namespace {
+
+using test::EventLine;
+using ::testing::ElementsAre;
+
+std::string Record(std::string_view AType, std::string_view AClass, test::TAttributes AMore = {},
+                   std::string_view AServer = "NPS-1") {
+  test::TAttributes attributes{{"Computer-Name", std::string(AServer)}};
+  if (!AClass.empty()) attributes.emplace_back("Class", std::string(AClass));
+  for (auto& more : AMore) attributes.push_back(std::move(more));
+  attributes.emplace_back("Packet-Type", std::string(AType));
+  return EventLine(attributes);
+}
+
+std::vector<int64_t> RecordsOf(const TExchange& AExchange) {
+  std::vector<int64_t> records;
+  for (const TExchangeMember& member : AExchange.Members) records.push_back(member.Record);
+  return records;
+}
+
+// Three sessions interleaved as on a busy server, one of them with challenge rounds, plus the
+// records that pair with nothing.
+class ExchangeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const test::TAttributes alice{{"User-Name", "CORP\\alice"}, {"NAS-Identifier", "WLC-2"}, {"NAS-IP-Address", "10.35.217.16"}};
+    const std::vector<std::string> lines = {
+        /* 0 */ Record("1", "A", alice),
+        /* 1 */ Record("1", "B", {{"User-Name", "bob"}, {"NAS-Identifier", "Switch &amp; Co"}}),
+        /* 2 */ Record("11", "A"),
+        /* 3 */ Record("1", "A", alice),
+        /* 4 */ Record("3", "B", {{"NP-Policy-Name", "Guests &amp; Contractors"}, {"Reason-Code", "8"}}),
+        /* 5 */ Record("3", "A", {{"NP-Policy-Name", "Wi-Fi Staff"}, {"Reason-Code", "16"}}),
+        /* 6 */ Record("4", "A"),
+        /* 7 */ Record("2", "C", {{"NP-Policy-Name", "VPN"}}),  // its request is not in the log
+        /* 8 */ Record("1", ""),                                // no Class
+        /* 9 */ Record("1", "A", alice, "NPS-2"),               // same Class, another server
+        /* 10 */ Record("2", "AB"),                             // a Class containing another
+        /* 11 */ Record("1", "D", {{"User-Name", "dave"}}),
+        /* 12 */ Record("2", "D"),
+    };
+    FData.Open(FDir.Write("exchange.log", test::LogOf(lines)));
+    ASSERT_EQ(FData.Count(), 13);
+  }
+
+  test::TTempDir FDir;
+  TData FData;
+};
+
+TEST_F(ExchangeTest, GathersTheSessionInLogOrderAndAnswersInOneLine) {
+  TExchangeFinder finder(FData);
+  for (const int64_t origin : {0, 2, 3, 5, 6}) {
+    SCOPED_TRACE(origin);
+    const TExchange exchange = finder.Find(origin);
+    EXPECT_EQ(exchange.State, TExchangeState::esFound);
+    EXPECT_THAT(RecordsOf(exchange), ElementsAre(0, 2, 3, 5, 6));
+    EXPECT_EQ(exchange.Request, 0);
+    EXPECT_EQ(exchange.Outcome, 5);
+    EXPECT_EQ(exchange.Answer,
+              "Refused: CORP\\alice from WLC-2 (10.35.217.16), policy \"Wi-Fi Staff\", reason 16: Credentials mismatch: "
+              "unknown user name or wrong password");
+  }
+  const TExchange bob = finder.Find(4);
+  EXPECT_THAT(RecordsOf(bob), ElementsAre(1, 4));
+  EXPECT_EQ(bob.Answer,
+            "Refused: bob from Switch & Co, policy \"Guests & Contractors\", reason 8: User account named in User-Name "
+            "does not exist");
+  EXPECT_EQ(finder.Find(11).Answer, "Granted: dave");
+}
+
+TEST_F(ExchangeTest, GoToLeadsFromRequestToItsAnswerAndBack) {
+  TExchangeFinder finder(FData);
+  const struct {
+    int64_t Origin;
+    int64_t Partner;
+  } cases[] = {
+      {0, 5},          // the first round's request: the final answer, past the challenge
+      {3, 5}, {5, 3},  // the reject: the request just before it
+      {2, 0},          // the challenge: the request it answers
+      {6, 3},          // accounting: the last request before it
+      {1, 4}, {4, 1}, {12, 11},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Origin);
+    EXPECT_EQ(finder.Find(c.Origin).Partner, c.Partner);
+  }
+}
+
+TEST_F(ExchangeTest, SaysWhenNothingPairs) {
+  TExchangeFinder finder(FData);
+  const TExchange noClass = finder.Find(8);
+  EXPECT_EQ(noClass.State, TExchangeState::esNoClass);
+  EXPECT_EQ(noClass.Partner, -1);
+  EXPECT_EQ(noClass.Answer, "No Class value: nothing ties this record to a request or a reply.");
+
+  const TExchange lone = finder.Find(7);
+  EXPECT_EQ(lone.State, TExchangeState::esAlone);
+  EXPECT_THAT(RecordsOf(lone), ElementsAre(7));
+  EXPECT_EQ(lone.Partner, -1);
+  EXPECT_EQ(lone.Answer, "Granted: unknown user, policy \"VPN\" (no other record of this Class within 2,000 records)");
+
+  EXPECT_THAT(RecordsOf(finder.Find(9)), ElementsAre(9));  // another server's Class "A"
+  EXPECT_THAT(RecordsOf(finder.Find(10)), ElementsAre(10));
+}
+
+TEST_F(ExchangeTest, PartnerBeyondTheWindowIsNotFound) {
+  TExchangeFinder finder(FData, 2);
+  const TExchange exchange = finder.Find(5);  // window 3..7: the first request (0) is out
+  EXPECT_THAT(RecordsOf(exchange), ElementsAre(3, 5, 6));
+  TExchangeFinder narrow(FData, 1);
+  EXPECT_EQ(narrow.Find(0).State, TExchangeState::esAlone);
+  EXPECT_EQ(narrow.Find(0).Answer,
+            "No answer found: CORP\\alice from WLC-2 (10.35.217.16) (no other record of this Class within 1 record)");
+}
+
+TEST_F(ExchangeTest, RequestOfReplyIsTheNearestEarlierRequestOfItsSession) {
+  TExchangeFinder finder(FData);
+  TrdlDataRow row;
+  const struct {
+    int64_t Record;
+    int64_t Request;
+  } cases[] = {{5, 3}, {2, 0}, {4, 1}, {12, 11}, {7, -1}, {0, -1} /* a request */, {6, -1} /* accounting */};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Record);
+    ASSERT_TRUE(FData.ParseRecord(c.Record, row));
+    EXPECT_EQ(finder.RequestOfReply(c.Record, row), c.Request);
+  }
+}
+
+}  // namespace
+}  // namespace velloran
