@@ -25,6 +25,14 @@ inline double Median(std::vector<double> AValues) {
   return n % 2 == 1 ? AValues[n / 2] : (AValues[n / 2 - 1] + AValues[n / 2]) / 2;
 }
 
+// The value below which AShare (0..1) of the values lie (nearest rank).
+inline double Percentile(std::vector<double> AValues, double AShare) {
+  if (AValues.empty()) return 0;
+  std::sort(AValues.begin(), AValues.end());
+  const auto rank = static_cast<size_t>(AShare * static_cast<double>(AValues.size() - 1) + 0.5);
+  return AValues[std::min(rank, AValues.size() - 1)];
+}
+
 // A kibibyte figure from /proc/self/status ("VmHWM", "VmRSS"); -1 when absent.
 inline long StatusKiB(const std::string& AKey) {
   std::ifstream status("/proc/self/status");

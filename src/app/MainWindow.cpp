@@ -3,10 +3,12 @@
 #include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -30,6 +32,7 @@
 #include "AboutWindow.h"
 #include "ColumnsDialog.h"
 #include "DataModule.h"
+#include "DecodedText.h"
 #include "Exporter.h"
 #include "LogData.h"
 #include "PlatformFile.h"
@@ -38,6 +41,7 @@
 #include "ProgressDialog.h"
 #include "SettingsKeys.h"
 #include "Storage.h"
+#include "ValueText.h"
 
 namespace velloran {
 
@@ -77,7 +81,34 @@ QString DefaultViewCaptions() {
   return QStringLiteral("Timestamp\r\nComputer-Name\r\nUser-Name\r\nEvent-Source\r\nPacket-Type\r\nReason-Code");
 }
 
-QString DefaultViewWidths() { return QStringLiteral("145,180,100,90,80,90"); }
+int ContentWidth(const QFontMetrics& AMetrics, const QString& ACaption) {
+  // What a column of this name usually holds, at its longest common form.
+  static const std::pair<const char*, const char*> kSamples[] = {
+      {"Timestamp", "12/01/2026 00:00:00.904"},
+      {"Computer-Name", "NPS-BRANCH-02"},
+      {"User-Name", "CORP\\administrator"},
+      {"SAM-Account-Name", "CORP\\administrator"},
+      {"Fully-Qualifed-User-Name", "corp.example.com/Users/Administrator"},
+      {"Event-Source", "IAS"},
+      {"Packet-Type", "Access-Challenge"},
+      {"Reason-Code", "Credentials mismatch: unknown user name"},
+      {"NAS-IP-Address", "255.255.255.255"},
+      {"Client-IP-Address", "255.255.255.255"},
+      {"Calling-Station-Id", "00-1A-1E-0E-8D-E2"},
+      {"Called-Station-Id", "00-1A-1E-00-11-22:CORP-WIFI"},
+      {"NAS-Port-Type", "Wireless - IEEE 802.11"},
+      {"NP-Policy-Name", "Secure Wireless Connections"},
+      {"Proxy-Policy-Name", "Secure Wireless Connections"},
+      {"Class", "311 1 10.10.1.20 02/24/2026 17:49:34 1198"},
+  };
+  QString sample = QStringLiteral("0000000000");  // anything else: about ten characters
+  for (const auto& [name, text] : kSamples) {
+    if (ACaption.compare(QLatin1String(name), Qt::CaseInsensitive) == 0) sample = QString::fromUtf8(text);
+  }
+  // The cell's and the header's margins, in the same font's terms.
+  const int margin = AMetrics.averageCharWidth() * 2 + 4;
+  return std::max(AMetrics.horizontalAdvance(sample), AMetrics.horizontalAdvance(ACaption)) + margin;
+}
 
 QString CommaField(const QString& AText, int AIndex) {
   if (AText.isEmpty() || AIndex < 0) return {};
@@ -89,7 +120,7 @@ int CommaFieldCount(const QString& AText) { return AText.isEmpty() ? 0 : static_
 
 // --- the list's model ---------------------------------------------------------------------------
 
-TLogTableModel::TLogTableModel(TData& AData, QObject* AParent) : QAbstractTableModel(AParent), FData(AData) {}
+TLogTableModel::TLogTableModel(TData& AData, QObject* AParent) : QAbstractTableModel(AParent), FData(AData), FFinder(AData) {}
 
 int TLogTableModel::rowCount(const QModelIndex& AParent) const { return AParent.isValid() ? 0 : FRowCount; }
 
@@ -110,8 +141,60 @@ const TrdlDataRow* TLogTableModel::Row(int AIndex) const {
       // for every cell on screen.
       FListRowValid = false;
     }
+    FListRowPacketType = FListRowValid ? PacketTypeOf(FListRow) : 0;
   }
   return FListRowValid ? &FListRow : nullptr;
+}
+
+uint32_t TLogTableModel::PacketTypeAt(int AIndex) const {
+  if (AIndex < 0 || AIndex >= FRowCount || Row(AIndex) == nullptr) return 0;
+  return FListRowPacketType;
+}
+
+int64_t TLogTableModel::RequestOfRow(int AIndex) const {
+  if (!IsReplyPacketType(PacketTypeAt(AIndex))) return -1;
+  const auto known = FRequestOfReply.find(AIndex);
+  if (known != FRequestOfReply.end()) return known->second;
+  int64_t request = -1;
+  try {
+    request = FFinder.RequestOfReply(AIndex, FListRow);
+  } catch (const ErdlLogMonitorError&) {  // NOLINT(bugprone-empty-catch): an unreadable neighbour pairs with nothing
+  }
+  FRequestOfReply.emplace(AIndex, request);
+  return request;
+}
+
+const TrdlDataRow* TLogTableModel::RequestRow(int AIndex) const {
+  const int64_t request = RequestOfRow(AIndex);
+  if (request < 0) return nullptr;
+  if (request != FRequestRowIndex) {
+    FRequestRowIndex = request;
+    try {
+      FRequestRowValid = FData.ParseRecord(request, FRequestRow);
+    } catch (const ErdlLogMonitorError&) {
+      FRequestRowValid = false;
+    }
+  }
+  return FRequestRowValid ? &FRequestRow : nullptr;
+}
+
+TLogTableModel::TCell TLogTableModel::CellAt(int ARow, const TViewColumn& AColumn) const {
+  const TrdlDataRow* row = Row(ARow);
+  if (row == nullptr) return {};
+  if (const TrdlDataRowItem* own = row->ItemByName(AColumn.CaptionUtf8)) return {own, false};
+  if (!FRequestFields || FRawValues || !IsReplyPacketType(FListRowPacketType)) return {};
+  const TrdlDataRow* request = RequestRow(ARow);
+  if (request == nullptr) return {};
+  return {request->ItemByName(AColumn.CaptionUtf8), true};
+}
+
+QVariant TLogTableModel::DisplayText(const TCell& ACell, const TViewColumn& AColumn) const {
+  if (ACell.Item == nullptr) return QString();
+  const std::string& raw = ACell.Item->RawText();
+  if (FRawValues) return FromUtf8(raw);
+  FCellText.clear();
+  AppendCellText(AColumn.Codes, raw, FCellText);
+  return FromUtf8(FCellText);
 }
 
 bool TLogTableModel::BindColumn(TViewColumn& AColumn) const {
@@ -119,7 +202,9 @@ bool TLogTableModel::BindColumn(TViewColumn& AColumn) const {
   if (index < 0) return false;
   const TrdlDataType type = FData.Columns().Columns(index)->DataType();
   AColumn.Binding = index;
-  AColumn.RightAligned = type == TrdlDataType::rdtInteger || type == TrdlDataType::rdtInt64;
+  // A coded column reads as names, left aligned like text; raw, it is a number again.
+  AColumn.RightAligned =
+      (type == TrdlDataType::rdtInteger || type == TrdlDataType::rdtInt64) && (FRawValues || !AColumn.Codes.HasNames());
   return true;
 }
 
@@ -132,16 +217,23 @@ bool TLogTableModel::BindColumns() {
 }
 
 QVariant TLogTableModel::data(const QModelIndex& AIndex, int ARole) const {
-  if (!AIndex.isValid() || (ARole != Qt::DisplayRole && ARole != Qt::TextAlignmentRole)) return {};
-  if (FSuspended && FSuspended()) return {};  // nothing is parsed while the store is rebuilt
+  if (!AIndex.isValid()) return {};
   const size_t column = static_cast<size_t>(AIndex.column());
   if (ARole == Qt::TextAlignmentRole) {
     const bool right = column < FColumns.size() && FColumns[column].RightAligned;
     return QVariant::fromValue(Qt::Alignment(right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
   }
+  if (ARole != Qt::DisplayRole && ARole != Qt::BackgroundRole && ARole != Qt::ForegroundRole && ARole != Qt::FontRole &&
+      ARole != Qt::ToolTipRole)
+    return {};
+  if (FSuspended && FSuspended()) return {};  // nothing is parsed while the store is rebuilt
   const TrdlDataRow* row = Row(AIndex.row());
-  if (row == nullptr) return QString();
-  if (FColumns.empty()) return QString::number(AIndex.row());
+  if (row == nullptr) return ARole == Qt::DisplayRole ? QVariant(QString()) : QVariant();
+  if (ARole == Qt::BackgroundRole) {
+    // A translucent red over the palette's own base reads in light and dark palettes alike.
+    return FListRowPacketType == ptAccessReject ? QVariant(QBrush(QColor(230, 40, 40, 56))) : QVariant();
+  }
+  if (FColumns.empty()) return ARole == Qt::DisplayRole ? QVariant(QString::number(AIndex.row())) : QVariant();
   TViewColumn& viewColumn = const_cast<TViewColumn&>(FColumns[column]);  // binding is a cache
   if (viewColumn.Binding < 0 && BindColumn(viewColumn)) {
     // The alignment of this column's cells changes with its first binding.
@@ -154,7 +246,51 @@ QVariant TLogTableModel::data(const QModelIndex& AIndex, int ARole) const {
         },
         Qt::QueuedConnection);
   }
-  return FromUtf8(row->ValueByName(viewColumn.CaptionUtf8));
+  const TCell cell = CellAt(AIndex.row(), viewColumn);
+  switch (ARole) {
+    case Qt::DisplayRole:
+      return DisplayText(cell, viewColumn);
+    case Qt::ForegroundRole:
+      return cell.Inherited ? QVariant(QApplication::palette().brush(QPalette::PlaceholderText)) : QVariant();
+    case Qt::FontRole: {
+      if (!cell.Inherited) return {};
+      QFont font;
+      font.setItalic(true);
+      return font;
+    }
+    case Qt::ToolTipRole:
+      return cell.Inherited && cell.Item != nullptr
+                 ? QVariant(QStringLiteral("From the request, record %1").arg(RequestOfRow(AIndex.row()) + 1))
+                 : QVariant();
+    default:
+      return {};
+  }
+}
+
+void TLogTableModel::SetRawValues(bool AValue) {
+  if (AValue == FRawValues) return;
+  FRawValues = AValue;
+  for (TViewColumn& column : FColumns) {
+    if (column.Binding >= 0) BindColumn(column);
+  }
+  AllChanged();
+}
+
+void TLogTableModel::SetRequestFields(bool AValue) {
+  if (AValue == FRequestFields) return;
+  FRequestFields = AValue;
+  AllChanged();
+}
+
+void TLogTableModel::ForgetRows() {
+  FListRowIndex = -1;
+  FRequestOfReply.clear();
+  FRequestRowIndex = -1;
+}
+
+void TLogTableModel::AllChanged() {
+  if (FRowCount > 0) emit dataChanged(index(0, 0), index(FRowCount - 1, columnCount() - 1));
+  emit headerDataChanged(Qt::Horizontal, 0, columnCount() - 1);
 }
 
 QVariant TLogTableModel::headerData(int ASection, Qt::Orientation AOrientation, int ARole) const {
@@ -168,7 +304,7 @@ QVariant TLogTableModel::headerData(int ASection, Qt::Orientation AOrientation, 
 }
 
 void TLogTableModel::SetRowCount(int ACount) {
-  FListRowIndex = -1;
+  ForgetRows();
   if (ACount == FRowCount) {
     // The same number of rows (an export, or the same log again): keep the selection, redraw.
     if (FRowCount > 0) emit dataChanged(index(0, 0), index(FRowCount - 1, columnCount() - 1));
@@ -182,7 +318,11 @@ void TLogTableModel::SetRowCount(int ACount) {
 void TLogTableModel::SetViewColumns(const QStringList& ACaptions) {
   beginResetModel();
   FColumns.clear();
-  for (const QString& caption : ACaptions) FColumns.push_back(TViewColumn{caption, ToUtf8(caption), -1, false});
+  for (const QString& caption : ACaptions) {
+    std::string name = ToUtf8(caption);
+    const TCodedAttribute codes = TCodedAttribute::Of(name);
+    FColumns.push_back(TViewColumn{caption, std::move(name), -1, false, codes});
+  }
   FListRowIndex = -1;
   endResetModel();
 }
@@ -202,6 +342,7 @@ TfrmMain::TfrmMain(TMainWindowContext AContext, QWidget* AParent, std::function<
   ColumnsDialog = [this](const QString& AAll, const QString& ADefaults, QString& ACurrent) {
     return ExecuteColumnsDialog(AAll, ADefaults, ACurrent, &FSettings);
   };
+  FExchangeFinder = std::make_unique<TExchangeFinder>(FData);
   CreateActions();
   CreateMenus();
   CreateToolBar();
@@ -266,6 +407,29 @@ void TfrmMain::CreateActions() {
   actColumnsCustomize = make("Customize columns...", "Customize columns..", "table_selection_column");
   actDetails = make("Details...", nullptr, "notebook");
   actAbout = make("About", "About application", "about");
+  actRawValues = new QAction("Show &raw values", this);
+  actRawValues->setCheckable(true);
+  actRawValues->setStatusTip("Show every value exactly as the log holds it: numbers instead of names, text still escaped");
+  actRequestFields = new QAction("Show re&quest fields on replies", this);
+  actRequestFields->setCheckable(true);
+  actRequestFields->setChecked(true);
+  actRequestFields->setStatusTip("Where a reply has no user, station or access point, show its request's (dimmed)");
+  actGoToPartner = new QAction("&Go to reply", this);
+  actGoToPartner->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+  actGoToPartner->setStatusTip("Select the reply of the selected request, or the request of the selected record");
+  connect(actRawValues, &QAction::toggled, this, [this](bool AChecked) {
+    FModel->SetRawValues(AChecked);
+    FSettings.WriteBoolean(SettingsKeys::ShowRawValues, AChecked);
+    FDetailsIndex = -1;  // the pane shows values in the new form
+    if (DetailsVisible()) tmrItemDetails->start();
+  });
+  connect(actRequestFields, &QAction::toggled, this, [this](bool AChecked) {
+    FModel->SetRequestFields(AChecked);
+    FSettings.WriteBoolean(SettingsKeys::ShowRequestFields, AChecked);
+    FDetailsIndex = -1;
+    if (DetailsVisible()) tmrItemDetails->start();
+  });
+  connect(actGoToPartner, &QAction::triggered, this, [this] { Guarded([this] { GoToPartner(); }); });
   connect(actOpen, &QAction::triggered, this, [this] { Guarded([this] { actOpenExecute(); }); });
   connect(actExport, &QAction::triggered, this, [this] { Guarded([this] { actExportExecute(); }); });
   connect(actExit, &QAction::triggered, this, &QWidget::close);
@@ -285,12 +449,17 @@ void TfrmMain::CreateMenus() {
   view->addAction(actColumnsCustomize);
   view->addSeparator();
   view->addAction(actDetails);
+  view->addAction(actGoToPartner);
+  view->addSeparator();
+  view->addAction(actRawValues);
+  view->addAction(actRequestFields);
   QMenu* help = menuBar()->addMenu("&Help");
   help->addAction(actAbout);
   pmData = new QMenu(this);
   pmData->addAction(actColumnsCustomize);
   pmData->addSeparator();
   pmData->addAction(actDetails);
+  pmData->addAction(actGoToPartner);
   pmRecentLogs = new QMenu(this);
 }
 
@@ -335,6 +504,11 @@ void TfrmMain::CreateClient() {
   lvData->horizontalHeader()->setSectionsMovable(false);
   lvData->horizontalHeader()->setHighlightSections(false);
   lvData->horizontalHeader()->setStretchLastSection(false);
+  // A double-click on a divider fits the column to the rows on screen: the view's own fit
+  // would parse a thousand records around them.
+  disconnect(lvData->horizontalHeader(), &QHeaderView::sectionHandleDoubleClicked, lvData, nullptr);
+  connect(lvData->horizontalHeader(), &QHeaderView::sectionHandleDoubleClicked, this,
+          [this](int ASection) { FitColumnToScreenRows(ASection); });
   connect(lvData, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& APoint) { pmData->popup(lvData->viewport()->mapToGlobal(APoint)); });
   connect(lvData->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { UpdateStatusBar(); });
@@ -361,6 +535,15 @@ void TfrmMain::CreateClient() {
   connect(sbInfoClose, &QToolButton::clicked, this, [this] { SetDetailsVisible(false); });
   headerLayout->addWidget(sbInfoClose);
   detailsLayout->addWidget(pnlInfoHeader);
+  lblAnswer = new QLabel(pnlDetails);
+  lblAnswer->setObjectName("lblAnswer");
+  lblAnswer->setWordWrap(true);
+  lblAnswer->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lblAnswer->setContentsMargins(4, 4, 4, 6);
+  QFont answerFont = lblAnswer->font();
+  answerFont.setBold(true);
+  lblAnswer->setFont(answerFont);
+  detailsLayout->addWidget(lblAnswer);
   lvDetails = new QTreeWidget(pnlDetails);
   lvDetails->setColumnCount(2);
   lvDetails->setHeaderLabels({"Name", "Value"});
@@ -371,7 +554,30 @@ void TfrmMain::CreateClient() {
   lvDetails->header()->setStretchLastSection(false);
   lvDetails->header()->resizeSection(0, 80);
   lvDetails->header()->resizeSection(1, 80);
-  detailsLayout->addWidget(lvDetails);
+  detailsLayout->addWidget(lvDetails, 3);
+  auto* pnlExchangeHeader = new QWidget(pnlDetails);
+  auto* exchangeHeaderLayout = new QHBoxLayout(pnlExchangeHeader);
+  exchangeHeaderLayout->setContentsMargins(4, 6, 0, 2);
+  exchangeHeaderLayout->addWidget(new QLabel("Exchange (same Class and server)", pnlExchangeHeader), 1);
+  auto* sbGoToPartner = new QToolButton(pnlExchangeHeader);
+  sbGoToPartner->setObjectName("sbGoToPartner");
+  sbGoToPartner->setDefaultAction(actGoToPartner);
+  sbGoToPartner->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  exchangeHeaderLayout->addWidget(sbGoToPartner);
+  detailsLayout->addWidget(pnlExchangeHeader);
+  lvExchange = new QTreeWidget(pnlDetails);
+  lvExchange->setObjectName("lvExchange");
+  lvExchange->setColumnCount(4);
+  lvExchange->setHeaderLabels({"Record", "Timestamp", "Packet-Type", "Reason"});
+  lvExchange->setRootIsDecorated(false);
+  lvExchange->setUniformRowHeights(true);
+  lvExchange->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lvExchange->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lvExchange->header()->setStretchLastSection(true);
+  connect(lvExchange, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* AItem) {
+    if (AItem != nullptr) SelectRecord(AItem->data(0, Qt::UserRole).toLongLong());
+  });
+  detailsLayout->addWidget(lvExchange, 2);
   spltDetails->addWidget(lvData);
   spltDetails->addWidget(pnlDetails);
   spltDetails->setStretchFactor(0, 1);
@@ -384,9 +590,8 @@ void TfrmMain::CreateClient() {
 
   // The design columns, replaced by the restored (or default) set.
   FModel->SetViewColumns({"Timestamp", "Computer-Name", "User-Name"});
-  lvData->horizontalHeader()->resizeSection(0, 100);
-  lvData->horizontalHeader()->resizeSection(1, 120);
-  lvData->horizontalHeader()->resizeSection(2, 100);
+  for (int i = 0; i < 3; ++i)
+    lvData->horizontalHeader()->resizeSection(i, DefaultColumnWidth(FModel->ViewColumns()[static_cast<size_t>(i)].Caption));
 }
 
 void TfrmMain::CreateStatusBar() {
@@ -410,6 +615,7 @@ void TfrmMain::UpdateActions() {
   actExport->setEnabled(FData.Count() > 0);
   actColumnsCustomize->setEnabled(FData.Columns().Count() > 0);
   actDetails->setEnabled(SelectedIndex() >= 0);
+  UpdatePartnerAction();
 }
 
 int TfrmMain::SelectedIndex() const {
@@ -533,21 +739,105 @@ void TfrmMain::ShowRecordDetails(int AIndex) {
   if (AIndex < 0 || ProgressActive() || !FData.GetRow(AIndex, FDetailsRow)) {
     lvDetails->clear();
     FDetailsIndex = -1;
+    ShowExchange(-1);
     return;
   }
-  const int count = FDetailsRow.Count();
+  const bool raw = FModel->RawValues();
   lvDetails->setUpdatesEnabled(false);
-  for (int j = 0; j < count; ++j) {
-    const TrdlDataRowItem* item = FDetailsRow.Items(j);
-    QTreeWidgetItem* line = lvDetails->topLevelItem(j);
+  int lines = 0;
+  const auto addLine = [&](const TrdlDataRowItem* AItem, bool AFromRequest) {
+    QTreeWidgetItem* line = lvDetails->topLevelItem(lines);
     if (line == nullptr) line = new QTreeWidgetItem(lvDetails);
-    line->setText(0, item->Column() != nullptr ? FromUtf8(item->Column()->ColumnName()) : QString());
-    line->setText(1, FromUtf8(item->RawText()));
+    ++lines;
+    const std::string name = AItem->Column() != nullptr ? AItem->Column()->ColumnName() : std::string();
+    line->setText(0, FromUtf8(name));
+    line->setText(1, FromUtf8(raw ? AItem->RawText() : DetailText(name, AItem->RawText())));
+    QFont font = lvDetails->font();
+    font.setItalic(AFromRequest);
+    const QBrush brush = AFromRequest ? lvDetails->palette().brush(QPalette::PlaceholderText) : QBrush();
+    for (int column = 0; column < 2; ++column) {
+      line->setFont(column, font);
+      line->setForeground(column, brush);
+      line->setToolTip(column, AFromRequest ? QStringLiteral("From the request") : QString());
+    }
+  };
+  for (int j = 0; j < FDetailsRow.Count(); ++j) addLine(FDetailsRow.Items(j), false);
+  // A reply's user, station and access point are its request's: listed after its own, dimmed.
+  const int64_t request = FModel->RequestFields() && !raw ? FModel->RequestOfRow(AIndex) : -1;
+  if (request >= 0 && FData.ParseRecord(request, FExchangeRow)) {
+    for (int j = 0; j < FExchangeRow.Count(); ++j) {
+      const TrdlDataRowItem* item = FExchangeRow.Items(j);
+      if (item->Column() != nullptr && FDetailsRow.ItemByName(item->Column()->ColumnName()) == nullptr) addLine(item, true);
+    }
   }
-  while (lvDetails->topLevelItemCount() > count) delete lvDetails->takeTopLevelItem(lvDetails->topLevelItemCount() - 1);
+  while (lvDetails->topLevelItemCount() > lines) delete lvDetails->takeTopLevelItem(lvDetails->topLevelItemCount() - 1);
   lvDetails->setUpdatesEnabled(true);
   FDetailsIndex = AIndex;
   ++FDetailsFills;
+  ShowExchange(AIndex);
+}
+
+void TfrmMain::ShowExchange(int AIndex) {
+  FDetailsExchange = AIndex >= 0 ? FExchangeFinder->Find(AIndex) : TExchange();
+  lblAnswer->setText(FromUtf8(FDetailsExchange.Answer));
+  lblAnswer->setVisible(!FDetailsExchange.Answer.empty());
+  FillExchange();
+  UpdatePartnerAction();
+}
+
+// One line per record of the exchange: number (from 1, as the status bar counts), time,
+// packet type and, for a refusal, its reason; the shown record in bold.
+void TfrmMain::FillExchange() {
+  lvExchange->setUpdatesEnabled(false);
+  lvExchange->clear();
+  for (const TExchangeMember& member : FDetailsExchange.Members) {
+    if (!FData.ParseRecord(member.Record, FExchangeRow)) continue;
+    auto* line = new QTreeWidgetItem(lvExchange);
+    line->setData(0, Qt::UserRole, QVariant::fromValue<qlonglong>(member.Record));
+    line->setText(0, QString::number(member.Record + 1));
+    line->setText(1, FromUtf8(DecodedText(FExchangeRow.ValueByName("Timestamp"))));
+    const std::string type = FExchangeRow.ValueByName("Packet-Type");
+    const std::string_view typeName = CodeName("Packet-Type", CodeNumber(type).value_or(UINT32_MAX));
+    line->setText(2, FromUtf8(typeName.empty() ? type : std::string(typeName)));
+    if (member.PacketType == ptAccessReject) {
+      line->setText(3, FromUtf8(DetailText("Reason-Code", FExchangeRow.ValueByName("Reason-Code"))));
+      for (int column = 0; column < 4; ++column) line->setBackground(column, QBrush(QColor(230, 40, 40, 56)));
+    }
+    if (member.Record == FDetailsExchange.Origin) {
+      QFont bold = lvExchange->font();
+      bold.setBold(true);
+      for (int column = 0; column < 4; ++column) line->setFont(column, bold);
+    }
+  }
+  lvExchange->resizeColumnToContents(0);
+  lvExchange->resizeColumnToContents(1);
+  lvExchange->resizeColumnToContents(2);
+  lvExchange->setUpdatesEnabled(true);
+}
+
+void TfrmMain::UpdatePartnerAction() {
+  const int selected = ProgressActive() ? -1 : SelectedIndex();
+  actGoToPartner->setText(FModel->PacketTypeAt(selected) == ptAccessRequest ? "&Go to reply" : "&Go to request");
+  actGoToPartner->setEnabled(selected >= 0);
+}
+
+void TfrmMain::GoToPartner() {
+  const int selected = SelectedIndex();
+  if (selected < 0) return;
+  const TExchange exchange = selected == FDetailsExchange.Origin ? FDetailsExchange : FExchangeFinder->Find(selected);
+  if (exchange.Partner < 0) {
+    statusBar()->showMessage(FromUtf8(exchange.Answer.empty() ? std::string("No partner found") : exchange.Answer), 5000);
+    return;
+  }
+  SelectRecord(exchange.Partner);
+}
+
+void TfrmMain::SelectRecord(int64_t AIndex) {
+  if (AIndex < 0 || AIndex >= FModel->rowCount()) return;
+  const QModelIndex target = FModel->index(static_cast<int>(AIndex), 0);
+  lvData->setCurrentIndex(target);
+  lvData->selectRow(static_cast<int>(AIndex));
+  lvData->scrollTo(target, QAbstractItemView::EnsureVisible);
 }
 
 // --- the progress display ---------------------------------------------------------------------------
@@ -645,6 +935,30 @@ void TfrmMain::OpenPendingRecent() {
 
 // --- layout ---------------------------------------------------------------------------------------
 
+int TfrmMain::DefaultColumnWidth(const QString& ACaption) const { return ContentWidth(lvData->fontMetrics(), ACaption); }
+
+QString TfrmMain::DefaultWidths(const QString& ACaptions) const {
+  QStringList widths;
+  for (const QString& caption : ACaptions.split(QStringLiteral("\r\n"))) widths << QString::number(DefaultColumnWidth(caption));
+  return widths.join(',');
+}
+
+void TfrmMain::FitColumnToScreenRows(int AColumn) {
+  if (AColumn < 0 || AColumn >= FModel->columnCount()) return;
+  const int first = std::max(0, lvData->rowAt(0));
+  int last = lvData->rowAt(lvData->viewport()->height() - 1);
+  if (last < 0) last = FModel->rowCount() - 1;
+  const int margin = lvData->fontMetrics().averageCharWidth() * 2 + 4;
+  int width = lvData->horizontalHeader()->sectionSizeHint(AColumn);
+  for (int row = first; row <= last; ++row) {
+    const QModelIndex cell = FModel->index(row, AColumn);
+    const QVariant font = FModel->data(cell, Qt::FontRole);
+    const QFontMetrics metrics(font.isValid() ? font.value<QFont>() : lvData->font());
+    width = std::max(width, metrics.horizontalAdvance(FModel->data(cell, Qt::DisplayRole).toString()) + margin);
+  }
+  lvData->horizontalHeader()->resizeSection(AColumn, width);
+}
+
 void TfrmMain::ApplyColumnSet(const QString& ACaptions, const QString& AWidths) {
   if (ACaptions.isEmpty()) return;
   QString captions = ACaptions;
@@ -667,7 +981,8 @@ void TfrmMain::ApplyColumnSet(const QString& ACaptions, const QString& AWidths) 
       captions = WithoutQuotes(captions);
       if (captions.isEmpty() || widths.isEmpty()) return;
       FModel->SetViewColumns(captions.split(','));
-      for (int i = 0; i < CommaFieldCount(captions); ++i) header->resizeSection(i, WidthField(widths, i).value_or(50));
+      for (int i = 0; i < CommaFieldCount(captions); ++i)
+        header->resizeSection(i, WidthField(widths, i).value_or(DefaultColumnWidth(CommaField(captions, i))));
     } else if (!widths.isEmpty()) {
       for (int i = 0; i < CommaFieldCount(captions); ++i) {
         if (const std::optional<int> width = WidthField(widths, i)) header->resizeSection(i, *width);
@@ -675,7 +990,8 @@ void TfrmMain::ApplyColumnSet(const QString& ACaptions, const QString& AWidths) 
     }
     return;
   }
-  // Columns that stay keep their widths (by caption, ignoring case); new ones get 80.
+  // Columns that stay keep their widths (by caption, ignoring case); new ones fit their usual
+  // content.
   std::vector<std::pair<QString, int>> remembered;
   for (size_t i = 0; i < current.size(); ++i)
     remembered.emplace_back(current[i].Caption, header->sectionSize(static_cast<int>(i)));
@@ -685,7 +1001,7 @@ void TfrmMain::ApplyColumnSet(const QString& ACaptions, const QString& AWidths) 
     const auto found = std::find_if(remembered.begin(), remembered.end(), [&](const auto& AEntry) {
       return AEntry.first.compare(fields[i], Qt::CaseInsensitive) == 0;
     });
-    header->resizeSection(i, found != remembered.end() ? found->second : 80);
+    header->resizeSection(i, found != remembered.end() ? found->second : DefaultColumnWidth(fields[i]));
   }
 }
 
@@ -733,10 +1049,13 @@ void TfrmMain::LoadLayout() {
   QString widths = FromUtf8(FSettings.ReadString(SettingsKeys::ViewWidths, ""));
   if (captions.isEmpty()) {
     captions = DefaultViewCaptions();
-    widths = DefaultViewWidths();
+    widths = DefaultWidths(captions);
   }
   ApplyColumnSet(captions, widths);
   FDetailsWidth = FSettings.ReadInteger(SettingsKeys::DetailsWidth, FDetailsWidth);
+  actRawValues->setChecked(FSettings.ReadBoolean(SettingsKeys::ShowRawValues, false));
+  actRequestFields->setChecked(FSettings.ReadBoolean(SettingsKeys::ShowRequestFields, true));
+  ExportCodeNames = FSettings.ReadBoolean(SettingsKeys::ExportCodeNames, false);
   const QString detailsWidths = FromUtf8(FSettings.ReadString(SettingsKeys::DetailsColumnsWidths, ""));
   for (int i = 0; i < 2 && !detailsWidths.isEmpty(); ++i) {
     if (const std::optional<int> width = WidthField(WithoutQuotes(detailsWidths), i))
@@ -772,10 +1091,21 @@ bool TfrmMain::DefaultSelectExportFile(std::string& AFileName) {
   QString selected = proposal.suffix().compare("csv", Qt::CaseInsensitive) == 0 ? "CSV file (*.csv)" : "XML file  (*.xml)";
   const QString start =
       AFileName.empty() ? QFileInfo(FromUtf8(platform::ExecutablePath())).absolutePath() : proposal.absoluteFilePath();
-  const QString chosen =
-      QFileDialog::getSaveFileName(this, "Select file", start, filter, &selected, QFileDialog::DontConfirmOverwrite);
-  if (chosen.isEmpty()) return false;
-  AFileName = ToUtf8(chosen);
+  // Qt's own dialog, so that it can hold the code-names check box under the file list.
+  QFileDialog dialog(this, "Select file", start, filter);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setOptions(QFileDialog::DontConfirmOverwrite | QFileDialog::DontUseNativeDialog);
+  dialog.selectNameFilter(selected);
+  dialog.selectFile(start);
+  auto* names = new QCheckBox("Write code names instead of numbers (Access-Reject, not 3)", &dialog);
+  names->setObjectName("cbCodeNames");
+  names->setChecked(ExportCodeNames);
+  if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
+    grid->addWidget(names, grid->rowCount(), 0, 1, grid->columnCount());
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+  ExportCodeNames = names->isChecked();
+  FSettings.WriteBoolean(SettingsKeys::ExportCodeNames, ExportCodeNames);
+  AFileName = ToUtf8(dialog.selectedFiles().front());
   return true;
 }
 
@@ -822,7 +1152,7 @@ void TfrmMain::actColumnsCustomizeExecute() {
   QString defaults = DefaultViewCaptions();
   defaults.replace("\r\n", "|");
   if (!ColumnsDialog || !ColumnsDialog(all, defaults, current)) return;
-  // Columns that stay keep their widths; new ones get 80 pixels.
+  // Columns that stay keep their widths; new ones fit their usual content.
   ApplyColumnSet(current, QString());
   BindColumns();
   lvData->viewport()->update();

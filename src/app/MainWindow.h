@@ -16,11 +16,15 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "CodeNames.h"
+#include "Exchange.h"
 #include "Rows.h"
 
 class QAction;
+class QFontMetrics;
 class QLabel;
 class QMenu;
 class QSplitter;
@@ -48,6 +52,11 @@ struct TMainWindowContext {
 // The virtual list's data: one reused row receives the record of every cell request, and
 // each column finds its value in it by caption. A column is bound to the data column of its
 // caption as soon as one has been discovered; the binding decides the alignment.
+//
+// Cells read as a person reads them: code names and decoded text, unless raw values are
+// asked for. A reply carries no user, station or access point of its own; where its row
+// lacks a column its request has, the cell shows the request's value, dimmed and in italics.
+// Refusals are tinted.
 class TLogTableModel : public QAbstractTableModel {
   Q_OBJECT
  public:
@@ -56,6 +65,7 @@ class TLogTableModel : public QAbstractTableModel {
     std::string CaptionUtf8;  // what cell requests look values up by, converted once
     int Binding = -1;         // index in the data's columns, -1 while unbound
     bool RightAligned = false;
+    TCodedAttribute Codes;  // the names of its values, when it is a coded attribute
   };
 
   // AData must outlive the model.
@@ -77,9 +87,31 @@ class TLogTableModel : public QAbstractTableModel {
   // Record requests since creation (for tests of the one reused row).
   int RowFetches() const { return FRowFetches; }
 
+  // Values exactly as the log holds them (no names, no decoding).
+  bool RawValues() const { return FRawValues; }
+  void SetRawValues(bool AValue);
+  // A reply's empty cells show its request's values.
+  bool RequestFields() const { return FRequestFields; }
+  void SetRequestFields(bool AValue);
+  // The Packet-Type of row AIndex; 0 when it has none or cannot be read.
+  uint32_t PacketTypeAt(int AIndex) const;
+  // The request whose values a reply's row shows, or -1.
+  int64_t RequestOfRow(int AIndex) const;
+  // Forgets what was learned of the rows (a new log, or the same one grown).
+  void ForgetRows();
+
  private:
+  // The value a cell shows: the row's own item, or its request's (Inherited).
+  struct TCell {
+    const TrdlDataRowItem* Item = nullptr;
+    bool Inherited = false;
+  };
   bool BindColumn(TViewColumn& AColumn) const;
   const TrdlDataRow* Row(int AIndex) const;
+  const TrdlDataRow* RequestRow(int AIndex) const;
+  TCell CellAt(int ARow, const TViewColumn& AColumn) const;
+  QVariant DisplayText(const TCell& ACell, const TViewColumn& AColumn) const;
+  void AllChanged();
 
   TData& FData;
   std::vector<TViewColumn> FColumns;
@@ -89,7 +121,17 @@ class TLogTableModel : public QAbstractTableModel {
   mutable TrdlDataRow FListRow;
   mutable int FListRowIndex = -1;
   mutable bool FListRowValid = false;
+  mutable uint32_t FListRowPacketType = 0;
   mutable int FRowFetches = 0;
+  bool FRawValues = false;
+  bool FRequestFields = true;
+  // Replies' requests found so far (-1: none), and the parsed row of the last one used.
+  mutable TExchangeFinder FFinder;
+  mutable std::unordered_map<int, int64_t> FRequestOfReply;
+  mutable TrdlDataRow FRequestRow;
+  mutable int64_t FRequestRowIndex = -1;
+  mutable bool FRequestRowValid = false;
+  mutable std::string FCellText;
 };
 
 class TfrmMain : public QMainWindow {
@@ -136,7 +178,19 @@ class TfrmMain : public QMainWindow {
   QTimer* tmrItemDetails = nullptr;
   QTimer* tmrSplash = nullptr;
   QAction *actOpen = nullptr, *actExport = nullptr, *actExit = nullptr, *actColumnsCustomize = nullptr, *actDetails = nullptr,
-          *actAbout = nullptr;
+          *actAbout = nullptr, *actRawValues = nullptr, *actRequestFields = nullptr, *actGoToPartner = nullptr;
+  // The details pane's exchange: the one-line answer and the records of the selected one's
+  // session (double-click or Enter selects one in the list).
+  QLabel* lblAnswer = nullptr;
+  QTreeWidget* lvExchange = nullptr;
+  // The exchange of the record in the details pane (its Origin is -1 when none is shown).
+  const TExchange& DetailsExchange() const { return FDetailsExchange; }
+  // Fits column AColumn to its cells in the rows on screen (a double-click on its divider).
+  void FitColumnToScreenRows(int AColumn);
+  // Selects the selected record's partner: its reply when it is a request, else its request.
+  void GoToPartner();
+  // Whether the export writes code names instead of numbers (the save dialog's check box).
+  bool ExportCodeNames = false;
   QMenu* miOpenRecent = nullptr;
   QMenu* pmRecentLogs = nullptr;
   QMenu* pmData = nullptr;
@@ -187,7 +241,12 @@ class TfrmMain : public QMainWindow {
   void Trace(const std::string& AText) const;
   void ApplyDefaultGeometry();
   void ApplyColumnSet(const QString& ACaptions, const QString& AWidths);
-
+  int DefaultColumnWidth(const QString& ACaption) const;
+  QString DefaultWidths(const QString& ACaptions) const;
+  void ShowExchange(int AIndex);
+  void FillExchange();
+  void UpdatePartnerAction();
+  void SelectRecord(int64_t AIndex);
   TData& FData;
   TrsStorage& FSettings;
   std::string FStartFile;
@@ -196,6 +255,9 @@ class TfrmMain : public QMainWindow {
   // when it ends first.
   QPointer<TfrmProgressDialog> FProgressDialog;
   TrdlDataRow FDetailsRow;
+  TrdlDataRow FExchangeRow;
+  std::unique_ptr<TExchangeFinder> FExchangeFinder;
+  TExchange FDetailsExchange;
   std::string FRecentFile;
   QTimer* FRecentTimer = nullptr;
   int FDetailsIndex = -1;
@@ -209,7 +271,9 @@ class TfrmMain : public QMainWindow {
 
 // Column sets as comma lists: the captions and the widths of a list's columns.
 QString DefaultViewCaptions();
-QString DefaultViewWidths();
+// The width a column needs for its usual content (a whole Timestamp, a typical user name) in
+// the font AMetrics measures, and never less than its caption.
+int ContentWidth(const QFontMetrics& AMetrics, const QString& ACaption);
 // Field i of a comma list (nothing trimmed); empty beyond the last.
 QString CommaField(const QString& AText, int AIndex);
 int CommaFieldCount(const QString& AText);

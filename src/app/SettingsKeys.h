@@ -15,6 +15,12 @@ inline constexpr std::string_view ViewWidths = "\\Main\\ViewWidths";
 inline constexpr std::string_view DetailsWidth = "\\Main\\DetailsWidth";
 inline constexpr std::string_view DetailsVisible = "\\Main\\DetailsVisible";
 inline constexpr std::string_view DetailsColumnsWidths = "\\Main\\DetailsColumnsWidths";
+// How values read: exactly as the log holds them (raw), or named and decoded; whether a
+// reply's row shows its request's user, station and access point (dimmed) where it has none.
+inline constexpr std::string_view ShowRawValues = "\\View\\ShowRawValues";
+inline constexpr std::string_view ShowRequestFields = "\\View\\ShowRequestFields";
+// Whether an export writes code names instead of numbers in coded columns.
+inline constexpr std::string_view ExportCodeNames = "\\Export\\CodeNames";
 // The log opened last, proposed by the next Open.
 inline constexpr std::string_view LogFileName = "\\Main\\FileName";
 // The file exported to last, proposed by the next Export.

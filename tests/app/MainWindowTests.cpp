@@ -15,6 +15,7 @@
 #include <string>
 
 #include "DataModule.h"
+#include "EventLines.h"
 #include "LogData.h"
 #include "MainWindow.h"
 #include "PlatformFile.h"
@@ -38,6 +39,24 @@ std::string SmallLog(int ALines) {
   std::string log;
   for (int i = 0; i < ALines; ++i) log += EventLine(i, i != 1);  // record 1 lacks User-Name
   return log;
+}
+
+// Two interleaved sessions: alice refused, bob granted (his reply holds an empty User-Name of
+// its own), and a request without a user.
+std::string ExchangeLog() {
+  const auto record = [](const char* AClass, const char* AType, test::TAttributes AMore) {
+    test::TAttributes attributes{{"Timestamp", "12/01/2026 00:00:00.904"}, {"Computer-Name", "NPS01"}, {"Class", AClass}};
+    attributes.insert(attributes.end(), AMore.begin(), AMore.end());
+    attributes.emplace_back("Packet-Type", AType);
+    return test::EventLine(attributes);
+  };
+  return test::LogOf({
+      record("A", "1", {{"User-Name", "CORP\\alice &amp; co"}, {"NAS-Identifier", "WLC-2"}, {"NAS-IP-Address", "10.35.217.16"}}),
+      record("B", "1", {{"User-Name", "bob"}}),
+      record("A", "3", {{"NP-Policy-Name", "Wi-Fi Staff"}, {"Reason-Code", "16"}}),
+      record("B", "2", {{"User-Name", ""}}),
+      record("C", "1", {}),
+  });
 }
 
 }  // namespace
@@ -122,8 +141,11 @@ class TMainWindowTests : public QObject {
     QStringList captions;
     for (const auto& column : columns) captions << column.Caption;
     QCOMPARE(captions, QStringList({"Timestamp", "Computer-Name", "User-Name", "Event-Source", "Packet-Type", "Reason-Code"}));
-    const int widths[] = {145, 180, 100, 90, 80, 90};
-    for (int i = 0; i < 6; ++i) QCOMPARE(FWindow->lvData->horizontalHeader()->sectionSize(i), widths[i]);
+    // Widths come from the font: a whole Timestamp and a coded name fit their columns.
+    const QFontMetrics metrics = FWindow->lvData->fontMetrics();
+    for (int i = 0; i < 6; ++i) QCOMPARE(FWindow->lvData->horizontalHeader()->sectionSize(i), ContentWidth(metrics, captions[i]));
+    QVERIFY(Widths()[0] > metrics.horizontalAdvance("12/01/2026 00:00:00.904"));
+    QVERIFY(Widths()[4] > metrics.horizontalAdvance("Access-Challenge"));
     QCOMPARE(FWindow->size(), QSize(800, 600));
     QVERIFY(!FWindow->DetailsVisible());
   }
@@ -174,14 +196,103 @@ class TMainWindowTests : public QObject {
     QCOMPARE(Cell(1, "User-Name"), QString());  // the record lacks the attribute
     QCOMPARE(Cell(1, "Event-Source"), QString());
 
-    // Packet-Type is an integer column: right-aligned once a record holding it was shown.
+    // Packet-Type is a coded integer column: its names read left-aligned, its raw numbers
+    // right-aligned, once a record holding it was shown.
     const int packetType = 4;
     QCOMPARE(model->ViewColumns()[packetType].Caption, QString("Packet-Type"));
-    QCOMPARE(Cell(2, "Packet-Type"), QString("1"));
+    QCOMPARE(Cell(2, "Packet-Type"), QString("Access-Request"));
     QVERIFY(model->ViewColumns()[packetType].Binding >= 0);
-    const auto alignment = model->index(2, packetType).data(Qt::TextAlignmentRole).value<Qt::Alignment>();
-    QVERIFY(alignment & Qt::AlignRight);
+    QVERIFY(model->index(2, packetType).data(Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignLeft);
+    FWindow->actRawValues->setChecked(true);
+    QCOMPARE(Cell(2, "Packet-Type"), QString("1"));
+    QVERIFY(model->index(2, packetType).data(Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight);
     QVERIFY(model->ViewColumns()[3].Binding < 0);  // Event-Source: no record has had it
+  }
+
+  void cellsReadAsNamesAndDecodedTextUnlessRawValuesWhichPersist() {
+    FWindow->LoadLog(FDir->Write("exchange.log", ExchangeLog()));
+    QCOMPARE(Cell(0, "User-Name"), QString("CORP\\alice & co"));
+    QCOMPARE(Cell(2, "Packet-Type"), QString("Access-Reject"));
+    QCOMPARE(Cell(2, "Reason-Code"), QString("Credentials mismatch: unknown user name or wrong password"));
+    FWindow->actRawValues->setChecked(true);
+    QCOMPARE(Cell(0, "User-Name"), QString("CORP\\alice &amp; co"));
+    QCOMPARE(Cell(2, "Packet-Type"), QString("3"));
+    QCOMPARE(Cell(2, "User-Name"), QString());  // raw: only what the record itself holds
+    Restart();
+    QVERIFY(FWindow->actRawValues->isChecked());
+    QVERIFY(FWindow->Model()->RawValues());
+  }
+
+  void aReplyRowShowsItsRequestsFieldsDimmedAndRefusalsAreTinted() {
+    FWindow->LoadLog(FDir->Write("exchange.log", ExchangeLog()));
+    TLogTableModel* model = FWindow->Model();
+    const auto userCell = [&](int ARow) { return model->index(ARow, 2); };
+    QCOMPARE(model->ViewColumns()[2].Caption, QString("User-Name"));
+    QCOMPARE(Cell(2, "User-Name"), QString("CORP\\alice & co"));  // the reject: alice's request
+    QVERIFY(userCell(2).data(Qt::FontRole).value<QFont>().italic());
+    QVERIFY(userCell(2).data(Qt::ForegroundRole).isValid());
+    QVERIFY(!userCell(0).data(Qt::FontRole).isValid());  // the request's own value
+    QCOMPARE(Cell(3, "User-Name"), QString());           // the accept's own empty value stays
+    QCOMPARE(Cell(4, "User-Name"), QString());           // a request lacking it has nobody to ask
+    QCOMPARE(Cell(2, "Computer-Name"), QString("NPS01"));
+    QVERIFY(!model->index(2, 1).data(Qt::FontRole).isValid());
+
+    QVERIFY(model->index(2, 0).data(Qt::BackgroundRole).isValid());
+    QVERIFY(!model->index(0, 0).data(Qt::BackgroundRole).isValid());
+    QVERIFY(!model->index(3, 0).data(Qt::BackgroundRole).isValid());
+
+    FWindow->actRequestFields->setChecked(false);
+    QCOMPARE(Cell(2, "User-Name"), QString());
+    Restart();
+    QVERIFY(!FWindow->actRequestFields->isChecked());
+  }
+
+  void detailsPaneAnswersAndGoesToReplyAndBack() {
+    FWindow->LoadLog(FDir->Write("exchange.log", ExchangeLog()));
+    FWindow->SetDetailsVisible(true);
+    FWindow->lvData->selectRow(0);
+    FWindow->ShowRecordDetails(0);
+    QCOMPARE(FWindow->lblAnswer->text(),
+             QString("Refused: CORP\\alice & co from WLC-2 (10.35.217.16), policy \"Wi-Fi Staff\", reason 16: "
+                     "Credentials mismatch: unknown user name or wrong password"));
+    QCOMPARE(FWindow->lvExchange->topLevelItemCount(), 2);
+    QCOMPARE(FWindow->lvExchange->topLevelItem(1)->text(2), QString("Access-Reject"));
+    FWindow->UpdateActions();
+    QCOMPARE(FWindow->actGoToPartner->text(), QString("&Go to reply"));
+    FWindow->actGoToPartner->trigger();
+    QCOMPARE(FWindow->lvData->selectionModel()->selectedRows().front().row(), 2);
+
+    FWindow->ShowRecordDetails(2);
+    const auto detail = [&](const QString& AName) {
+      for (int i = 0; i < FWindow->lvDetails->topLevelItemCount(); ++i) {
+        if (FWindow->lvDetails->topLevelItem(i)->text(0) == AName) return FWindow->lvDetails->topLevelItem(i);
+      }
+      return static_cast<QTreeWidgetItem*>(nullptr);
+    };
+    QCOMPARE(detail("Packet-Type")->text(1), QString("Access-Reject (3)"));
+    QCOMPARE(detail("Reason-Code")->text(1),
+             QString::fromUtf8("16 \u2014 Credentials mismatch: unknown user name or wrong password"));
+    QVERIFY(detail("User-Name") != nullptr && detail("User-Name")->font(1).italic());  // from the request
+    FWindow->UpdateActions();
+    QCOMPARE(FWindow->actGoToPartner->text(), QString("&Go to request"));
+    FWindow->actGoToPartner->trigger();
+    QCOMPARE(FWindow->lvData->selectionModel()->selectedRows().front().row(), 0);
+
+    // A record alone in its Class says so, and Go to leaves the selection where it is.
+    FWindow->lvData->selectRow(4);
+    FWindow->ShowRecordDetails(4);
+    QVERIFY(FWindow->lblAnswer->text().contains("no other record of this Class"));
+    FWindow->actGoToPartner->trigger();
+    QCOMPARE(FWindow->lvData->selectionModel()->selectedRows().front().row(), 4);
+  }
+
+  void doubleClickOnADividerFitsTheColumnToTheRowsOnScreen() {
+    FWindow->LoadLog(FDir->Write("exchange.log", ExchangeLog()));
+    QHeaderView* header = FWindow->lvData->horizontalHeader();
+    header->resizeSection(4, 10);
+    emit header->sectionHandleDoubleClicked(4);
+    QVERIFY(header->sectionSize(4) > FWindow->lvData->fontMetrics().horizontalAdvance("Access-Request"));
+    QVERIFY(header->sectionSize(4) < FWindow->lvData->fontMetrics().horizontalAdvance("Access-Request") * 2);
   }
 
   void oneReusedRowServesAllCellsOfARecord() {
@@ -332,14 +443,16 @@ class TMainWindowTests : public QObject {
     QTest::addColumn<QList<int>>("expectedWidths");
     QTest::newRow("both absent") << QString() << QString() << QStringList{"Timestamp",    "Computer-Name", "User-Name",
                                                                           "Event-Source", "Packet-Type",   "Reason-Code"}
-                                 << QList<int>{145, 180, 100, 90, 80, 90};
-    QTest::newRow("captions without widths: design widths, else 80")
-        << "Timestamp,User-Name,Class" << QString() << QStringList{"Timestamp", "User-Name", "Class"} << QList<int>{100, 100, 80};
-    QTest::newRow("fewer widths than captions: 50")
+                                 << QList<int>{-1, -1, -1, -1, -1, -1};
+    // -1: the width the column's usual content needs in the list's font.
+    QTest::newRow("captions without widths: each fits its content")
+        << "Timestamp,User-Name,Class" << QString() << QStringList{"Timestamp", "User-Name", "Class"} << QList<int>{-1, -1, -1};
+    QTest::newRow("fewer widths than captions: the rest fit their content")
         << "Timestamp,User-Name,Class"
-        << "111,222" << QStringList{"Timestamp", "User-Name", "Class"} << QList<int>{111, 222, 50};
-    QTest::newRow("a width that is no number: 50") << "Timestamp,Class"
-                                                   << "x,77" << QStringList{"Timestamp", "Class"} << QList<int>{50, 77};
+        << "111,222" << QStringList{"Timestamp", "User-Name", "Class"} << QList<int>{111, 222, -1};
+    QTest::newRow("a width that is no number: fits its content")
+        << "Timestamp,Class"
+        << "x,77" << QStringList{"Timestamp", "Class"} << QList<int>{-1, 77};
   }
 
   void storedViewKeysDecideTheColumns() {
@@ -355,6 +468,9 @@ class TMainWindowTests : public QObject {
     if (!widths.isEmpty()) Settings().WriteString("\\Main\\ViewWidths", widths.toStdString());
     NewWindow();
     QCOMPARE(Captions(), expectedCaptions);
+    for (int i = 0; i < expectedWidths.size(); ++i) {
+      if (expectedWidths[i] < 0) expectedWidths[i] = ContentWidth(FWindow->lvData->fontMetrics(), expectedCaptions[i]);
+    }
     QCOMPARE(Widths(), expectedWidths);
   }
 
@@ -407,6 +523,7 @@ class TMainWindowTests : public QObject {
   void columnDialogKeepsWidthsOfColumnsThatStay() {
     FWindow->LoadLog(FDir->Write("small.log", SmallLog(3)));
     FWindow->lvData->viewport()->repaint();
+    const QList<int> before = Widths();
     QString offeredAll, offeredDefaults, offeredCurrent;
     FWindow->ColumnsDialog = [&](const QString& AAll, const QString& ADefaults, QString& ACurrent) {
       offeredAll = AAll;
@@ -421,7 +538,8 @@ class TMainWindowTests : public QObject {
     QCOMPARE(offeredDefaults, offeredCurrent);
     QVERIFY(offeredAll.startsWith("Timestamp|Computer-Name|User-Name"));
     QCOMPARE(Captions(), QStringList({"User-Name", "Timestamp", "Reason-Code", "Class"}));
-    QCOMPARE(Widths(), QList<int>({100, 145, 90, 80}));
+    // Columns that stay keep their widths; Class is new and fits its usual content.
+    QCOMPARE(Widths(), QList<int>({before[2], before[0], before[5], ContentWidth(FWindow->lvData->fontMetrics(), "Class")}));
     QVERIFY(FWindow->Model()->ViewColumns()[2].Binding >= 0);  // bound at once
     FWindow->ColumnsDialog = [](const QString&, const QString&, QString&) { return false; };
     FWindow->actColumnsCustomize->trigger();
@@ -444,7 +562,7 @@ class TMainWindowTests : public QObject {
     FWindow->SetDetailsVisible(true);
     Restart();
     QCOMPARE(Captions(), QStringList({"Reason-Code", "User-Name"}));
-    QCOMPARE(Widths(), QList<int>({90, 222}));
+    QCOMPARE(Widths(), QList<int>({ContentWidth(FWindow->lvData->fontMetrics(), "Reason-Code"), 222}));
     QCOMPARE(FWindow->size(), QSize(900, 650));
     QVERIFY(FWindow->DetailsVisible());
     QCOMPARE(RecentMenu(), QStringList({QString::fromStdString(log)}));
