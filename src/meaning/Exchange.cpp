@@ -1,7 +1,8 @@
 #include "Exchange.h"
 
+#include <string.h>
+
 #include <algorithm>
-#include <functional>
 #include <string_view>
 
 #include "CodeNames.h"
@@ -27,6 +28,12 @@ std::string FirstValue(const TrdlDataRow& ARow, std::initializer_list<std::strin
     if (!raw.empty()) return DecodedText(raw);
   }
   return {};
+}
+
+// glibc's memmem: several times faster than a Boyer-Moore-Horspool search on these lines, whose
+// Class values share long prefixes.
+bool Holds(std::string_view ALine, std::string_view ANeedle) {
+  return ::memmem(ALine.data(), ALine.size(), ANeedle.data(), ANeedle.size()) != nullptr;
 }
 
 // A hexadecimal line (after an optional byte-order mark) hides its text from a byte search.
@@ -74,15 +81,13 @@ TExchange TExchangeFinder::Find(int64_t ARecord) {
   }
   TKey key{std::string(klass), std::string(RawValue(FRow, kComputerName)), {}};
   key.Needle.append(1, '>').append(key.Class).append(1, '<');
-  const std::boyer_moore_horspool_searcher searcher(key.Needle.begin(), key.Needle.end());
-
   const int64_t first = std::max<int64_t>(0, ARecord - FWindow);
   const int64_t last = std::min<int64_t>(FSource.RecordCount() - 1, ARecord + FWindow);
   for (int64_t i = first; i <= last; ++i) {
     uint32_t packetType = 0;
     if (i != ARecord) {
       const std::string_view line = FSource.RawRecord(i);
-      if (std::search(line.begin(), line.end(), searcher) == line.end() && !IsHexLine(line)) continue;
+      if (!Holds(line, key.Needle) && !IsHexLine(line)) continue;
       if (!SameKey(i, key, packetType)) continue;
     } else {
       SameKey(i, key, packetType);
@@ -100,11 +105,10 @@ int64_t TExchangeFinder::RequestOfReply(int64_t AReply, const TrdlDataRow& ARepl
   if (klass.empty()) return -1;
   TKey key{std::string(klass), std::string(RawValue(AReplyRow, kComputerName)), {}};
   key.Needle.append(1, '>').append(key.Class).append(1, '<');
-  const std::boyer_moore_horspool_searcher searcher(key.Needle.begin(), key.Needle.end());
   const int64_t first = std::max<int64_t>(0, AReply - FWindow);
   for (int64_t i = std::min(AReply, FSource.RecordCount()) - 1; i >= first; --i) {
     const std::string_view line = FSource.RawRecord(i);
-    if (std::search(line.begin(), line.end(), searcher) == line.end() && !IsHexLine(line)) continue;
+    if (!Holds(line, key.Needle) && !IsHexLine(line)) continue;
     uint32_t packetType = 0;
     if (SameKey(i, key, packetType) && packetType == ptAccessRequest) return i;
   }

@@ -1,9 +1,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "CodeNames.h"
 #include "EventLines.h"
 #include "Exchange.h"
 #include "LogData.h"
@@ -137,6 +141,67 @@ TEST_F(ExchangeTest, RequestOfReplyIsTheNearestEarlierRequestOfItsSession) {
     ASSERT_TRUE(FData.ParseRecord(c.Record, row));
     EXPECT_EQ(finder.RequestOfReply(c.Record, row), c.Request);
   }
+}
+
+TEST(ExchangeOnABusyServerTest, EveryRecordFindsItsOwnPartnerAmongFiftyInterleavedSessions) {
+  test::TTempDir dir;
+  const std::string log = dir.File("busy.log");
+  std::string command = VELLORAN_GENLOG;
+  command.append(" --seed 11 --records 3000 --concurrency 50 -o ").append(log);
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  TData data;
+  data.Open(log);
+  ASSERT_EQ(data.Count(), 3000);
+
+  // The truth, from the log in order: a reply answers the latest request of its Class and
+  // server before it; a request is answered by the first accept or reject after it.
+  TrdlDataRow row;
+  std::map<int64_t, uint32_t> types;
+  std::map<int64_t, std::pair<std::string, std::string>> keys;
+  std::map<std::pair<std::string, std::string>, int64_t> lastRequest;
+  std::map<int64_t, int64_t> requestOf;
+  for (int64_t i = 0; i < 3000; ++i) {
+    ASSERT_TRUE(data.ParseRecord(i, row));
+    types[i] = PacketTypeOf(row);
+    keys[i] = {row.ValueByName("Class"), row.ValueByName("Computer-Name")};
+    if (types[i] == ptAccessRequest) lastRequest[keys[i]] = i;
+    if (IsReplyPacketType(types[i]) && lastRequest.count(keys[i]) != 0) requestOf[i] = lastRequest[keys[i]];
+  }
+  TExchangeFinder finder(data);
+  int interleaved = 0;
+  for (const auto& [reply, request] : requestOf) {
+    SCOPED_TRACE(reply);
+    if (reply - request > 1) ++interleaved;
+    EXPECT_EQ(finder.Find(reply).Partner, request);
+    EXPECT_EQ(finder.RequestOfReply(reply, (data.ParseRecord(reply, row), row)), request);
+    if (types[reply] == ptAccessChallenge) continue;
+    // From the request: the first final answer of its session after it.
+    int64_t answer = request + 1;
+    while (!(keys[answer] == keys[reply] && (types[answer] == ptAccessAccept || types[answer] == ptAccessReject))) ++answer;
+    EXPECT_EQ(finder.Find(request).Partner, answer);
+    const TExchange exchange = finder.Find(reply);
+    EXPECT_TRUE(std::is_sorted(exchange.Members.begin(), exchange.Members.end(),
+                               [](const TExchangeMember& A, const TExchangeMember& B) { return A.Record < B.Record; }));
+    for (const TExchangeMember& member : exchange.Members) EXPECT_EQ(keys[member.Record], keys[reply]);
+  }
+  EXPECT_GT(interleaved, 100);  // the case is a hard one: most replies are not next to their request
+}
+
+TEST(ExchangeBadInputTest, AClassRepeatedByAMisbehavingServerIsBoundedByTheWindow) {
+  test::TTempDir dir;
+  std::vector<std::string> lines;
+  for (int i = 0; i < 6000; ++i)
+    lines.push_back(Record(i % 2 == 0 ? "1" : "3", "same", {{"Reason-Code", i == 2001 ? "99999999999" : "x"}}));
+  TData data;
+  data.Open(dir.Write("repeated.log", test::LogOf(lines)));
+  TExchangeFinder finder(data);
+  const TExchange exchange = finder.Find(3000);
+  EXPECT_EQ(exchange.Members.size(), 4001u);  // ±2,000: never the whole log
+  EXPECT_EQ(exchange.Members.front().Record, 1000);
+  const TExchange first = finder.Find(1);  // window 0..2001: its last refusal is the outcome
+  EXPECT_EQ(first.Outcome, 2001);
+  EXPECT_EQ(first.Answer, "Refused: unknown user, reason 99999999999");  // past 32 bits: as written, unnamed
+  EXPECT_EQ(finder.Find(0).Answer, "Refused: unknown user, reason x");
 }
 
 }  // namespace
