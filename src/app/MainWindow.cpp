@@ -90,7 +90,7 @@ int ContentWidth(const QFontMetrics& AMetrics, const QString& ACaption) {
       {"SAM-Account-Name", "CORP\\administrator"},
       {"Fully-Qualifed-User-Name", "corp.example.com/Users/Administrator"},
       {"Event-Source", "IAS"},
-      {"Packet-Type", "Access-Challenge"},
+      {"Packet-Type", "Accounting-Response"},
       {"Reason-Code", "Credentials mismatch: unknown user name"},
       {"NAS-IP-Address", "255.255.255.255"},
       {"Client-IP-Address", "255.255.255.255"},
@@ -551,9 +551,9 @@ void TfrmMain::CreateClient() {
   lvDetails->setUniformRowHeights(true);
   lvDetails->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lvDetails->setSelectionBehavior(QAbstractItemView::SelectRows);
-  lvDetails->header()->setStretchLastSection(false);
-  lvDetails->header()->resizeSection(0, 80);
-  lvDetails->header()->resizeSection(1, 80);
+  // Values take what the pane leaves them; names fit the usual attribute names.
+  lvDetails->header()->setStretchLastSection(true);
+  lvDetails->header()->resizeSection(0, lvDetails->fontMetrics().horizontalAdvance(QStringLiteral("Client-Friendly-Name")) + 12);
   detailsLayout->addWidget(lvDetails, 3);
   auto* pnlExchangeHeader = new QWidget(pnlDetails);
   auto* exchangeHeaderLayout = new QHBoxLayout(pnlExchangeHeader);

@@ -145,7 +145,7 @@ class TMainWindowTests : public QObject {
     const QFontMetrics metrics = FWindow->lvData->fontMetrics();
     for (int i = 0; i < 6; ++i) QCOMPARE(FWindow->lvData->horizontalHeader()->sectionSize(i), ContentWidth(metrics, captions[i]));
     QVERIFY(Widths()[0] > metrics.horizontalAdvance("12/01/2026 00:00:00.904"));
-    QVERIFY(Widths()[4] > metrics.horizontalAdvance("Access-Challenge"));
+    QVERIFY(Widths()[4] > metrics.horizontalAdvance("Accounting-Response"));
     QCOMPARE(FWindow->size(), QSize(800, 600));
     QVERIFY(!FWindow->DetailsVisible());
   }
