@@ -1121,6 +1121,7 @@ void TfrmMain::actExportExecute() {
   TDataExportParams params;
   params.FileName = name;
   params.Format = ExportFormatOfFileName(name);
+  params.Names = ExportCodeNames;
   TDataExporter exporter(FData);
   if (platform::LookupFile(FData.FileName()).Size > kProgressThreshold) BeginProgress("Export", "Export data, please wait...");
   if (ProgressActive()) {

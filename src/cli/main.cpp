@@ -15,12 +15,15 @@
 #include <memory>
 #include <string>
 
+#include "DecodedText.h"
+#include "Exchange.h"
 #include "Exporter.h"
 #include "FileWatch.h"
 #include "Informer.h"
 #include "LogData.h"
 #include "PlatformFile.h"
 #include "Progress.h"
+#include "ValueText.h"
 
 #ifndef VELLORAN_VERSION
 #define VELLORAN_VERSION "0.0.0"
@@ -224,15 +227,48 @@ int LineCommand(TData& AData, const std::string& AFileName, long long ALine) {
   return 0;
 }
 
-int ShowCommand(TData& AData, const std::string& AFileName, long long ALine) {
+// How `show` prints: exactly as the log holds it (scripts rely on that), or with names and
+// decoded text, and optionally the record's exchange with its one-line answer first.
+struct TShowOptions {
+  bool Decode = false;
+  bool Exchange = false;
+};
+
+void PrintRecord(const TrdlDataRow& ARow, bool ADecode) {
+  for (int i = 0; i < ARow.Count(); ++i) {
+    const TrdlDataRowItem* item = ARow.Items(i);
+    const std::string name = item->Column() != nullptr ? item->Column()->ColumnName() : std::string();
+    std::cout << name << '=' << (ADecode ? DetailText(name, item->RawText()) : item->RawText()) << '\n';
+  }
+}
+
+// The answer, then one line per record of the exchange: number, Timestamp, Packet-Type, and
+// "<" at the record asked about.
+void PrintExchange(TData& AData, int64_t ARecord) {
+  TExchangeFinder finder(AData);
+  const TExchange exchange = finder.Find(ARecord);
+  std::cout << exchange.Answer << '\n';
+  TrdlDataRow row;
+  for (const TExchangeMember& member : exchange.Members) {
+    AData.ParseRecord(member.Record, row);
+    std::cout << member.Record << '\t' << DecodedText(row.ValueByName("Timestamp")) << '\t'
+              << DetailText("Packet-Type", row.ValueByName("Packet-Type"));
+    if (member.Record == ARecord) std::cout << "\t<";
+    std::cout << '\n';
+  }
+}
+
+int ShowCommand(TData& AData, const std::string& AFileName, long long ALine, const TShowOptions& AOptions) {
   OpenLog(AData, AFileName);
   CheckLineNumber(AFileName, ALine, AData.Count());
+  if (AOptions.Exchange) {
+    PrintExchange(AData, ALine);
+    if (!AOptions.Decode) return 0;
+    std::cout << '\n';
+  }
   TrdlDataRow row;
   AData.GetRow(ALine, row);
-  for (int i = 0; i < row.Count(); ++i) {
-    const TrdlDataRowItem* item = row.Items(i);
-    std::cout << (item->Column() != nullptr ? item->Column()->ColumnName() : std::string()) << '=' << item->RawText() << '\n';
-  }
+  PrintRecord(row, AOptions.Decode);
   return 0;
 }
 
@@ -265,6 +301,7 @@ struct TExportOptions {
   std::string Columns;
   std::string Separator = ",";
   bool NoHeader = false;
+  bool Names = false;
 };
 
 // --format when given; otherwise by OUT's name, as the viewer decides.
@@ -290,6 +327,7 @@ int ExportCommand(TData& AData, const std::string& AFileName, const TExportOptio
   params.Columns = AOptions.Columns;
   params.Separator = static_cast<char32_t>(AOptions.Separator.at(0));
   params.WithHeader = !AOptions.NoHeader;
+  params.Names = AOptions.Names;
   TCliProgress progress("Exporting to " + AOptions.Out);
   TDataExporter exporter(AData);
   exporter.SetOnProgress(progress.Callback());
@@ -303,6 +341,18 @@ int ExportCommand(TData& AData, const std::string& AFileName, const TExportOptio
   }
   progress.Finish();
   if (!completed) throw TInterrupted();
+  for (const std::string& name : exporter.MissingColumns()) {
+    // Quoted, its control characters escaped: a listed name is whatever the user typed.
+    std::string quoted = QuotedName(name);
+    if (quoted == name) quoted.assign(1, '"').append(name).append(1, '"');
+    std::cerr << "velloran: warning: no record has column " << quoted << '\n';
+  }
+  if (const int64_t replaced = exporter.ReplacedCharacters(); replaced > 0) {
+    const char* plural = replaced == 1 ? "" : "s";
+    std::cerr << "velloran: warning: " << replaced
+              << (params.Format == TDataExportFormat::efCSV ? " NUL character" : " character") << plural
+              << (params.Format == TDataExportFormat::efCSV ? "" : " XML cannot hold") << " written as U+FFFD\n";
+  }
   return 0;
 }
 
@@ -336,6 +386,11 @@ int main(int argc, char** argv) {
   CLI::App* show = app.add_subcommand("show", "Print record N: one Name=Value line per attribute, in line order");
   addFile(show);
   addLine(show);
+  TShowOptions showOptions;
+  show->add_flag("--decode", showOptions.Decode,
+                 "Code names with their numbers (Packet-Type=Access-Reject (3)) and decoded text");
+  show->add_flag("--exchange", showOptions.Exchange,
+                 "The record's exchange instead: a one-line answer, then its records (number, Timestamp, Packet-Type)");
   CLI::App* columns = app.add_subcommand("columns", "Parse every record; print one Name<TAB>Type line per column");
   addFile(columns);
   CLI::App* follow = app.add_subcommand("follow", "Print every line, then each line as the log grows, until Ctrl+C");
@@ -346,10 +401,13 @@ int main(int argc, char** argv) {
   exportCommand->add_option("--format", exportOptions.Format, "csv or xml; default: CSV when OUT ends in .csv, else XML")
       ->check(CLI::IsMember({"csv", "xml"}));
   exportCommand->add_option("--columns", exportOptions.Columns,
-                            "Columns to write, separated by , ; or |; default: all, in line order");
+                            "Columns to write, separated by , ; or |; default: every column of the log (CSV), "
+                            "every value in line order (XML)");
   exportCommand->add_option("--separator", exportOptions.Separator, "The CSV field separator, one character (default ,)")
       ->check([](const std::string& AValue) { return SeparatorProblem(AValue); });
   exportCommand->add_flag("--no-header", exportOptions.NoHeader, "No header line in a CSV file");
+  exportCommand->add_flag("--names", exportOptions.Names,
+                          "Coded values as their names (Packet-Type 3: Access-Reject); unnamed values stay numbers");
 
   try {
     app.parse(argc, argv);
@@ -367,7 +425,7 @@ int main(int argc, char** argv) {
   try {
     if (count->parsed()) result = CountCommand(data, fileName);
     if (line->parsed()) result = LineCommand(data, fileName, lineNumber);
-    if (show->parsed()) result = ShowCommand(data, fileName, lineNumber);
+    if (show->parsed()) result = ShowCommand(data, fileName, lineNumber, showOptions);
     if (columns->parsed()) result = ColumnsCommand(data, fileName);
     if (exportCommand->parsed()) result = ExportCommand(data, fileName, exportOptions);
     if (follow->parsed()) result = FollowCommand(data, fileName);

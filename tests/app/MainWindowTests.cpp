@@ -510,6 +510,12 @@ class TMainWindowTests : public QObject {
     FWindow->actExport->trigger();
     QVERIFY(platform::ReadWholeFile(target).rfind("<Event>", 0) == 0);
     QVERIFY(FErrors.isEmpty());
+    // The dialog's code-names box: names instead of numbers in coded columns.
+    target = FDir->File("names.csv");
+    FWindow->ExportCodeNames = true;
+    FWindow->actExport->trigger();
+    QVERIFY(platform::ReadWholeFile(target).find(",Access-Reject,") != std::string::npos);
+    FWindow->ExportCodeNames = false;
 
     FWindow->lvData->selectRow(1);
     target = FDir->File("no/such/folder/out.csv");

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "EventLines.h"
 #include "TestFiles.h"
 
 namespace {
@@ -141,10 +142,48 @@ TEST(CliTest, ShowAndColumnsParseRecords) {
   EXPECT_EQ(RunCli("show " + log + " 2", dir).ExitCode, 1);
 }
 
+TEST(CliTest, ShowDecodesAndShowsTheExchangeOnlyWhenAsked) {
+  TTempDir dir;
+  using velloran::test::EventLine;
+  const std::string log = Quote(
+      dir.Write("exchange.log", velloran::test::LogOf({
+                                    EventLine({{"Timestamp", "12/01/2026 00:00:00.904"},
+                                               {"Class", "A"},
+                                               {"User-Name", "CORP\\alice"},
+                                               {"NAS-Identifier", "WLC-2"},
+                                               {"NAS-IP-Address", "10.35.217.16"},
+                                               {"Packet-Type", "1"}}),
+                                    EventLine({{"Timestamp", "12/01/2026 00:00:01.000"}, {"Class", "B"}, {"Packet-Type", "1"}}),
+                                    EventLine({{"Timestamp", "12/01/2026 00:00:01.250"},
+                                               {"Class", "A"},
+                                               {"NP-Policy-Name", "Wi-Fi &amp; Staff"},
+                                               {"Packet-Type", "3"},
+                                               {"Reason-Code", "16"}}),
+                                })));
+  // Without flags: exactly as the log holds it, as scripts expect.
+  EXPECT_EQ(RunCli("show " + log + " 2", dir).Out,
+            "Timestamp=12/01/2026 00:00:01.250\nClass=A\nNP-Policy-Name=Wi-Fi &amp; Staff\nPacket-Type=3\nReason-Code=16\n");
+  const TResult decoded = RunCli("show " + log + " 2 --decode", dir);
+  EXPECT_EQ(decoded.ExitCode, 0);
+  EXPECT_EQ(decoded.Out,
+            "Timestamp=12/01/2026 00:00:01.250\nClass=A\nNP-Policy-Name=Wi-Fi & Staff\nPacket-Type=Access-Reject (3)\n"
+            "Reason-Code=16 \u2014 Credentials mismatch: unknown user name or wrong password\n");
+  const std::string answer =
+      "Refused: CORP\\alice from WLC-2 (10.35.217.16), policy \"Wi-Fi & Staff\", reason 16: Credentials mismatch: "
+      "unknown user name or wrong password\n";
+  const TResult exchange = RunCli("show " + log + " 2 --exchange", dir);
+  EXPECT_EQ(exchange.ExitCode, 0);
+  EXPECT_EQ(exchange.Out, answer +
+                              "0\t12/01/2026 00:00:00.904\tAccess-Request (1)\n"
+                              "2\t12/01/2026 00:00:01.250\tAccess-Reject (3)\t<\n");
+  const TResult lone = RunCli("show " + log + " 1 --exchange", dir);
+  EXPECT_THAT(lone.Out, HasSubstr("(no other record of this Class within 2,000 records)"));
+}
+
 TEST(CliTest, ExportChoosesItsFormatAndOptions) {
   TTempDir dir;
   const std::string log = Quote(dir.Write("a.log", kLog));
-  const std::string csv = "A,B\r\nx,5\r\n\"y,z\",10.0.0.1\r\n";
+  const std::string csv = "A,B,C\r\nx,5,\r\n\"y,z\",,10.0.0.1\r\n";
   const std::string xml = "<Event><A>x</A><B>5</B></Event>\r\n<Event><A>y,z</A><C>10.0.0.1</C></Event>\r\n";
   struct TCase {
     std::string Out;
@@ -159,7 +198,7 @@ TEST(CliTest, ExportChoosesItsFormatAndOptions) {
       {"out.txt", "--format csv", csv},
       {"out.csv", "--format xml", xml},
       {"out.csv", "--columns 'C;A' --no-header", ",x\r\n10.0.0.1,\"y,z\"\r\n"},
-      {"out.csv", "--separator ';'", "A;B\r\nx;5\r\ny,z;10.0.0.1\r\n"},
+      {"out.csv", "--separator ';'", "A;B;C\r\nx;5;\r\ny,z;;10.0.0.1\r\n"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Out + " " + c.Options);
@@ -170,6 +209,83 @@ TEST(CliTest, ExportChoosesItsFormatAndOptions) {
     EXPECT_EQ(ReadAll(out), c.Bytes);
     std::remove(out.c_str());
   }
+}
+
+TEST(CliTest, ExportWarnsOfListedColumnsNoRecordHasAndOfReplacedCharacters) {
+  TTempDir dir;
+  const std::string nul(1, '\0');
+  std::string hexLine = "0x";  // a NUL in a value comes from a hexadecimal line
+  for (const char c : R"(<Event><A data_type="1">a)" + nul + nul + R"(</A><Packet-Type data_type="0">3</Packet-Type></Event>)")
+    hexLine.append(1, "0123456789ABCDEF"[static_cast<unsigned char>(c) >> 4]).append(1, "0123456789ABCDEF"[c & 15]);
+  const std::string log = Quote(dir.Write("a.log", kLog + hexLine + "\r\n"));
+  const std::string out = dir.File("out.csv");
+  struct TCase {
+    std::string Options;
+    std::string Bytes;
+    std::string Err;
+  };
+  const std::string replacement = "\xEF\xBF\xBD";
+  const TCase cases[] = {
+      {"--columns 'A,Foo,packet-type,x\ty'",
+       "A,Foo,packet-type,x\ty\r\nx,,,\r\n\"y,z\",,,\r\na" + replacement + replacement + ",,3,\r\n",
+       "velloran: warning: no record has column \"Foo\"\nvelloran: warning: no record has column \"x\\ty\"\n"
+       "velloran: warning: 2 NUL characters written as U+FFFD\n"},
+      {"--columns Packet-Type --names", "Packet-Type\r\n\r\n\r\nAccess-Reject\r\n", ""},
+      {"--columns A,Packet-Type --format xml",
+       "<Event><A>x</A></Event>\r\n<Event><A>y,z</A></Event>\r\n<Event><A>a" + replacement + replacement +
+           "</A><Packet-Type>3</Packet-Type></Event>\r\n",
+       "velloran: warning: 2 characters XML cannot hold written as U+FFFD\n"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Options);
+    const TResult result = RunCli("export " + log + " " + Quote(out) + " " + c.Options, dir);
+    EXPECT_EQ(result.ExitCode, 0);
+    EXPECT_EQ(result.Err, c.Err);
+    EXPECT_EQ(ReadAll(out), c.Bytes);
+  }
+}
+
+// Python's csv module and XML parser read the export back: the readers the files are for.
+TEST(CliTest, ExportIsReadBackByPythonsCsvAndXmlReaders) {
+  const char* python = "/usr/bin/python3";
+  if (!std::filesystem::exists(python)) GTEST_SKIP() << "no " << python;
+  TTempDir dir;
+  const std::string log = dir.Write(
+      "a.log",
+      velloran::test::LogOf({
+          velloran::test::EventLine(
+              {{"User-Name", "alice"}, {"Packet-Type", "1"}, {"NP-Policy-Name", "Guest &amp; Contractors"}}),
+          velloran::test::EventLine({{"Packet-Type", "3"}, {"Class", "311 1"}, {"Reason-Code", "16"}, {"Class", "311 2"}}),
+          velloran::test::EventLine({{"User-Name", ""}, {"Framed-MTU", "\\."}, {"Filter-Id", "a&#13;b\tc\x01"}}),
+      }));
+  const std::string script = dir.Write("read.py", R"(import csv, sys, xml.etree.ElementTree as ET
+with open(sys.argv[1], newline='', encoding='utf-8') as f:
+    rows = list(csv.reader(f))
+print(ascii(rows[0]))
+for row in rows[1:]:
+    print(len(row), ascii({name: value for name, value in zip(rows[0], row) if value}))
+for line in open(sys.argv[2], 'rb').read().split(b'\r\n')[:-1]:
+    print(ascii([(child.tag, child.text) for child in ET.fromstring(line)]))
+)");
+  const std::string csv = dir.File("out.csv");
+  const std::string xml = dir.File("out.xml");
+  ASSERT_EQ(RunCli("export " + Quote(log) + " " + Quote(csv), dir).ExitCode, 0);
+  ASSERT_EQ(RunCli("export " + Quote(log) + " " + Quote(xml), dir).ExitCode, 0);
+  std::string read;
+  std::FILE* pipe = ::popen((std::string(python) + " " + Quote(script) + " " + Quote(csv) + " " + Quote(xml)).c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::array<char, 4096> buffer{};
+  size_t got = 0;
+  while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) read.append(buffer.data(), got);
+  EXPECT_EQ(::pclose(pipe), 0);
+  EXPECT_EQ(read,
+            "['User-Name', 'Packet-Type', 'NP-Policy-Name', 'Class', 'Reason-Code', 'Framed-MTU', 'Filter-Id']\n"
+            "7 {'User-Name': 'alice', 'Packet-Type': '1', 'NP-Policy-Name': 'Guest & Contractors'}\n"
+            "7 {'Packet-Type': '3', 'Class': '311 1\\n311 2', 'Reason-Code': '16'}\n"
+            "7 {'Framed-MTU': '\\\\.', 'Filter-Id': 'a\\rb\\tc\\x01'}\n"
+            "[('User-Name', 'alice'), ('Packet-Type', '1'), ('NP-Policy-Name', 'Guest & Contractors')]\n"
+            "[('Packet-Type', '3'), ('Class', '311 1'), ('Reason-Code', '16'), ('Class', '311 2')]\n"
+            "[('User-Name', None), ('Framed-MTU', '\\\\.'), ('Filter-Id', 'a\\rb\\tc\\ufffd')]\n");
 }
 
 TEST(CliTest, ExportErrors) {
