@@ -115,38 +115,54 @@ int64_t TExchangeFinder::RequestOfReply(int64_t AReply, const TrdlDataRow& ARepl
   return -1;
 }
 
-void TExchangeFinder::DescribeOutcome(TExchange& AExchange) {
-  const auto& members = AExchange.Members;
-  const auto originAt =
-      std::find_if(members.begin(), members.end(), [&](const TExchangeMember& m) { return m.Record == AExchange.Origin; });
-  for (const TExchangeMember& member : members) {
-    if (member.PacketType == ptAccessRequest && AExchange.Request < 0) AExchange.Request = member.Record;
-  }
+namespace {
+
+bool IsFinal(uint32_t AType) { return AType == ptAccessAccept || AType == ptAccessReject; }
+
+// The first Access-Request, and the last accept or reject (else the last challenge).
+void FindRequestAndOutcome(TExchange& AExchange) {
   int64_t challenge = -1;
-  for (const TExchangeMember& member : members) {
-    if (member.PacketType == ptAccessAccept || member.PacketType == ptAccessReject) AExchange.Outcome = member.Record;
+  for (const TExchangeMember& member : AExchange.Members) {
+    if (member.PacketType == ptAccessRequest && AExchange.Request < 0) AExchange.Request = member.Record;
+    if (IsFinal(member.PacketType)) AExchange.Outcome = member.Record;
     if (member.PacketType == ptAccessChallenge) challenge = member.Record;
   }
   if (AExchange.Outcome < 0) AExchange.Outcome = challenge;
+}
 
-  // Go to: from a request to the first final reply after it (else its first challenge); from
-  // anything else to the nearest request before it (else the first request of the exchange).
-  const uint32_t originType = originAt != members.end() ? originAt->PacketType : 0;
-  if (originType == ptAccessRequest) {
-    int64_t firstChallenge = -1;
-    for (auto it = originAt + 1; it != members.end() && AExchange.Partner < 0; ++it) {
-      if (it->PacketType == ptAccessAccept || it->PacketType == ptAccessReject) AExchange.Partner = it->Record;
-      if (it->PacketType == ptAccessChallenge && firstChallenge < 0) firstChallenge = it->Record;
+// Go to: from a request to the first final reply after it (else its first challenge); from
+// anything else to the nearest request before it (else the first request of the exchange).
+void FindPartner(TExchange& AExchange) {
+  const auto& members = AExchange.Members;
+  const auto originAt =
+      std::find_if(members.begin(), members.end(), [&](const TExchangeMember& m) { return m.Record == AExchange.Origin; });
+  if (originAt == members.end()) return;
+  if (originAt->PacketType == ptAccessRequest) {
+    const auto final = std::find_if(originAt + 1, members.end(), [](const TExchangeMember& m) { return IsFinal(m.PacketType); });
+    const auto challenge =
+        std::find_if(originAt + 1, members.end(), [](const TExchangeMember& m) { return m.PacketType == ptAccessChallenge; });
+    if (final != members.end()) {
+      AExchange.Partner = final->Record;
+    } else if (challenge != members.end()) {
+      AExchange.Partner = challenge->Record;
     }
-    if (AExchange.Partner < 0) AExchange.Partner = firstChallenge;
-  } else if (originAt != members.end()) {
-    for (auto it = std::make_reverse_iterator(originAt); it != members.rend() && AExchange.Partner < 0; ++it) {
-      if (it->PacketType == ptAccessRequest) AExchange.Partner = it->Record;
-    }
-    if (AExchange.Partner < 0) AExchange.Partner = AExchange.Request;
+    return;
   }
+  const auto request = std::find_if(std::make_reverse_iterator(originAt), members.rend(),
+                                    [](const TExchangeMember& m) { return m.PacketType == ptAccessRequest; });
+  AExchange.Partner = request != members.rend() ? request->Record : AExchange.Request;
+}
 
-  // Who and from where come from the request; what and why from the outcome.
+}  // namespace
+
+void TExchangeFinder::DescribeOutcome(TExchange& AExchange) {
+  FindRequestAndOutcome(AExchange);
+  FindPartner(AExchange);
+  ComposeAnswer(AExchange);
+}
+
+// Who and from where come from the request; what and why from the outcome.
+void TExchangeFinder::ComposeAnswer(TExchange& AExchange) {
   std::string user;
   std::string accessPoint;
   std::string address;

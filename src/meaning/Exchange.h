@@ -62,6 +62,7 @@ class TExchangeFinder {
   struct TKey;
   bool SameKey(int64_t ARecord, const TKey& AKey, uint32_t& APacketType);
   void DescribeOutcome(TExchange& AExchange);
+  void ComposeAnswer(TExchange& AExchange);
 
   TRecordSource& FSource;
   int64_t FWindow;
