@@ -60,6 +60,12 @@ QIcon ActionIcon(const QString& AName) {
   return icon;
 }
 
+// Refusals: a translucent red over the palette's own base reads in light and dark palettes.
+QBrush RefusalBrush() { return QBrush(QColor(230, 40, 40, 56)); }
+
+// A cell's and a header's margins beside their text, in the font's own terms.
+int CellMargin(const QFontMetrics& AMetrics) { return AMetrics.averageCharWidth() * 2 + 4; }
+
 // A text of two or more characters in one pair of double or single quotes loses them.
 QString WithoutQuotes(const QString& AText) {
   if (AText.size() >= 2 && ((AText.front() == '"' && AText.back() == '"') || (AText.front() == '\'' && AText.back() == '\''))) {
@@ -105,8 +111,7 @@ int ContentWidth(const QFontMetrics& AMetrics, const QString& ACaption) {
   for (const auto& [name, text] : kSamples) {
     if (ACaption.compare(QLatin1String(name), Qt::CaseInsensitive) == 0) sample = QString::fromUtf8(text);
   }
-  // The cell's and the header's margins, in the same font's terms.
-  const int margin = AMetrics.averageCharWidth() * 2 + 4;
+  const int margin = CellMargin(AMetrics);
   return std::max(AMetrics.horizontalAdvance(sample), AMetrics.horizontalAdvance(ACaption)) + margin;
 }
 
@@ -230,8 +235,7 @@ QVariant TLogTableModel::data(const QModelIndex& AIndex, int ARole) const {
   const TrdlDataRow* row = Row(AIndex.row());
   if (row == nullptr) return ARole == Qt::DisplayRole ? QVariant(QString()) : QVariant();
   if (ARole == Qt::BackgroundRole) {
-    // A translucent red over the palette's own base reads in light and dark palettes alike.
-    return FListRowPacketType == ptAccessReject ? QVariant(QBrush(QColor(230, 40, 40, 56))) : QVariant();
+    return FListRowPacketType == ptAccessReject ? QVariant(RefusalBrush()) : QVariant();
   }
   if (FColumns.empty()) return ARole == Qt::DisplayRole ? QVariant(QString::number(AIndex.row())) : QVariant();
   TViewColumn& viewColumn = const_cast<TViewColumn&>(FColumns[column]);  // binding is a cache
@@ -796,12 +800,12 @@ void TfrmMain::FillExchange() {
     line->setData(0, Qt::UserRole, QVariant::fromValue<qlonglong>(member.Record));
     line->setText(0, QString::number(member.Record + 1));
     line->setText(1, FromUtf8(DecodedText(FExchangeRow.ValueByName("Timestamp"))));
-    const std::string type = FExchangeRow.ValueByName("Packet-Type");
-    const std::string_view typeName = CodeName("Packet-Type", CodeNumber(type).value_or(UINT32_MAX));
-    line->setText(2, FromUtf8(typeName.empty() ? type : std::string(typeName)));
+    std::string type;
+    AppendCellText(TCodedAttribute::Of("Packet-Type"), FExchangeRow.ValueByName("Packet-Type"), type);
+    line->setText(2, FromUtf8(type));
     if (member.PacketType == ptAccessReject) {
       line->setText(3, FromUtf8(DetailText("Reason-Code", FExchangeRow.ValueByName("Reason-Code"))));
-      for (int column = 0; column < 4; ++column) line->setBackground(column, QBrush(QColor(230, 40, 40, 56)));
+      for (int column = 0; column < 4; ++column) line->setBackground(column, RefusalBrush());
     }
     if (member.Record == FDetailsExchange.Origin) {
       QFont bold = lvExchange->font();
@@ -948,7 +952,7 @@ void TfrmMain::FitColumnToScreenRows(int AColumn) {
   const int first = std::max(0, lvData->rowAt(0));
   int last = lvData->rowAt(lvData->viewport()->height() - 1);
   if (last < 0) last = FModel->rowCount() - 1;
-  const int margin = lvData->fontMetrics().averageCharWidth() * 2 + 4;
+  const int margin = CellMargin(lvData->fontMetrics());
   int width = lvData->horizontalHeader()->sectionSizeHint(AColumn);
   for (int row = first; row <= last; ++row) {
     const QModelIndex cell = FModel->index(row, AColumn);

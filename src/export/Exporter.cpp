@@ -465,27 +465,21 @@ bool XmlHolds(std::string_view ADecoded) {
 }  // namespace
 
 size_t TDataExporter::WriteXmlReference(platform::TOutputFile& AStream, std::string_view ARaw, size_t AAt) {
-  // A reference is whatever AppendDecodedText decodes, so that XML keeps the references the
-  // CSV decodes; the search for its ";" goes no further than the decoder looks.
-  constexpr size_t kLongestReference = 32;
-  const std::string_view rest = ARaw.substr(AAt + 1, kLongestReference);
-  const size_t semicolon = rest.find(';');
-  if (semicolon != std::string_view::npos && rest.substr(0, semicolon).find('&') == std::string_view::npos) {
-    const std::string_view reference = ARaw.substr(AAt, semicolon + 2);
-    FReference.clear();
-    AppendDecodedText(reference, FReference);
-    if (FReference != reference) {
-      if (XmlHolds(FReference)) {
-        AStream.Write(reference);
-      } else {
-        AStream.Write(kReplacement);
-        ++FReplaced;
-      }
-      return reference.size();
-    }
+  // A reference is whatever the decoder takes for one, so that XML keeps the references the
+  // CSV decodes.
+  FReference.clear();
+  const size_t taken = DecodeReferenceAt(ARaw, AAt, FReference);
+  if (taken == 0) {
+    AStream.Write(std::string_view{"&amp;"});  // a malformed reference is text, as the CSV shows it
+    return 1;
   }
-  AStream.Write(std::string_view{"&amp;"});  // a malformed reference is text, as the CSV shows it
-  return 1;
+  if (XmlHolds(FReference)) {
+    AStream.Write(ARaw.substr(AAt, taken));
+  } else {
+    AStream.Write(kReplacement);
+    ++FReplaced;
+  }
+  return taken;
 }
 
 void TDataExporter::WriteXmlText(platform::TOutputFile& AStream, std::string_view AText) {

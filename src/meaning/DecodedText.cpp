@@ -61,9 +61,9 @@ bool NumericReference(std::string_view ABody, uint32_t& ACode) {
   return true;
 }
 
-// Decodes the reference at ARaw[AAt] (an "&") into AOut; the bytes it took, or 0 when it is
-// not a well-formed reference.
-size_t DecodeReference(std::string_view ARaw, size_t AAt, std::string& AOut) {
+}  // namespace
+
+size_t DecodeReferenceAt(std::string_view ARaw, size_t AAt, std::string& AOut) {
   const std::string_view rest = ARaw.substr(AAt + 1, kLongestReference);
   const size_t semicolon = rest.find(';');
   if (semicolon == std::string_view::npos) return 0;
@@ -83,13 +83,11 @@ size_t DecodeReference(std::string_view ARaw, size_t AAt, std::string& AOut) {
   return 0;
 }
 
-}  // namespace
-
 void AppendDecodedText(std::string_view ARaw, std::string& AOut) {
   size_t copied = 0;
   for (size_t at = ARaw.find('&'); at != std::string_view::npos; at = ARaw.find('&', at)) {
     AOut.append(ARaw.substr(copied, at - copied));
-    const size_t taken = DecodeReference(ARaw, at, AOut);
+    const size_t taken = DecodeReferenceAt(ARaw, at, AOut);
     if (taken == 0) {
       AOut.push_back('&');
       ++at;

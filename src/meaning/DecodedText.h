@@ -19,6 +19,11 @@ inline bool MayHoldReferences(std::string_view ARaw) { return ARaw.find('&') != 
 // an unknown entity name. Other bytes are copied unchanged.
 void AppendDecodedText(std::string_view ARaw, std::string& AOut);
 
+// The reference that begins at ARaw[AAt] (an "&"), decoded onto AOut: the bytes it takes, or
+// 0 (AOut unchanged) when it is no well-formed reference. For writers that keep references,
+// such as the XML export, and must agree with AppendDecodedText on what one is.
+size_t DecodeReferenceAt(std::string_view ARaw, size_t AAt, std::string& AOut);
+
 // The same as a new string.
 std::string DecodedText(std::string_view ARaw);
 

@@ -55,6 +55,15 @@ struct TExchangeFinder::TKey {
   std::string Class;
   std::string Computer;
   std::string Needle;  // ">" Class "<": the value as an element's whole text
+
+  // The key of a parsed row; an empty Class when it has none.
+  static TKey Of(const TrdlDataRow& ARow) {
+    TKey key{std::string(RawValue(ARow, kClass)), std::string(RawValue(ARow, kComputerName)), {}};
+    key.Needle.append(1, '>').append(key.Class).append(1, '<');
+    return key;
+  }
+  // Whether a raw line may belong: it holds the Class text, or hides its text as hex.
+  bool MayHold(std::string_view ALine) const { return Holds(ALine, Needle) || IsHexLine(ALine); }
 };
 
 uint32_t PacketTypeOf(const TrdlDataRow& ARow) {
@@ -74,24 +83,17 @@ TExchange TExchangeFinder::Find(int64_t ARecord) {
   TExchange result;
   result.Origin = ARecord;
   if (!FSource.ParseRecord(ARecord, FRow)) return result;
-  const std::string_view klass = RawValue(FRow, kClass);
-  if (klass.empty()) {
+  const TKey key = TKey::Of(FRow);
+  if (key.Class.empty()) {
     result.Answer = "No Class value: nothing ties this record to a request or a reply.";
     return result;
   }
-  TKey key{std::string(klass), std::string(RawValue(FRow, kComputerName)), {}};
-  key.Needle.append(1, '>').append(key.Class).append(1, '<');
   const int64_t first = std::max<int64_t>(0, ARecord - FWindow);
   const int64_t last = std::min<int64_t>(FSource.RecordCount() - 1, ARecord + FWindow);
   for (int64_t i = first; i <= last; ++i) {
     uint32_t packetType = 0;
-    if (i != ARecord) {
-      const std::string_view line = FSource.RawRecord(i);
-      if (!Holds(line, key.Needle) && !IsHexLine(line)) continue;
-      if (!SameKey(i, key, packetType)) continue;
-    } else {
-      SameKey(i, key, packetType);
-    }
+    if (i != ARecord && !key.MayHold(FSource.RawRecord(i))) continue;
+    if (!SameKey(i, key, packetType) && i != ARecord) continue;
     result.Members.push_back({i, packetType});
   }
   result.State = result.Members.size() > 1 ? TExchangeState::esFound : TExchangeState::esAlone;
@@ -101,14 +103,11 @@ TExchange TExchangeFinder::Find(int64_t ARecord) {
 
 int64_t TExchangeFinder::RequestOfReply(int64_t AReply, const TrdlDataRow& AReplyRow) {
   if (!IsReplyPacketType(PacketTypeOf(AReplyRow))) return -1;
-  const std::string_view klass = RawValue(AReplyRow, kClass);
-  if (klass.empty()) return -1;
-  TKey key{std::string(klass), std::string(RawValue(AReplyRow, kComputerName)), {}};
-  key.Needle.append(1, '>').append(key.Class).append(1, '<');
+  const TKey key = TKey::Of(AReplyRow);
+  if (key.Class.empty()) return -1;
   const int64_t first = std::max<int64_t>(0, AReply - FWindow);
   for (int64_t i = std::min(AReply, FSource.RecordCount()) - 1; i >= first; --i) {
-    const std::string_view line = FSource.RawRecord(i);
-    if (!Holds(line, key.Needle) && !IsHexLine(line)) continue;
+    if (!key.MayHold(FSource.RawRecord(i))) continue;
     uint32_t packetType = 0;
     if (SameKey(i, key, packetType) && packetType == ptAccessRequest) return i;
   }
@@ -183,7 +182,7 @@ void TExchangeFinder::ComposeAnswer(TExchange& AExchange) {
     const std::string_view code = RawValue(FRow, "Reason-Code");
     if (type == ptAccessReject && !code.empty()) {
       reason.append("reason ").append(DecodedText(code));
-      const std::string_view text = CodeName("Reason-Code", CodeNumber(code).value_or(UINT32_MAX));
+      const std::string_view text = TCodedAttribute::Of("Reason-Code").NameOfText(code);
       if (!text.empty()) reason.append(": ").append(text);
     }
   }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "EventLines.h"
+#include "RunProgram.h"
 #include "TestFiles.h"
 
 namespace {
@@ -23,29 +24,13 @@ namespace {
 using ::testing::HasSubstr;
 using velloran::test::TTempDir;
 
-struct TResult {
-  int ExitCode = -1;
-  std::string Out;
-  std::string Err;
-};
+using TResult = velloran::test::TProgramResult;
+using velloran::test::ReadAll;
 
-std::string Quote(const std::string& AText) { return "'" + AText + "'"; }
+std::string Quote(const std::string& AText) { return velloran::test::ShellQuoted(AText); }
 
 TResult RunCli(const std::string& AArguments, const TTempDir& ADir) {
-  const std::string errFile = ADir.File("stderr.txt");
-  const std::string command = std::string(VELLORAN_CLI) + " " + AArguments + " 2>" + Quote(errFile);
-  TResult result;
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  std::array<char, 4096> buffer{};
-  size_t got = 0;
-  while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.Out.append(buffer.data(), got);
-  const int status = ::pclose(pipe);
-  result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::FILE* err = std::fopen(errFile.c_str(), "rb");
-  while (err != nullptr && (got = std::fread(buffer.data(), 1, buffer.size(), err)) > 0) result.Err.append(buffer.data(), got);
-  if (err != nullptr) std::fclose(err);
-  return result;
+  return velloran::test::RunProgram(VELLORAN_CLI, AArguments, ADir);
 }
 
 TEST(CliTest, CountAndLinePrintTheIndexedLines) {
@@ -119,16 +104,6 @@ TEST(CliTest, HelpAndVersion) {
 
 const std::string kLog = std::string(R"(<Event><A data_type="1">x</A><B data_type="0">5</B></Event>)") + "\r\n" +
                          R"(<Event><A data_type="1">y,z</A><C data_type="3">10.0.0.1</C></Event>)" + "\r\n";
-
-std::string ReadAll(const std::string& APath) {
-  std::string content;
-  std::FILE* file = std::fopen(APath.c_str(), "rb");
-  std::array<char, 4096> buffer{};
-  size_t got = 0;
-  while (file != nullptr && (got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) content.append(buffer.data(), got);
-  if (file != nullptr) std::fclose(file);
-  return content;
-}
 
 TEST(CliTest, ShowAndColumnsParseRecords) {
   TTempDir dir;

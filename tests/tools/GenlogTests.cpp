@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "RunProgram.h"
 #include "TestFiles.h"
 
 namespace {
@@ -24,38 +25,11 @@ namespace {
 using ::testing::HasSubstr;
 using velloran::test::TTempDir;
 
-struct TResult {
-  int ExitCode = -1;
-  std::string Out;
-  std::string Err;
-};
-
-std::string Quote(const std::string& AText) { return "'" + AText + "'"; }
-
-std::string ReadAll(const std::string& APath) {
-  std::string content;
-  std::FILE* file = std::fopen(APath.c_str(), "rb");
-  std::array<char, 65536> buffer{};
-  size_t got = 0;
-  while (file != nullptr && (got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) content.append(buffer.data(), got);
-  if (file != nullptr) std::fclose(file);
-  return content;
-}
+using TResult = velloran::test::TProgramResult;
+using velloran::test::ReadAll;
 
 TResult RunGenlog(const std::string& AArguments, const TTempDir& ADir) {
-  const std::string errFile = ADir.File("stderr.txt");
-  std::string command = VELLORAN_GENLOG;
-  command.append(" ").append(AArguments).append(" 2>").append(Quote(errFile));
-  TResult result;
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return result;
-  std::array<char, 65536> buffer{};
-  size_t got = 0;
-  while ((got = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.Out.append(buffer.data(), got);
-  const int status = ::pclose(pipe);
-  result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.Err = ReadAll(errFile);
-  return result;
+  return velloran::test::RunProgram(VELLORAN_GENLOG, AArguments, ADir);
 }
 
 // One record as the viewer sees it, after undoing the oddities: hex lines decoded, empty lines
