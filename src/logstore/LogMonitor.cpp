@@ -22,10 +22,10 @@ constexpr int64_t kOffsetMask = (int64_t{1} << 48) - 1;
 
 bool IsBreak(uint8_t AByte) { return AByte == kCR || AByte == kLF; }
 
-// First CR at or after APtr, or AEnd.
-const uint8_t* FindCR(const uint8_t* APtr, const uint8_t* AEnd) {
+// First ABreak byte at or after APtr, or AEnd.
+const uint8_t* FindBreakByte(const uint8_t* APtr, const uint8_t* AEnd, uint8_t ABreak) {
   if (APtr >= AEnd) return AEnd;
-  const void* found = std::memchr(APtr, kCR, static_cast<size_t>(AEnd - APtr));
+  const void* found = std::memchr(APtr, ABreak, static_cast<size_t>(AEnd - APtr));
   return found != nullptr ? static_cast<const uint8_t*>(found) : AEnd;
 }
 
@@ -40,6 +40,24 @@ int64_t ShrunkBlockSize(int64_t ASize, int64_t AGranularity) { return ((ASize / 
 
 }  // namespace
 
+TrdlLineBreak DetectLineBreak(const uint8_t* ABytes, size_t ASize) {
+  const bool hasCR = std::memchr(ABytes, kCR, ASize) != nullptr;
+  const bool hasLF = std::memchr(ABytes, kLF, ASize) != nullptr;
+  return hasLF && !hasCR ? TrdlLineBreak::lbLF : TrdlLineBreak::lbCR;
+}
+
+TrdlLineBreak FileLineBreak(const std::string& APath) {
+  platform::TReadOnlyFile file;
+  if (!file.Open(APath)) return TrdlLineBreak::lbCR;
+  return FileLineBreak(file);
+}
+
+TrdlLineBreak FileLineBreak(platform::TReadOnlyFile& AFile) {
+  std::vector<uint8_t> head(kLineBreakProbeSize);
+  const int64_t got = AFile.ReadAt(0, head.data(), head.size());
+  return got > 0 ? DetectLineBreak(head.data(), static_cast<size_t>(got)) : TrdlLineBreak::lbCR;
+}
+
 uint32_t FileLastLineCRC(const std::string& APath, bool ASkipEmptyLines) {
   constexpr int64_t kTail = 8192;
   platform::TReadOnlyFile file;
@@ -49,15 +67,18 @@ uint32_t FileLastLineCRC(const std::string& APath, bool ASkipEmptyLines) {
   const int64_t count = std::min(size, kTail);
   std::vector<uint8_t> tail(static_cast<size_t>(count));
   if (file.ReadAt(size - count, tail.data(), tail.size()) != count) return 0;
+  // A tail that is the whole file is its head too.
+  const auto breakByte = static_cast<uint8_t>(count == size ? DetectLineBreak(tail.data(), std::min(tail.size(), kLineBreakProbeSize))
+                                                            : FileLineBreak(file));
   const uint8_t* const begin = tail.data();
   const uint8_t* const end = begin + tail.size();
-  // The lines of the tail as the walk splits them: a line ends at a run of CRs, one LF after
-  // the run belongs to the break. In a tail that starts inside the file, the first line known
+  // The lines of the tail as the walk splits them: a line ends at a run of break bytes (CRs,
+  // or LFs in a log without CRs), one LF after the run belongs to the break. In a tail that starts inside the file, the first line known
   // to start is the one after the first break; without one the final line began earlier.
-  const auto lineEnd = [end](const uint8_t* AStart) {
+  const auto lineEnd = [end, breakByte](const uint8_t* AStart) {
     const uint8_t* q = AStart;
-    while (q < end && *q != kCR) ++q;
-    while (q < end && *q == kCR) ++q;
+    while (q < end && *q != breakByte) ++q;
+    while (q < end && *q == breakByte) ++q;
     return q;
   };
   const auto afterBreak = [end](const uint8_t* AAt) { return AAt < end && *AAt == kLF ? AAt + 1 : AAt; };
@@ -328,17 +349,17 @@ int64_t TrdlLogMonitor::GrowthStart(int64_t AOldSize) {
     FReplaceLastItem = FLastLineOpen && Count() > 0;
     return FOpenTailOffset;
   }
-  // The old end in a CR: the break may go on in the new bytes (more CRs, then one LF), which
-  // belong to it, not to a line of their own.
+  // The old end in a break byte: the break may go on in the new bytes (more of them, then one
+  // LF), which belong to it, not to a line of their own.
   uint8_t last = 0;
-  if (AOldSize <= 0 || HFile.ReadAt(AOldSize - 1, &last, 1) != 1 || last != kCR) return AOldSize;
+  if (AOldSize <= 0 || HFile.ReadAt(AOldSize - 1, &last, 1) != 1 || last != FBreak) return AOldSize;
   int64_t at = AOldSize;
   uint8_t chunk[4096];
   for (;;) {
     const int64_t got = HFile.ReadAt(at, chunk, sizeof chunk);
     if (got <= 0) return at;
     int64_t i = 0;
-    while (i < got && chunk[i] == kCR) ++i;
+    while (i < got && chunk[i] == FBreak) ++i;
     if (i < got) return at + i + (chunk[i] == kLF ? 1 : 0);
     at += got;
   }
@@ -355,6 +376,7 @@ void TrdlLogMonitor::DoLogGrow() {
     return;
   }
   const int64_t oldSize = FFileSize;
+  const uint8_t oldBreak = FBreak;
   const bool unmapped = !HFile.IsOpen();
   MapFile(false);
   MapFile(true);
@@ -362,10 +384,13 @@ void TrdlLogMonitor::DoLogGrow() {
   int count = 0;
   FIndexComplete = false;
   const platform::TFileIdentity identity = platform::FileIdentity(FFileName);
-  if (FFileSize < oldSize || !(identity == FFileIdentity)) {
+  // A small log whose head gained its first CR (or first LF) now breaks its lines otherwise.
+  const bool breakChanged = FBreak != oldBreak && oldSize > 0;
+  if (FFileSize < oldSize || !(identity == FFileIdentity) || breakChanged) {
     // Shrunk or replaced: the old items describe another file. The store stays open (it is
     // never used after being closed); it is emptied and the whole file indexed as one step.
-    DebugMessage(fmt::format("TrclLogMonitor.DoLogGrow: {} shrank or was replaced; indexing it anew", FFileName));
+    DebugMessage(fmt::format("TrclLogMonitor.DoLogGrow: {} shrank, was replaced or changed its line breaks; indexing it anew",
+                             FFileName));
     FFileIdentity = identity;
     FIndexData->ItemsClear(0);
     FLastLineOpen = false;
@@ -557,6 +582,7 @@ bool TrdlLogMonitor::MapFile(bool AOpen) {
     FLastErrorText = fmt::format("Cannot open {}: not a regular file", FFileName);
     FFileSize = 0;
   }
+  FBreak = static_cast<uint8_t>(TrdlLineBreak::lbCR);
   if (FFileSize == 0) return true;
   if (!HFile.Open(FFileName)) {
     FLastErrorText = fmt::format("Cannot open {}: {}", FFileName, platform::SystemErrorText(platform::LastSystemError()));
@@ -564,7 +590,13 @@ bool TrdlLogMonitor::MapFile(bool AOpen) {
   FMapBlockOffset = -1;
   FMapBlockIndex = -1;
   MapBlocksCalculateCount();
-  return MapBlock(0);
+  if (!MapBlock(0)) return false;
+  // The head is usually all in block 0: no read of its own.
+  const auto probe = static_cast<int64_t>(std::min<uint64_t>(kLineBreakProbeSize, static_cast<uint64_t>(FFileSize)));
+  FBreak = static_cast<uint8_t>(FMapPtrEnd - FMapPtrBegin >= probe
+                                    ? DetectLineBreak(FMapPtrBegin, static_cast<size_t>(probe))
+                                    : FileLineBreak(HFile));
+  return true;
 }
 
 void TrdlLogMonitor::MapBlocksCalculateCount() {
@@ -650,8 +682,8 @@ bool TrdlLogMonitor::LineHealth(const uint8_t* APtr, int64_t ASize) const {
 }
 
 // The next line from the cursor FMapPtr, by the same rules wherever block boundaries fall: a
-// line ends at a run of CRs, one LF after the run belongs to the break, and an LF that no CR
-// precedes belongs to the line. A line whose bytes continue into later blocks is joined into
+// line ends at a run of break bytes FBreak (CRs; LFs in a log without CRs), one LF after the
+// run belongs to the break, and in a CR log an LF that no CR precedes belongs to the line. A line whose bytes continue into later blocks is joined into
 // FMapBetweenBlocksStr (at most kMaxLineLength bytes of it); a break that continues into the
 // next block is passed there, after the line's bytes were copied out of the view they leave.
 bool TrdlLogMonitor::NextLine(TLine& ALine) {
@@ -664,12 +696,12 @@ bool TrdlLogMonitor::NextLine(TLine& ALine) {
   const uint8_t* const start = FMapPtr;
   const uint8_t* const end = FMapPtrEnd;
   ALine.Offset = OffsetOf(start);
-  const uint8_t* cr = FindCR(start, end);
+  const uint8_t* cr = FindBreakByte(start, end, FBreak);
   if (cr >= end && !IsLastBlock()) return NextJoinedLine(ALine, false);
 
   const uint8_t* q = cr;
-  while (q < end && *q == kCR) ++q;
-  // A CR run inside a field value: the record goes on after the comma when only the longer
+  while (q < end && *q == FBreak) ++q;
+  // A break run inside a field value: the record goes on after the comma when only the longer
   // piece is a complete record. One join per line, within the block.
   if (q < end && *q == kComma) {
     const bool firstHealthy = LineHealth(start, q - start);
@@ -679,7 +711,7 @@ bool TrdlLogMonitor::NextLine(TLine& ALine) {
       if (r >= end && !IsLastBlock()) return NextJoinedLine(ALine, true);
       cr = r;
       q = r;
-      while (q < end && *q == kCR) ++q;
+      while (q < end && *q == FBreak) ++q;
     }
   }
   const uint8_t* last = cr;
@@ -700,10 +732,10 @@ bool TrdlLogMonitor::NextLine(TLine& ALine) {
   return true;
 }
 
-// A line without a CR in its first block: its bytes are joined block after block until a CR
-// or the file's end. Only the first kMaxLineLength bytes are kept; a longer line is marked
+// A line without a break byte in its first block: its bytes are joined block after block
+// until one or the file's end. Only the first kMaxLineLength bytes are kept; a longer line is marked
 // and reading it fails, so that a damaged log shows one bad record instead of many.
-// AAnyBreak: the line goes on after a CR run and a comma (the health join), and ends at the
+// AAnyBreak: the line goes on after a break run and a comma (the health join), and ends at the
 // next CR or LF instead.
 bool TrdlLogMonitor::NextJoinedLine(TLine& ALine, bool AAnyBreak) {
   FMapBetweenBlocksAPtr = ALine.Offset;
@@ -718,11 +750,11 @@ bool TrdlLogMonitor::NextJoinedLine(TLine& ALine, bool AAnyBreak) {
   const uint8_t* cr = nullptr;
   while (cr == nullptr) {
     if (IsLastBlock() || !MapBlock(FMapBlockIndex + 1) || FMapPtr == nullptr) break;
-    const uint8_t* found = AAnyBreak ? FindBreak(FMapPtrBegin, FMapPtrEnd) : FindCR(FMapPtrBegin, FMapPtrEnd);
+    const uint8_t* found = AAnyBreak ? FindBreak(FMapPtrBegin, FMapPtrEnd) : FindBreakByte(FMapPtrBegin, FMapPtrEnd, FBreak);
     append(FMapPtrBegin, found);
     if (found < FMapPtrEnd) cr = found;
   }
-  // Break bytes before the CR (LFs) are not part of the line, as within a block.
+  // Break bytes before the break (LFs before a CR) are not part of the line, as within a block.
   while (!FMapBetweenBlocksStr.empty() && IsBreak(static_cast<uint8_t>(FMapBetweenBlocksStr.back())))
     FMapBetweenBlocksStr.pop_back();
   ALine.Bytes = reinterpret_cast<const uint8_t*>(FMapBetweenBlocksStr.data());
@@ -734,11 +766,11 @@ bool TrdlLogMonitor::NextJoinedLine(TLine& ALine, bool AAnyBreak) {
     return true;
   }
   const uint8_t* q = cr;
-  if (*q == kLF) {  // only the health join ends a line at an LF: that LF is its break
+  if (*q != FBreak) {  // only the health join ends a line at the other break byte: it is its break
     FMapPtrNext = q + 1;
     return true;
   }
-  while (q < FMapPtrEnd && *q == kCR) ++q;
+  while (q < FMapPtrEnd && *q == FBreak) ++q;
   if (q < FMapPtrEnd) {
     if (*q == kLF) ++q;
     FMapPtrNext = q;
@@ -748,13 +780,13 @@ bool TrdlLogMonitor::NextJoinedLine(TLine& ALine, bool AAnyBreak) {
   return true;
 }
 
-// The break ended the current block in a CR run: passes the rest of that run and one LF in
-// the blocks that follow. The position after the break, in the block then mapped.
+// The break ended the current block in a break run: passes the rest of that run and one LF
+// in the blocks that follow. The position after the break, in the block then mapped.
 const uint8_t* TrdlLogMonitor::PassBreakFromNextBlock() {
   while (!IsLastBlock()) {
     if (!MapBlock(FMapBlockIndex + 1) || FMapPtr == nullptr) return FMapPtrEnd;
     const uint8_t* p = FMapPtrBegin;
-    while (p < FMapPtrEnd && *p == kCR) ++p;
+    while (p < FMapPtrEnd && *p == FBreak) ++p;
     if (p < FMapPtrEnd) return *p == kLF ? p + 1 : p;
   }
   return FMapPtrEnd;
@@ -837,8 +869,8 @@ int64_t TrdlLogMonitor::StoreLine(const TLine& ALine) {
 bool TrdlLogMonitor::IsFinalLine() const { return IsLastBlock() && (FMapPtrNext == nullptr || FMapPtrNext >= FMapPtrEnd); }
 
 // The final line as far as the file goes now. Its CRC identifies the log for a saved index
-// (0 when the line has no item, as FileLastLineCRC says). Without a CR after it its writer may
-// not be done with it (an LF alone ends no line): the next growth step reads it again from
+// (0 when the line has no item, as FileLastLineCRC says). Without a break after it its writer
+// may not be done with it (in a CR log an LF alone ends no line): the next growth step reads it again from
 // its start, replacing its item when it has one.
 void TrdlLogMonitor::NoteFinalLine(const TLine& ALine, bool AStored) {
   FLastFileLineCRC = AStored ? CalcCRC32(ALine.Bytes, static_cast<size_t>(ALine.Length)) : 0;

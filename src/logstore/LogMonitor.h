@@ -4,7 +4,9 @@
 // and afterwards returns the bytes of any line by its number.
 //
 // Line breaks: a run of CR bytes followed by at most one LF ends a line (CR LF, lone CR and
-// CR CR LF alike); an LF that no CR precedes belongs to the line.
+// CR CR LF alike); an LF that no CR precedes belongs to the line. A log whose first 64 KiB
+// hold LF but no CR (copied through a tool that converted its line ends) breaks its lines at
+// runs of LF instead: see LineBreak.
 //
 // Threading: used from its owner's thread. Get and the opening and closing of the file hold
 // the re-entrant lock csLive, so a line is never read while the file is being replaced; the
@@ -50,6 +52,16 @@ class ErdlLogMonitorShrank : public ErdlLogMonitorError {
 // empty file, and an empty final line that ASkipEmptyLines leaves out. A final line longer than
 // the tail is hashed over its last 8,192 bytes only.
 uint32_t FileLastLineCRC(const std::string& APath, bool ASkipEmptyLines = false);
+
+// The byte that ends a log's lines: CR, unless the head of the log holds LF but no CR.
+enum class TrdlLineBreak : uint8_t { lbCR = 13, lbLF = 10 };
+// How many bytes of a log's head decide its line break.
+inline constexpr size_t kLineBreakProbeSize = 65536;
+// The line break of a log whose head is ABytes (its first kLineBreakProbeSize bytes, or all).
+TrdlLineBreak DetectLineBreak(const uint8_t* ABytes, size_t ASize);
+// The same from the file itself; CR for a file that cannot be read.
+TrdlLineBreak FileLineBreak(const std::string& APath);
+TrdlLineBreak FileLineBreak(platform::TReadOnlyFile& AFile);
 using TLogMonitorChangeEvent = std::function<void(TrdlLogMonitor* Sender, int StartLineIndex, int LineCount)>;
 using TDebugLogMessageEvent = std::function<void(void* Sender, const std::string& Value)>;
 // True: index this line.
@@ -99,6 +111,8 @@ class TrdlLogMonitor {
   // Why the last activation could not open the file ("Cannot open ...: reason"), or empty
   // text when it could (an inactive monitor with empty text met a file without lines).
   const std::string& LastErrorText() const { return FLastErrorText; }
+  // The line break of the open log, decided when it is opened and again when its head changes.
+  TrdlLineBreak LineBreak() const { return static_cast<TrdlLineBreak>(FBreak); }
 
  public:  // lines
   int Count() const;
@@ -203,7 +217,7 @@ class TrdlLogMonitor {
     int64_t Length = 0;
     int64_t Offset = 0;     // of its first byte in the file
     bool Spanning = false;  // its bytes lie in more than one block (joined)
-    bool Closed = false;    // a CR ended it; a final line without one may still be written
+    bool Closed = false;    // a break ended it; a final line without one may still be written
     bool TooLong = false;   // longer than kMaxLineLength: only its start was joined
   };
 
@@ -310,12 +324,12 @@ class TrdlLogMonitor {
   std::unique_ptr<TrclTimer> FFlushTimer;
   platform::TFileIdentity FFileIdentity;  // of the file the index belongs to
   bool FLastLineOpen = false;
-  bool FViewShort = false;
+  bool FViewShort = false;  // the view holds fewer bytes than its block had at the walk
   int64_t FOpenTailOffset = -1;  // where a final line without a CR starts (stored or not), else -1
-  bool FSavedIndexKept = false;
+  bool FSavedIndexKept = false;  // IndexOpen kept a saved index: the next walk reads nothing
   bool FIndexComplete = false;    // the store holds a whole walk of the file
-  std::string FIndexWarningText;  // IndexOpen kept a saved index: the next walk reads nothing  // the view holds fewer bytes than
-                                  // its block had at the walk
+  std::string FIndexWarningText;  // why the index is kept in memory for this run
+  uint8_t FBreak = static_cast<uint8_t>(TrdlLineBreak::lbCR);  // the byte that ends lines
   uint32_t FPreferredBlockSize = 1048576;
   bool FReplaceLastItem = false;  // the walk's first line replaces the last item
 };

@@ -1,5 +1,6 @@
 #include "LogData.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "PlatformText.h"
@@ -108,6 +109,18 @@ bool TData::ParseRecord(int64_t AIndex, TrdlDataRow& ARow) {
   if (AIndex < 0 || AIndex >= Count()) return false;
   DoDataParse(static_cast<int>(AIndex), ARow);
   return true;
+}
+
+bool TData::HoldsEvents(int64_t AFirstLines) {
+  TrdlDataRow row;
+  const int64_t lines = std::min(AFirstLines, Count());
+  for (int64_t i = 0; i < lines; ++i) {
+    try {
+      if (ParseRecord(i, row) && row.Count() > 0) return true;
+    } catch (const ErdlLogMonitorError&) {  // NOLINT(bugprone-empty-catch): an unreadable line is no event
+    }
+  }
+  return false;
 }
 
 void TData::DoDataParse(int AIndex, TrdlDataRow& AItem) {

@@ -46,6 +46,10 @@ class TData : public TRecordSource {
   const TrdlLogMonitor& LogMonitor() const { return *FLogMonitor; }
   TrdlLogMonitor& LogMonitor() { return *FLogMonitor; }
 
+  // Whether one of the first AFirstLines lines is an accounting event (a line that parses into
+  // at least one attribute): false for a file that is no log, such as /etc/passwd.
+  bool HoldsEvents(int64_t AFirstLines = 1000);
+
   // Parses one event line (UTF-8) into ARow; true when the parse reached the event's end or
   // the line was empty. Items read before a fault stay in the row.
   bool ParseLine(std::string_view AText, TrdlDataRow& ARow);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -41,5 +42,12 @@ class TTempDir {
 };
 
 inline bool RunningAsRoot() { return ::geteuid() == 0; }
+
+// Concatenation by appending (g++ 12 misreads "literal" + std::string at -O3).
+inline std::string Join(std::initializer_list<std::string_view> AParts) {
+  std::string text;
+  for (std::string_view part : AParts) text += part;
+  return text;
+}
 
 }  // namespace velloran::test

@@ -3,7 +3,8 @@
 // every step the lines that had their break before it are unchanged (bytes and offsets), the
 // step reports just the new lines (from the replaced open line, when there was one), the
 // lines collected from those reports are the monitor's lines, and all of them match a plain
-// split of the file as it is now (LineReference.h).
+// split of the file as it is now (LineReference.h). A step whose new bytes change the line
+// break of the head (its first CR, or first LF) reindexes the whole file instead.
 //
 // Input: one mode byte (LineReference.h: block size, lmoSkipEmptyLines), then the pieces of
 // the file separated by "|"; the eighth piece is the rest, "|" bytes included. The first piece is the file at
@@ -85,6 +86,7 @@ class TGrowingLog {
   void Grow(const std::string& AWhere) {
     const int countBefore = FMonitor.Count();
     const bool openBefore = FMonitor.LastLineOpen();
+    const TrdlLineBreak breakBefore = FMonitor.LineBreak();
     std::vector<TLineCopy> closed = LinesOf(FMonitor);
     if (openBefore && !closed.empty()) closed.pop_back();
 
@@ -95,6 +97,14 @@ class TGrowingLog {
     fuzz::Expect(FSteps.size() == 1, AWhere + ": " + std::to_string(FSteps.size()) + " growth reports, expected 1");
     const TStep step = FSteps.front();
     const int count = FMonitor.Count();
+    if (FMonitor.LineBreak() != breakBefore) {
+      // The head gained its first CR (or LF): every line is another one now, reported from 0.
+      fuzz::Expect(step.Start == (count > 0 ? 0 : -1) && step.Count == count,
+                   AWhere + ": the line break changed, yet the report covers lines " + std::to_string(step.Start) + "+" +
+                       std::to_string(step.Count) + " of " + std::to_string(count));
+      CheckCollected(AWhere);
+      return;
+    }
     if (step.Count == 0) {
       fuzz::Expect(step.Start == -1 && count == countBefore, AWhere + ": an empty report starts at " +
                                                                  std::to_string(step.Start) + " with " + std::to_string(count) +

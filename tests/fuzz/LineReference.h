@@ -2,9 +2,10 @@
 // way (all of it in memory, one byte after another, no blocks), a scratch folder for the logs
 // they write, and the comparison of a monitor with that split.
 //
-// The rules: a line ends at its first CR; that CR's run of CRs and one LF right after the run
-// are its break. LF bytes just before the CR (or before the end of a final line without one)
-// are not part of its bytes; any other LF is. A final line without a CR is open: its writer
+// The rules: the break byte is CR, or LF when the file's first 64 KiB hold LF but no CR. A
+// line ends at its first break byte; that byte's run and one LF right after the run are its
+// break. CR and LF bytes just before the break (or before the end of a final line without one)
+// are not part of its bytes; any other LF is. A final line without a break is open: its writer
 // may not be done with it.
 #pragma once
 
@@ -38,16 +39,18 @@ struct TRefWalk {
 
 inline TRefWalk ReferenceWalk(std::string_view AFile, bool ASkipEmpty) {
   TRefWalk walk;
+  const std::string_view head = AFile.substr(0, kLineBreakProbeSize);
+  const char breakByte = head.find('\n') != std::string_view::npos && head.find('\r') == std::string_view::npos ? '\n' : '\r';
   const size_t n = AFile.size();
   size_t pos = 0;
   while (pos < n) {
     const size_t start = pos;
     size_t cr = start;
-    while (cr < n && AFile[cr] != '\r') ++cr;
+    while (cr < n && AFile[cr] != breakByte) ++cr;
     size_t last = cr;
-    while (last > start && AFile[last - 1] == '\n') --last;
+    while (last > start && (AFile[last - 1] == '\n' || AFile[last - 1] == '\r')) --last;
     size_t next = cr;
-    while (next < n && AFile[next] == '\r') ++next;
+    while (next < n && AFile[next] == breakByte) ++next;
     if (next < n && AFile[next] == '\n') ++next;
     TRefLine line{static_cast<int64_t>(start), std::string(AFile.substr(start, last - start)), cr < n};
     const bool isFinal = next >= n;

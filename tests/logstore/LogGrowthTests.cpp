@@ -89,6 +89,23 @@ TEST_F(LogGrowthTest, ALineWrittenInTwoPiecesStaysOneRecord) {
   EXPECT_EQ(FSteps.back().Start, 1);  // the replaced line is reported again
 }
 
+TEST_F(LogGrowthTest, AnLfLogGrowsByLfLines) {
+  Open("a\nb\n");
+  EXPECT_EQ(FMonitor.LineBreak(), TrdlLineBreak::lbLF);
+  Append(FPath, "\nc\nd");  // the break before c goes on in the new bytes; d is still open
+  ASSERT_TRUE(FDispatcher->ProcessUntil([&] { return FMonitor.Count() == 4; }, 5s));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"a", "b", "c", "d"}));
+  EXPECT_TRUE(FMonitor.LastLineOpen());
+}
+
+TEST_F(LogGrowthTest, ASmallLogWhoseHeadGainsItsFirstCrIsIndexedAnew) {
+  Open("a\nb\n");
+  Append(FPath, "c\r\n");  // now the head holds a CR: the CR rules hold for the whole log
+  ASSERT_TRUE(FDispatcher->ProcessUntil([&] { return FMonitor.LineBreak() == TrdlLineBreak::lbCR && !FSteps.empty(); }, 5s));
+  EXPECT_EQ(Lines(), std::vector<std::string>{"a\nb\nc"});
+  EXPECT_EQ(FSteps.back().Start, 0);
+}
+
 TEST_F(LogGrowthTest, ALogThatShrankIsIndexedAnewAsOneStepFromZero) {
   Open("a\r\nb\r\nc\r\n");
   FDir.Write("IN261209.log", "x\r\n");  // truncated and rewritten

@@ -89,6 +89,45 @@ TEST_F(LogMonitorTest, LineBreaks) {
   }
 }
 
+// Logs copied through a tool that turned CR LF into LF: when the head holds LF but no CR, LF
+// breaks the lines; any CR in the head keeps the CR rules (LFs inside values stay in them).
+TEST_F(LogMonitorTest, LogsWithoutCrBreakAtLf) {
+  struct TCase {
+    const char* Name;
+    std::string Bytes;
+    std::vector<std::string> Lines;
+    TrdlLineBreak Break;
+  };
+  const std::string crLine = std::string(kLineBreakProbeSize, 'a');
+  const TCase cases[] = {
+      {"CR LF", "A\r\nB\r\n", {"A", "B"}, TrdlLineBreak::lbCR},
+      {"LF only", "A\nB\nC", {"A", "B", "C"}, TrdlLineBreak::lbLF},
+      {"LF only, a run of LFs is one break", "A\n\n\nB\n", {"A", "B"}, TrdlLineBreak::lbLF},
+      {"mixed: one CR LF among LFs", "A\nB\r\nC\n", {"A\nB", "C"}, TrdlLineBreak::lbCR},
+      {"LF inside a value of a CR LF log", "<a>x\ny</a>\r\n<b/>\r\n", {"<a>x\ny</a>", "<b/>"}, TrdlLineBreak::lbCR},
+      {"no break at all", "only", {"only"}, TrdlLineBreak::lbCR},
+      {"a CR after the head does not count", "x\n" + crLine + "\nB\r\nC\n", {"x", crLine, "B", "C"}, TrdlLineBreak::lbLF},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_TRUE(LinesOf(c.Bytes) == c.Lines);
+    EXPECT_EQ(FMonitor.LineBreak(), c.Break);
+    EXPECT_EQ(DetectLineBreak(reinterpret_cast<const uint8_t*>(c.Bytes.data()), std::min(c.Bytes.size(), kLineBreakProbeSize)),
+              c.Break);
+  }
+}
+
+TEST_F(LogMonitorTest, LfLogLinesAcrossBlockBoundaries) {
+  // The same LF rules where blocks meet: a run of LFs split by the boundary is one break, and a
+  // line over two blocks reads whole.
+  const std::string head = "a\n";
+  const std::string longLine(kBlock, 'L');
+  const std::string bytes = head + Filler(kBlock - 3) + "\n" + "\n" + longLine + "\nlast\n";
+  EXPECT_TRUE(LinesOf(bytes) == (std::vector<std::string>{"a", Filler(kBlock - 3), longLine, "last"}));
+  EXPECT_EQ(FMonitor.LineBreak(), TrdlLineBreak::lbLF);
+  EXPECT_EQ(FMonitor.LastFileLineCRC(), CalcCRC32("last", 4));
+}
+
 TEST_F(LogMonitorTest, ItemsHoldOffsetAndLength) {
   LinesOf("A\r\nB\r\n");
   ASSERT_EQ(FMonitor.Count(), 2);
@@ -109,23 +148,26 @@ TEST(LineItemTest, EncodingKeepsOffsetAndSignedLength) {
   EXPECT_EQ(item.Length, 32767);
 }
 
-// The line rules inside one view, written plainly: a run of CRs and at most one LF ends a line.
+// The line rules inside one view, written plainly: a run of break bytes and at most one LF
+// ends a line. The break byte is CR, or LF when the head holds LF but no CR.
 std::vector<std::string> ReferenceLines(const std::string& ABytes) {
+  const std::string head = ABytes.substr(0, kLineBreakProbeSize);
+  const char breakByte = head.find('\n') != std::string::npos && head.find('\r') == std::string::npos ? '\n' : '\r';
+  const auto trimmed = [](std::string ALine) {
+    while (!ALine.empty() && (ALine.back() == '\n' || ALine.back() == '\r')) ALine.pop_back();
+    return ALine;
+  };
   std::vector<std::string> lines;
   size_t pos = 0;
   while (pos < ABytes.size()) {
-    const size_t cr = ABytes.find('\r', pos);
-    if (cr == std::string::npos) {
-      std::string line = ABytes.substr(pos);
-      while (!line.empty() && (line.back() == '\n')) line.pop_back();
-      lines.push_back(line);
+    const size_t end = ABytes.find(breakByte, pos);
+    if (end == std::string::npos) {
+      lines.push_back(trimmed(ABytes.substr(pos)));
       break;
     }
-    std::string line = ABytes.substr(pos, cr - pos);
-    while (!line.empty() && line.back() == '\n') line.pop_back();
-    lines.push_back(line);
-    pos = cr;
-    while (pos < ABytes.size() && ABytes[pos] == '\r') ++pos;
+    lines.push_back(trimmed(ABytes.substr(pos, end - pos)));
+    pos = end;
+    while (pos < ABytes.size() && ABytes[pos] == breakByte) ++pos;
     if (pos < ABytes.size() && ABytes[pos] == '\n') ++pos;
   }
   return lines;

@@ -10,6 +10,7 @@
 namespace velloran {
 namespace {
 
+using test::Join;
 using test::TTempDir;
 using ::testing::ElementsAre;
 
@@ -220,6 +221,32 @@ TEST_F(DataFacadeTest, CancelledOpenHasNoRows) {
   FData.Open(FDir.Write("a.log", kEvent));
   EXPECT_EQ(FData.Count(), 0);
   EXPECT_FALSE(FData.GetRow(0, FRow));
+}
+
+// Whether a file is a log at all is decided by its first 1,000 lines.
+TEST_F(DataFacadeTest, HoldsEventsLooksAtTheFirstThousandLines) {
+  const auto lines = [](int ACount, std::string_view ALine) {
+    std::string text;
+    for (int i = 0; i < ACount; ++i) text += Join({ALine, "\r\n"});
+    return text;
+  };
+  struct TCase {
+    const char* Name;
+    std::string Bytes;
+    bool Holds;
+  };
+  const TCase cases[] = {
+      {"a log", Join({kEvent, "\r\n"}), true},
+      {"a password file", "root:x:0:0:root:/root:/bin/bash\nuser:x:1000:1000::/home/user:/bin/sh\n", false},
+      {"binary bytes", std::string("\x7f" "ELF\x02\x01\x01\0\0\0\r\x89PNG\r\n\x1a", 17), false},
+      {"the event is line 1,000", Join({lines(999, "noise"), kEvent, "\r\n"}), true},
+      {"the event is line 1,001", Join({lines(1000, "noise"), kEvent, "\r\n"}), false},
+      {"a hexadecimal event", "0x3C4576656E743E3C413E783C2F413E3C2F4576656E743E\r\n", true},
+  };
+  for (const TCase& c : cases) {
+    FData.Open(FDir.Write(Join({c.Name, ".log"}), c.Bytes));
+    EXPECT_EQ(FData.HoldsEvents(), c.Holds) << c.Name;
+  }
 }
 
 TEST_F(DataFacadeTest, BadLinesGiveRowsAndNeverCrash) {
