@@ -91,10 +91,12 @@ int main(int argc, char** argv) {
   std::vector<double> viewerExport, cliExport;
   if (argc > 3) {
     const std::string target = "/tmp/velloran-viewer-bench-export.csv";
-    window.SelectExportFile = [&](std::string& AFileName) {
+    window.SelectExportFile = [&](std::string& AFileName, velloran::TDataExportFormat& AFormat) {
       AFileName = target;
+      AFormat = velloran::TDataExportFormat::efCSV;
       return true;
     };
+    window.ConfirmOverwrite = [](const QString&) { return true; };  // each round replaces the last one's file
     for (int round = 0; round < rounds; ++round) {
       cliExport.push_back(RunProcess({argv[3], "export", log, target}).Seconds);
       const auto start = Clock::now();

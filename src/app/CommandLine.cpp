@@ -106,4 +106,47 @@ std::string TCMDLProcessor::ParamValue(std::string_view AParamName) const {
   return std::string(rest);
 }
 
+bool AsksForUsage(const std::vector<std::string>& AArguments) {
+  for (const std::string& argument : AArguments) {
+    if (argument == "--help" || argument == "-help" || argument == "-h" || argument == "-?" || argument == "/?") return true;
+  }
+  return false;
+}
+
+bool AsksForVersion(const std::vector<std::string>& AArguments) {
+  for (const std::string& argument : AArguments) {
+    if (argument == "--version") return true;
+  }
+  return false;
+}
+
+std::string ViewerVersionLine() {
+  return "velloran-viewer " + std::to_string(VELLORAN_VERSION_MAJOR) + '.' + std::to_string(VELLORAN_VERSION_MINOR) + '.' +
+         std::to_string(VELLORAN_VERSION_RELEASE);
+}
+
+std::string ViewerUsage() {
+  return "Usage: velloran-viewer [LOG] [-nosplash] [-i=LOG]\n"
+         "\n"
+         "Opens an accounting log of a network policy server in the viewer.\n"
+         "\n"
+         "  LOG          the log to open (a file named here wins over -i)\n"
+         "  -nosplash    start without the splash window\n"
+         "  -i=LOG       open LOG\n"
+         "  --help       print this text and exit\n"
+         "  --version    print the version and exit\n"
+         "\n"
+         "Switches also start with \"/\". Further arguments may stand one a line in\n"
+         "velloran-viewer.cmdl beside the program. The command-line companion \"velloran\"\n"
+         "counts, shows and exports records without a window (velloran --help).\n";
+}
+
+bool IsViewerSwitch(std::string_view AArgument) {
+  const std::string_view name = WithoutSwitchMark(AArgument);
+  if (name.size() >= 8 && SameNameIgnoringAsciiCase(name.substr(0, 8), "nosplash")) return true;
+  // "i" takes its value after "=", "-" or directly as a path ("/i/logs/a.log").
+  return !name.empty() && (name[0] == 'i' || name[0] == 'I') &&
+         (name.size() == 1 || name[1] == '=' || name[1] == '-' || name[1] == '/');
+}
+
 }  // namespace velloran

@@ -38,4 +38,15 @@ class TCMDLProcessor {
   std::string FArgumentFileError;
 };
 
+// Whether the arguments ask for the usage text ("--help", "-h", "-?", "/?") or the version
+// ("--version"): the viewer then prints it and exits without opening a window.
+bool AsksForUsage(const std::vector<std::string>& AArguments);
+bool AsksForVersion(const std::vector<std::string>& AArguments);
+std::string ViewerUsage();
+std::string ViewerVersionLine();  // "velloran-viewer 0.1.0"
+
+// Whether AArgument is one of the viewer's switches ("nosplash", "i=FILE"), with or without
+// its switch mark; anything else that is no existing file names a file to open.
+bool IsViewerSwitch(std::string_view AArgument);
+
 }  // namespace velloran

@@ -112,19 +112,26 @@ Tdm::~Tdm() {
 }
 
 void Tdm::ProcessCommandLine(std::vector<std::string> AArguments) {
-  // The first argument that names an existing file is the log to open; the rest are switches.
+  // The first argument that names an existing file is the log to open. An argument that is no
+  // switch (nor begins with "-") names a file too: when it does not exist and no existing file
+  // was named, it is still the one to open, so that the window says why it cannot be opened
+  // instead of staying silent. The rest are switches.
   std::string fileToOpen;
+  std::string missingFile;
   std::vector<std::string> switches;
   switches.reserve(AArguments.size());
   for (std::string& argument : AArguments) {
+    // Absolute: the name goes into the recent list, read later from any working folder.
+    std::error_code ignored;
     if (IsExistingRegularFile(argument)) {
-      // Absolute: the name goes into the recent list, read later from any working folder.
-      std::error_code ignored;
       if (fileToOpen.empty()) fileToOpen = std::filesystem::absolute(argument, ignored).string();
+    } else if (!argument.empty() && argument.front() != '-' && !IsViewerSwitch(argument)) {
+      if (missingFile.empty()) missingFile = std::filesystem::absolute(argument, ignored).string();
     } else {
       switches.push_back(std::move(argument));
     }
   }
+  if (fileToOpen.empty()) fileToOpen = std::move(missingFile);
 
   TCMDLProcessor processor(std::move(switches));
   if (processor.Parse()) {

@@ -4,19 +4,26 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableView>
@@ -31,6 +38,7 @@
 
 #include "AboutWindow.h"
 #include "ColumnsDialog.h"
+#include "CommandLine.h"
 #include "DataModule.h"
 #include "DecodedText.h"
 #include "Exporter.h"
@@ -38,6 +46,7 @@
 #include "PlatformFile.h"
 #include "PlatformFolders.h"
 #include "PlatformSystem.h"
+#include "PlatformText.h"
 #include "ProgressDialog.h"
 #include "SettingsKeys.h"
 #include "Storage.h"
@@ -72,6 +81,54 @@ QString WithoutQuotes(const QString& AText) {
     return AText.mid(1, AText.size() - 2);
   }
   return AText;
+}
+
+// AText cut to at most AMaxBytes bytes, at a character's start, with "…" when it was cut.
+void CutUtf8(std::string& AText, size_t AMaxBytes) {
+  if (AText.size() <= AMaxBytes) return;
+  size_t end = AMaxBytes;
+  while (end > 0 && (static_cast<unsigned char>(AText[end]) & 0xC0) == 0x80) --end;
+  AText.resize(end);
+  AText += "\u2026";
+}
+
+// The record list: Home and End go to the first and the last record (not the row's first and
+// last cell), and there is no type-ahead: each key would parse records one by one from the
+// current row, for seconds on a large log (a find over the whole log replaces it).
+class TLogListView : public QTableView {
+ public:
+  using QTableView::QTableView;
+  void keyboardSearch(const QString&) override {}
+  // Ctrl+C (ARaw false) and Ctrl+Shift+C (true): the view would copy one cell itself.
+  std::function<void(bool ARaw)> OnCopy;
+
+ protected:
+  void keyPressEvent(QKeyEvent* AEvent) override {
+    const bool raw = AEvent->keyCombination() == QKeyCombination(Qt::CTRL | Qt::SHIFT, Qt::Key_C);
+    if (OnCopy && (raw || AEvent->matches(QKeySequence::Copy))) {
+      OnCopy(raw);
+      AEvent->accept();
+      return;
+    }
+    QTableView::keyPressEvent(AEvent);
+  }
+  QModelIndex moveCursor(CursorAction ACursorAction, Qt::KeyboardModifiers AModifiers) override {
+    if ((ACursorAction != MoveHome && ACursorAction != MoveEnd) || model() == nullptr || model()->rowCount() == 0)
+      return QTableView::moveCursor(ACursorAction, AModifiers);
+    const int row = ACursorAction == MoveHome ? 0 : model()->rowCount() - 1;
+    return model()->index(row, std::max(0, currentIndex().column()));
+  }
+};
+
+// The first AChars characters of AText in lines of 100: a tooltip of bounded size.
+QString WrappedStart(const QString& AText, qsizetype AChars) {
+  constexpr qsizetype kLine = 100;
+  QString text;
+  for (qsizetype at = 0; at < std::min(AChars, AText.size()); at += kLine) {
+    if (at > 0) text += '\n';
+    text += AText.mid(at, kLine);
+  }
+  return text;
 }
 
 // A width field counts when it is a decimal integer.
@@ -122,6 +179,32 @@ QString CommaField(const QString& AText, int AIndex) {
 }
 
 int CommaFieldCount(const QString& AText) { return AText.isEmpty() ? 0 : static_cast<int>(AText.count(',')) + 1; }
+
+QString GroupedNumber(int64_t ACount) {
+  QLocale locale;
+  if (locale.language() == QLocale::C) locale = QLocale(QLocale::English, QLocale::UnitedStates);
+  locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+  return locale.toString(static_cast<qlonglong>(ACount));
+}
+
+TExportTarget ExportTargetFor(const std::string& AName, TExportChoice AChoice) {
+  const size_t slash = AName.rfind('/');
+  const size_t baseStart = slash == std::string::npos ? 0 : slash + 1;
+  const size_t dot = AName.rfind('.');
+  const bool hasExtension = dot != std::string::npos && dot > baseStart && dot + 1 < AName.size();
+  const std::string extension = hasExtension ? AName.substr(dot + 1) : std::string();
+  const auto named = [&](const char* AExtension) {
+    return extension.size() == 3 && platform::StartsWithIgnoringAsciiCase(extension, AExtension);
+  };
+  if (AChoice == TExportChoice::ecAny || named("csv") || named("xml")) return {AName, ExportFormatOfFileName(AName)};
+  const bool csv = AChoice == TExportChoice::ecCSV;
+  std::string name = AName;
+  if (!hasExtension) {
+    if (!name.empty() && name.back() == '.') name.pop_back();
+    name += csv ? ".csv" : ".xml";
+  }
+  return {name, csv ? TDataExportFormat::efCSV : TDataExportFormat::efXML};
+}
 
 // --- the list's model ---------------------------------------------------------------------------
 
@@ -196,9 +279,20 @@ TLogTableModel::TCell TLogTableModel::CellAt(int ARow, const TViewColumn& AColum
 QVariant TLogTableModel::DisplayText(const TCell& ACell, const TViewColumn& AColumn) const {
   if (ACell.Item == nullptr) return QString();
   const std::string& raw = ACell.Item->RawText();
-  if (FRawValues) return FromUtf8(raw);
+  // Only the value's start is read: what a cell can show, and room for a reference cut there.
+  const size_t readBytes = kMaxCellBytes + 64;
+  const std::string_view shown = std::string_view(raw).substr(0, readBytes);
   FCellText.clear();
-  AppendCellText(AColumn.Codes, raw, FCellText);
+  if (FRawValues) {
+    FCellText.assign(shown);
+  } else {
+    AppendCellText(AColumn.Codes, shown, FCellText);
+  }
+  if (FCellText.size() > kMaxCellBytes) {
+    CutUtf8(FCellText, kMaxCellBytes);
+  } else if (raw.size() > readBytes) {
+    FCellText += "\u2026";
+  }
   return FromUtf8(FCellText);
 }
 
@@ -307,6 +401,13 @@ QVariant TLogTableModel::headerData(int ASection, Qt::Orientation AOrientation, 
   return {};
 }
 
+void TLogTableModel::ResetRows(int ACount) {
+  ForgetRows();
+  beginResetModel();
+  FRowCount = ACount;
+  endResetModel();
+}
+
 void TLogTableModel::SetRowCount(int ACount) {
   ForgetRows();
   if (ACount == FRowCount) {
@@ -340,9 +441,17 @@ TfrmMain::TfrmMain(TMainWindowContext AContext, QWidget* AParent, std::function<
       FSettings(AContext.Settings),
       FStartFile(std::move(AContext.StartFile)) {
   setWindowTitle(kProgramTitle);
+  setAcceptDrops(true);  // a log dropped onto the window opens
   if (!ShowError) ShowError = [this](const QString& AMessage) { QMessageBox::critical(this, kProgramTitle, AMessage); };
+  ShowNotice = [this](const QString& AMessage) { QMessageBox::information(this, kProgramTitle, AMessage); };
+  ConfirmOverwrite = [this](const QString& AFileName) {
+    return QMessageBox::question(this, "Export records", QStringLiteral("%1 already exists.\nReplace it?").arg(AFileName),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+  };
   SelectLogFile = [this](std::string& AFileName) { return DefaultSelectLogFile(AFileName); };
-  SelectExportFile = [this](std::string& AFileName) { return DefaultSelectExportFile(AFileName); };
+  SelectExportFile = [this](std::string& AFileName, TDataExportFormat& AFormat) {
+    return DefaultSelectExportFile(AFileName, AFormat);
+  };
   ColumnsDialog = [this](const QString& AAll, const QString& ADefaults, QString& ACurrent) {
     return ExecuteColumnsDialog(AAll, ADefaults, ACurrent, &FSettings);
   };
@@ -403,14 +512,32 @@ void TfrmMain::CreateActions() {
     }
     return action;
   };
-  actOpen = make("Open...", "Open file", "folder_open");
+  actOpen = make("&Open...", "Open a log file", "folder_open");
   actOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-  actExport = make("&Export...", "Export data", "Export");
+  actReload = new QAction("Re&load", this);
+  actReload->setShortcut(QKeySequence(Qt::Key_F5));
+  actReload->setStatusTip("Open the log again, with the lines written since");
+  actExport = make("&Export...", "Export the records to a CSV or XML file", "Export");
   actExport->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
   actExit = make("E&xit", "Exit", "door_exit");
-  actColumnsCustomize = make("Customize columns...", "Customize columns..", "table_selection_column");
-  actDetails = make("Details...", nullptr, "notebook");
-  actAbout = make("About", "About application", "about");
+  actExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  actColumnsCustomize = make("&Customize columns...", "Choose the columns of the list and their order", "table_selection_column");
+  actDetails = make("&Details", "Show or hide the details pane of the selected record", "notebook");
+  actDetails->setCheckable(true);
+  actDetails->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+  actAbout = make("&About", "About Velloran Viewer", "about");
+  actAbout->setShortcut(QKeySequence(Qt::Key_F1));
+  actCopy = new QAction("&Copy", this);
+  actCopy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+  actCopy->setStatusTip("Copy the selected records as tab-separated text, with a header line");
+  actCopyRaw = new QAction("Copy &raw lines", this);
+  actCopyRaw->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+  actCopyRaw->setStatusTip("Copy the log's own lines of the selected records");
+  actReopenLast = new QAction("Re&open last log at start", this);
+  actReopenLast->setCheckable(true);
+  actReopenLast->setStatusTip("Open the log that was open last when the program starts");
+  actCopyValue = new QAction("Copy &value", this);
+  actCopyDetails = new QAction("Copy &all", this);
   actRawValues = new QAction("Show &raw values", this);
   actRawValues->setCheckable(true);
   actRawValues->setStatusTip("Show every value exactly as the log holds it: numbers instead of names, text still escaped");
@@ -438,17 +565,38 @@ void TfrmMain::CreateActions() {
   connect(actExport, &QAction::triggered, this, [this] { Guarded([this] { actExportExecute(); }); });
   connect(actExit, &QAction::triggered, this, &QWidget::close);
   connect(actColumnsCustomize, &QAction::triggered, this, [this] { Guarded([this] { actColumnsCustomizeExecute(); }); });
-  connect(actDetails, &QAction::triggered, this, [this] { SetDetailsVisible(!DetailsVisible()); });
+  connect(actDetails, &QAction::triggered, this, [this](bool AChecked) { SetDetailsVisible(AChecked); });
   connect(actAbout, &QAction::triggered, this, [this] { Guarded([this] { actAboutExecute(); }); });
+  connect(actReload, &QAction::triggered, this, [this] { Guarded([this] { ReloadLog(); }); });
+  connect(actCopy, &QAction::triggered, this, [this] { Guarded([this] { CopySelectedRecords(false); }); });
+  connect(actCopyRaw, &QAction::triggered, this, [this] { Guarded([this] { CopySelectedRecords(true); }); });
+  connect(actReopenLast, &QAction::toggled, this,
+          [this](bool AChecked) { FSettings.WriteBoolean(SettingsKeys::ReopenLastLog, AChecked); });
+  connect(actCopyValue, &QAction::triggered, this, [this] {
+    if (const QTreeWidgetItem* line = lvDetails->currentItem())
+      QGuiApplication::clipboard()->setText(line->data(1, Qt::UserRole).toString());
+  });
+  connect(actCopyDetails, &QAction::triggered, this, [this] {
+    QString text;
+    for (int i = 0; i < lvDetails->topLevelItemCount(); ++i) {
+      const QTreeWidgetItem* line = lvDetails->topLevelItem(i);
+      text += line->text(0) + '\t' + line->data(1, Qt::UserRole).toString() + '\n';
+    }
+    QGuiApplication::clipboard()->setText(text);
+  });
 }
 
 void TfrmMain::CreateMenus() {
   QMenu* file = menuBar()->addMenu("&File");
   file->addAction(actOpen);
   miOpenRecent = file->addMenu("Open &Recent");
+  file->addAction(actReload);
   file->addAction(actExport);
   file->addSeparator();
   file->addAction(actExit);
+  QMenu* edit = menuBar()->addMenu("&Edit");
+  edit->addAction(actCopy);
+  edit->addAction(actCopyRaw);
   QMenu* view = menuBar()->addMenu("&View");
   view->addAction(actColumnsCustomize);
   view->addSeparator();
@@ -457,9 +605,14 @@ void TfrmMain::CreateMenus() {
   view->addSeparator();
   view->addAction(actRawValues);
   view->addAction(actRequestFields);
+  view->addSeparator();
+  view->addAction(actReopenLast);
   QMenu* help = menuBar()->addMenu("&Help");
   help->addAction(actAbout);
   pmData = new QMenu(this);
+  pmData->addAction(actCopy);
+  pmData->addAction(actCopyRaw);
+  pmData->addSeparator();
   pmData->addAction(actColumnsCustomize);
   pmData->addSeparator();
   pmData->addAction(actDetails);
@@ -493,11 +646,14 @@ void TfrmMain::CreateClient() {
 
   FModel = new TLogTableModel(FData, this);
   FModel->SetSuspended([this] { return ProgressActive(); });
-  lvData = new QTableView(spltDetails);
+  auto* list = new TLogListView(spltDetails);
+  list->OnCopy = [this](bool ARaw) { Guarded([this, ARaw] { CopySelectedRecords(ARaw); }); };
+  lvData = list;
   lvData->setModel(FModel);
   lvData->setShowGrid(true);
   lvData->setSelectionBehavior(QAbstractItemView::SelectRows);
-  lvData->setSelectionMode(QAbstractItemView::SingleSelection);
+  lvData->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  lvData->setTabKeyNavigation(false);  // Tab goes on to the details pane
   lvData->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lvData->setWordWrap(false);
   lvData->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -505,7 +661,15 @@ void TfrmMain::CreateClient() {
   // Every row has the same height: the view then never measures rows it does not show.
   lvData->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   lvData->verticalHeader()->setDefaultSectionSize(lvData->fontMetrics().height() + 6);
-  lvData->horizontalHeader()->setSectionsMovable(false);
+  // A dragged header moves its column; the list's column set then takes the new order.
+  lvData->horizontalHeader()->setSectionsMovable(true);
+  connect(lvData->horizontalHeader(), &QHeaderView::sectionMoved, this, [this] {
+    QMetaObject::invokeMethod(
+        this, [this] { ApplyHeaderOrder(); }, Qt::QueuedConnection);
+  });
+  lvData->horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(lvData->horizontalHeader(), &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& APoint) { ShowHeaderMenu(APoint); });
   lvData->horizontalHeader()->setHighlightSections(false);
   lvData->horizontalHeader()->setStretchLastSection(false);
   // A double-click on a divider fits the column to the rows on screen: the view's own fit
@@ -555,6 +719,8 @@ void TfrmMain::CreateClient() {
   lvDetails->setUniformRowHeights(true);
   lvDetails->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lvDetails->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lvDetails->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(lvDetails, &QWidget::customContextMenuRequested, this, [this](const QPoint& APoint) { ShowDetailsMenu(APoint); });
   // Values take what the pane leaves them; names fit the usual attribute names.
   lvDetails->header()->setStretchLastSection(true);
   lvDetails->header()->resizeSection(0, lvDetails->fontMetrics().horizontalAdvance(QStringLiteral("Client-Friendly-Name")) + 12);
@@ -600,7 +766,7 @@ void TfrmMain::CreateClient() {
 
 void TfrmMain::CreateStatusBar() {
   sbrPanel0 = new QLabel(this);
-  sbrPanel0->setFixedWidth(100);
+  sbrPanel0->setMinimumWidth(100);  // and wider as a large log's numbers need
   sbrPanel1 = new QLabel(this);
   sbrPanel1->setTextInteractionFlags(Qt::TextSelectableByMouse);
   statusBar()->addWidget(sbrPanel0);
@@ -618,13 +784,26 @@ void TfrmMain::ApplyDefaultGeometry() {
 void TfrmMain::UpdateActions() {
   actExport->setEnabled(FData.Count() > 0);
   actColumnsCustomize->setEnabled(FData.Columns().Count() > 0);
-  actDetails->setEnabled(SelectedIndex() >= 0);
+  actDetails->setEnabled(SelectedIndex() >= 0 || DetailsVisible());
+  actReload->setEnabled(!FData.FileName().empty() && !ProgressActive());
+  const bool selected = SelectedIndex() >= 0;
+  actCopy->setEnabled(selected);
+  actCopyRaw->setEnabled(selected);
   UpdatePartnerAction();
 }
 
+// The record the details pane and Go to work on: the current row when it is selected, else
+// the first selected one. Selections are read as ranges: Ctrl+A on a large log selects
+// millions of rows, which selectedRows() would list one by one.
 int TfrmMain::SelectedIndex() const {
-  const QModelIndexList rows = lvData->selectionModel()->selectedRows();
-  return rows.isEmpty() ? -1 : rows.front().row();
+  const QItemSelectionModel* selection = lvData->selectionModel();
+  const QModelIndex current = selection->currentIndex();
+  if (current.isValid() && selection->isRowSelected(current.row(), QModelIndex())) return current.row();
+  int first = -1;
+  for (const QItemSelectionRange& range : selection->selection()) {
+    if (first < 0 || range.top() < first) first = range.top();
+  }
+  return first;
 }
 
 void TfrmMain::Trace(const std::string& AText) const {
@@ -662,6 +841,11 @@ void TfrmMain::LoadLog(const std::string& AFileName) {
   Trace("Loading " + AFileName);
   AddRecentFile(AFileName);
   RebuildRecentMenus();
+  // The same log again (Reload) keeps the selected record where it still exists; another log
+  // starts at its first row, left edge, with nothing selected and an empty details pane.
+  const bool sameLog = AFileName == FData.FileName() && FData.Count() > 0;
+  const int keep = sameLog ? SelectedIndex() : -1;
+  ClearDetails();
   if (platform::LookupFile(AFileName).Size > kProgressThreshold) BeginProgress("Loading", "Loading data, please wait...");
   FSettings.WriteString(SettingsKeys::LogFileName, AFileName);
   const uint32_t start = platform::TickCount();
@@ -671,20 +855,61 @@ void TfrmMain::LoadLog(const std::string& AFileName) {
   } else {
     FData.SetOnProgress(nullptr);
   }
-  FDetailsIndex = -1;  // the pane's record belongs to the previous log
+  FLoading = true;
+  FLoadCancelled = false;
+  FLoadOutcome = TLoadOutcome::loNone;
   try {
     FData.Open(AFileName);
   } catch (...) {
+    FLoading = false;
     EndProgress();
-    RefreshList();  // no rows of the previous log may stay on show
+    FModel->ResetRows(0);  // no rows of the previous log may stay on show
+    RefreshList();
     throw;
   }
+  FLoading = false;
   FData.SetOnProgress(nullptr);
   Trace("Load ticks " + std::to_string(platform::TickCount() - start));
   if (ProgressActive()) EndProgress();
   const uint32_t refreshStart = platform::TickCount();
+  FModel->ResetRows(static_cast<int>(std::min<int64_t>(FData.Count(), INT_MAX)));
+  lvData->horizontalScrollBar()->setValue(0);
+  lvData->scrollToTop();
   RefreshList();
+  if (keep >= 0) SelectRecord(std::min<int64_t>(keep, FData.Count() - 1));
   Trace("refresh ticks " + std::to_string(platform::TickCount() - refreshStart));
+  UpdateTitle();
+  NoteLoadOutcome();
+}
+
+// What the user must be told of the load just ended: a file that could not be opened (an
+// error), one that holds no accounting events (a notice, once per load; its rows stay), a
+// cancelled load (the status bar).
+void TfrmMain::NoteLoadOutcome() {
+  const TrdlLogMonitor& monitor = FData.LogMonitor();
+  if (FLoadCancelled) {
+    FLoadOutcome = TLoadOutcome::loCancelled;
+  } else if (FData.Count() > 0 && !FData.HoldsEvents()) {
+    FLoadOutcome = TLoadOutcome::loNoEvents;
+  } else {
+    FLoadOutcome = TLoadOutcome::loOpened;
+  }
+  UpdateStatusBar();
+  if (!monitor.Active() && !monitor.LastErrorText().empty()) {
+    ShowError(FromUtf8(monitor.LastErrorText()));
+  } else if (FLoadOutcome == TLoadOutcome::loNoEvents && ShowNotice) {
+    ShowNotice(LogStateText());
+  }
+}
+
+void TfrmMain::ReloadLog() {
+  if (!FData.FileName().empty()) LoadLog(FData.FileName());
+}
+
+void TfrmMain::UpdateTitle() {
+  const std::string& file = FData.FileName();
+  setWindowTitle(file.empty() ? QString(kProgramTitle)
+                              : QFileInfo(FromUtf8(file)).fileName() + QString::fromUtf8(" \u2014 ") + kProgramTitle);
 }
 
 void TfrmMain::RefreshList() {
@@ -707,16 +932,31 @@ void TfrmMain::BindColumns() {
 void TfrmMain::UpdateStatusBar() {
   const int selected = SelectedIndex();
   const int count = FModel->rowCount();
-  QString position = selected >= 0 ? QStringLiteral("%1:").arg(selected + 1) : QStringLiteral("-:");
-  position += count <= 0 ? QStringLiteral("-") : QString::number(count);
+  QString position = selected >= 0 ? GroupedNumber(selected + 1) + ':' : QStringLiteral("-:");
+  position += count <= 0 ? QStringLiteral("-") : GroupedNumber(count);
   sbrPanel0->setText(position);
-  QString file = FromUtf8(FData.FileName());
-  // A log that could not be opened says why beside its name.
-  if (!FData.LogMonitor().LastErrorText().empty() && count <= 0) {
-    file += " (" + FromUtf8(FData.LogMonitor().LastErrorText()) + ")";
-  }
-  sbrPanel1->setText(file);
+  sbrPanel1->setText(LogStateText());
   if (DetailsVisible()) tmrItemDetails->start();  // restarts: 50 ms after the last change
+}
+
+// The open log's name and what is special about it: why it could not be opened, that it
+// holds no events, that its loading was cancelled, that its lines end in LF only.
+QString TfrmMain::LogStateText() const {
+  const QString file = FromUtf8(FData.FileName());
+  const TrdlLogMonitor& monitor = FData.LogMonitor();
+  if (!monitor.LastErrorText().empty() && FModel->rowCount() <= 0) return file + " (" + FromUtf8(monitor.LastErrorText()) + ")";
+  switch (FLoadOutcome) {
+    case TLoadOutcome::loCancelled:
+      return "Loading cancelled: " + file;
+    case TLoadOutcome::loNoEvents:
+      return file + " holds no accounting events";
+    default:
+      break;
+  }
+  if (monitor.Active() && monitor.LineBreak() == TrdlLineBreak::lbLF)
+    return file + " (lines end in LF only: read with LF as the line break)";
+  if (!file.isEmpty() && FModel->rowCount() <= 0 && FLoadOutcome == TLoadOutcome::loOpened) return file + " is empty";
+  return file;
 }
 
 // --- the details pane -------------------------------------------------------------------------------
@@ -724,13 +964,24 @@ void TfrmMain::UpdateStatusBar() {
 bool TfrmMain::DetailsVisible() const { return !pnlDetails->isHidden(); }
 
 void TfrmMain::SetDetailsVisible(bool AValue) {
+  actDetails->setChecked(AValue);
   if (AValue == DetailsVisible()) return;
   pnlDetails->setVisible(AValue);
   if (!AValue) return;
   const QList<int> sizes = spltDetails->sizes();
   const int total = sizes.size() == 2 ? sizes[0] + sizes[1] : 0;
-  if (total > FDetailsWidth) spltDetails->setSizes({total - FDetailsWidth, FDetailsWidth});
+  // Before the window is laid out the splitter has no width to share: the first show applies it.
+  if (total > FDetailsWidth) {
+    spltDetails->setSizes({total - FDetailsWidth, FDetailsWidth});
+    FDetailsSized = isVisible();
+  }
   tmrItemDetails->start();
+}
+
+void TfrmMain::ClearDetails() {
+  lvDetails->clear();
+  FDetailsIndex = -1;
+  ShowExchange(-1);
 }
 
 void TfrmMain::tmrItemDetailsTimer() {
@@ -739,11 +990,9 @@ void TfrmMain::tmrItemDetailsTimer() {
 }
 
 void TfrmMain::ShowRecordDetails(int AIndex) {
-  if (AIndex == FDetailsIndex) return;
+  if (AIndex == FDetailsIndex && AIndex >= 0) return;
   if (AIndex < 0 || ProgressActive() || !FData.GetRow(AIndex, FDetailsRow)) {
-    lvDetails->clear();
-    FDetailsIndex = -1;
-    ShowExchange(-1);
+    ClearDetails();
     return;
   }
   const bool raw = FModel->RawValues();
@@ -755,14 +1004,24 @@ void TfrmMain::ShowRecordDetails(int AIndex) {
     ++lines;
     const std::string name = AItem->Column() != nullptr ? AItem->Column()->ColumnName() : std::string();
     line->setText(0, FromUtf8(name));
-    line->setText(1, FromUtf8(raw ? AItem->RawText() : DetailText(name, AItem->RawText())));
+    // The whole value stays with the line (Copy value); the pane shows its start: laying out
+    // a megabyte of text would freeze the window.
+    QString value = FromUtf8(raw ? AItem->RawText() : DetailText(name, AItem->RawText()));
+    line->setData(1, Qt::UserRole, value);
+    QString tip = AFromRequest ? QStringLiteral("From the request") : QString();
+    if (value.size() > kMaxDetailChars) {
+      tip = WrappedStart(value, kMaxDetailChars * 2) + QString::fromUtf8("\u2026\n\n") + GroupedNumber(value.size()) +
+            " characters: Copy value copies them all";
+      value = value.left(kMaxDetailChars) + QString::fromUtf8("\u2026 (") + GroupedNumber(value.size()) + " characters)";
+    }
+    line->setText(1, value);
     QFont font = lvDetails->font();
     font.setItalic(AFromRequest);
     const QBrush brush = AFromRequest ? lvDetails->palette().brush(QPalette::PlaceholderText) : QBrush();
     for (int column = 0; column < 2; ++column) {
       line->setFont(column, font);
       line->setForeground(column, brush);
-      line->setToolTip(column, AFromRequest ? QStringLiteral("From the request") : QString());
+      line->setToolTip(column, tip);
     }
   };
   for (int j = 0; j < FDetailsRow.Count(); ++j) addLine(FDetailsRow.Items(j), false);
@@ -882,6 +1141,7 @@ void TfrmMain::HandleProgress(void*, int APercents, bool& AIsCanceled) {
   if (ProgressActive() && dialog != nullptr && dialog->Canceled()) {
     EndProgress();
     AIsCanceled = true;
+    FLoadCancelled = FLoading;
   }
 }
 
@@ -892,8 +1152,8 @@ void TfrmMain::EndProgress() {
     delete dialog;
   }
   if (FTaskbarProgress != nullptr) {
-    setWindowTitle(kProgramTitle);
     FTaskbarProgress.reset();
+    UpdateTitle();
   }
 }
 
@@ -1033,8 +1293,10 @@ void TfrmMain::TextToPlacement(const QString& AText) {
     fields[i] = CommaField(AText, i).toInt(&ok, 10);
     if (!ok) throw std::runtime_error("The stored window placement \"" + ToUtf8(AText) + "\" is not ten integers.");
   }
-  if (fields[6] < fields[8] && fields[7] < fields[9])
+  if (fields[6] < fields[8] && fields[7] < fields[9]) {
     setGeometry(fields[6], fields[7], fields[8] - fields[6], fields[9] - fields[7]);
+    FitIntoScreen();
+  }
   const int show = fields[1] == 2 ? 1 : fields[1];
   if (show == 3) {
     setWindowState(Qt::WindowMaximized);
@@ -1045,27 +1307,68 @@ void TfrmMain::TextToPlacement(const QString& AText) {
   }
 }
 
+// A restored placement made on another screen, or at another scaling (3200 x 2000 saved at 1x,
+// read at 2x on 1600 x 1000), is shrunk to the available area of the screen it lands on and
+// moved inside it.
+void TfrmMain::FitIntoScreen() {
+  const QScreen* target = QGuiApplication::screenAt(geometry().center());
+  if (target == nullptr) target = QGuiApplication::primaryScreen();
+  if (target == nullptr) return;
+  const QRect area = target->availableGeometry();
+  const QRect frame = frameGeometry();
+  const QSize decoration = frame.size() - geometry().size();
+  const QSize size = geometry().size().boundedTo(area.size() - decoration);
+  const QRect fitted = FitInside(area, QRect(frame.topLeft(), size + decoration));
+  setGeometry(QRect(fitted.topLeft() + (geometry().topLeft() - frame.topLeft()), size));
+}
+
+// One value of the layout that cannot be read costs that value only: it is reported with its
+// key, and the rest of the layout is still read.
+void TfrmMain::ReadSetting(std::string_view AKey, const std::function<void()>& ARead) {
+  try {
+    ARead();
+  } catch (const std::exception& error) {
+    if (ShowError) {
+      ShowError(QStringLiteral("The setting %1 could not be read and keeps its default: %2")
+                    .arg(FromUtf8(std::string(AKey)), QString::fromUtf8(error.what())));
+    }
+  }
+}
+
 void TfrmMain::LoadLayout() {
   RebuildRecentMenus();
-  const QString placement = FromUtf8(FSettings.ReadString(SettingsKeys::FormPlacement, ""));
-  if (!placement.isEmpty()) TextToPlacement(placement);
-  QString captions = FromUtf8(FSettings.ReadString(SettingsKeys::ViewCaptions, ""));
-  QString widths = FromUtf8(FSettings.ReadString(SettingsKeys::ViewWidths, ""));
-  if (captions.isEmpty()) {
-    captions = DefaultViewCaptions();
-    widths = DefaultWidths(captions);
-  }
-  ApplyColumnSet(captions, widths);
-  FDetailsWidth = FSettings.ReadInteger(SettingsKeys::DetailsWidth, FDetailsWidth);
-  actRawValues->setChecked(FSettings.ReadBoolean(SettingsKeys::ShowRawValues, false));
-  actRequestFields->setChecked(FSettings.ReadBoolean(SettingsKeys::ShowRequestFields, true));
-  ExportCodeNames = FSettings.ReadBoolean(SettingsKeys::ExportCodeNames, false);
-  const QString detailsWidths = FromUtf8(FSettings.ReadString(SettingsKeys::DetailsColumnsWidths, ""));
-  for (int i = 0; i < 2 && !detailsWidths.isEmpty(); ++i) {
-    if (const std::optional<int> width = WidthField(WithoutQuotes(detailsWidths), i))
-      lvDetails->header()->resizeSection(i, *width);
-  }
-  SetDetailsVisible(FSettings.ReadBoolean(SettingsKeys::DetailsVisible, false));
+  ReadSetting(SettingsKeys::FormPlacement, [this] {
+    const QString placement = FromUtf8(FSettings.ReadString(SettingsKeys::FormPlacement, ""));
+    if (!placement.isEmpty()) TextToPlacement(placement);
+  });
+  ReadSetting(SettingsKeys::ViewCaptions, [this] {
+    QString captions = FromUtf8(FSettings.ReadString(SettingsKeys::ViewCaptions, ""));
+    QString widths = FromUtf8(FSettings.ReadString(SettingsKeys::ViewWidths, ""));
+    if (captions.isEmpty()) {
+      captions = DefaultViewCaptions();
+      widths = DefaultWidths(captions);
+    }
+    ApplyColumnSet(captions, widths);
+  });
+  ReadSetting(SettingsKeys::DetailsWidth,
+              [this] { FDetailsWidth = FSettings.ReadInteger(SettingsKeys::DetailsWidth, FDetailsWidth); });
+  ReadSetting(SettingsKeys::ShowRawValues,
+              [this] { actRawValues->setChecked(FSettings.ReadBoolean(SettingsKeys::ShowRawValues, false)); });
+  ReadSetting(SettingsKeys::ShowRequestFields,
+              [this] { actRequestFields->setChecked(FSettings.ReadBoolean(SettingsKeys::ShowRequestFields, true)); });
+  ReadSetting(SettingsKeys::ExportCodeNames,
+              [this] { ExportCodeNames = FSettings.ReadBoolean(SettingsKeys::ExportCodeNames, false); });
+  ReadSetting(SettingsKeys::ReopenLastLog,
+              [this] { actReopenLast->setChecked(FSettings.ReadBoolean(SettingsKeys::ReopenLastLog, false)); });
+  ReadSetting(SettingsKeys::DetailsColumnsWidths, [this] {
+    const QString detailsWidths = FromUtf8(FSettings.ReadString(SettingsKeys::DetailsColumnsWidths, ""));
+    for (int i = 0; i < 2 && !detailsWidths.isEmpty(); ++i) {
+      if (const std::optional<int> width = WidthField(WithoutQuotes(detailsWidths), i))
+        lvDetails->header()->resizeSection(i, *width);
+    }
+  });
+  ReadSetting(SettingsKeys::DetailsVisible,
+              [this] { SetDetailsVisible(FSettings.ReadBoolean(SettingsKeys::DetailsVisible, false)); });
 }
 
 void TfrmMain::SaveLayout() {
@@ -1089,18 +1392,29 @@ void TfrmMain::SaveLayout() {
 
 // --- the other actions -------------------------------------------------------------------------------
 
-bool TfrmMain::DefaultSelectExportFile(std::string& AFileName) {
+bool TfrmMain::DefaultSelectExportFile(std::string& AFileName, TDataExportFormat& AFormat) {
   const QFileInfo proposal(FromUtf8(AFileName));
-  const QString filter = "CSV file (*.csv);;XML file  (*.xml);;Any files (*)";
-  QString selected = proposal.suffix().compare("csv", Qt::CaseInsensitive) == 0 ? "CSV file (*.csv)" : "XML file  (*.xml)";
+  const QString csvFilter = "CSV file (*.csv)";
+  const QString xmlFilter = "XML file (*.xml)";
+  const QString anyFilter = "Any files (*)";
+  const bool proposesXml = proposal.suffix().compare("xml", Qt::CaseInsensitive) == 0;
   const QString start =
       AFileName.empty() ? QFileInfo(FromUtf8(platform::ExecutablePath())).absolutePath() : proposal.absoluteFilePath();
-  // Qt's own dialog, so that it can hold the code-names check box under the file list.
-  QFileDialog dialog(this, "Select file", start, filter);
+  // Qt's own dialog, so that it can hold the code-names check box under the file list. The
+  // window asks before it replaces a file, once the file type has given the name its extension.
+  QFileDialog dialog(this, "Export records", start, QStringList{csvFilter, xmlFilter, anyFilter}.join(";;"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setOptions(QFileDialog::DontConfirmOverwrite | QFileDialog::DontUseNativeDialog);
-  dialog.selectNameFilter(selected);
+  dialog.selectNameFilter(proposesXml ? xmlFilter : csvFilter);
   dialog.selectFile(start);
+  // Another file type renames the proposal, so that name and type never disagree.
+  connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, csvFilter, xmlFilter](const QString& AFilter) {
+    const QString extension = AFilter == csvFilter ? "csv" : AFilter == xmlFilter ? "xml" : QString();
+    if (extension.isEmpty() || dialog.selectedFiles().isEmpty()) return;
+    const QFileInfo chosen(dialog.selectedFiles().front());
+    const QString suffix = chosen.suffix().toLower();
+    if (suffix == "csv" || suffix == "xml") dialog.selectFile(chosen.completeBaseName() + '.' + extension);
+  });
   auto* names = new QCheckBox("Write code names instead of numbers (Access-Reject, not 3)", &dialog);
   names->setObjectName("cbCodeNames");
   names->setChecked(ExportCodeNames);
@@ -1109,7 +1423,13 @@ bool TfrmMain::DefaultSelectExportFile(std::string& AFileName) {
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
   ExportCodeNames = names->isChecked();
   FSettings.WriteBoolean(SettingsKeys::ExportCodeNames, ExportCodeNames);
-  AFileName = ToUtf8(dialog.selectedFiles().front());
+  const QString filter = dialog.selectedNameFilter();
+  const TExportChoice choice = filter == csvFilter   ? TExportChoice::ecCSV
+                               : filter == xmlFilter ? TExportChoice::ecXML
+                                                     : TExportChoice::ecAny;
+  const TExportTarget target = ExportTargetFor(ToUtf8(dialog.selectedFiles().front()), choice);
+  AFileName = target.FileName;
+  AFormat = target.Format;
   return true;
 }
 
@@ -1118,13 +1438,15 @@ void TfrmMain::actExportExecute() {
   if (name.empty()) {
     QString documents = FromUtf8(platform::SpecialFolderPath(platform::kCsidlPersonal)).trimmed();
     if (!documents.isEmpty() && !documents.endsWith('/')) documents += '/';
-    name = ToUtf8(documents) + "velloran_export.xml";
+    name = ToUtf8(documents) + "velloran_export.csv";
   }
-  if (!SelectExportFile || !SelectExportFile(name)) return;
+  TDataExportFormat format = ExportFormatOfFileName(name);
+  if (!SelectExportFile || !SelectExportFile(name, format)) return;
+  if (platform::FileExists(name) && ConfirmOverwrite && !ConfirmOverwrite(FromUtf8(name))) return;
   FSettings.WriteString(SettingsKeys::ExportFileName, name);
   TDataExportParams params;
   params.FileName = name;
-  params.Format = ExportFormatOfFileName(name);
+  params.Format = format;
   params.Names = ExportCodeNames;
   TDataExporter exporter(FData);
   if (platform::LookupFile(FData.FileName()).Size > kProgressThreshold) BeginProgress("Export", "Export data, please wait...");
@@ -1134,8 +1456,11 @@ void TfrmMain::actExportExecute() {
   }
   // Ended, cancelled or failed: the display ends and the list is drawn again; an error then
   // goes on to the message box.
+  QElapsedTimer clock;
+  clock.start();
+  bool whole = false;
   try {
-    exporter.Execute(params);
+    whole = exporter.Execute(params);
   } catch (...) {
     if (ProgressActive()) EndProgress();
     RefreshList();
@@ -1143,6 +1468,12 @@ void TfrmMain::actExportExecute() {
   }
   if (ProgressActive()) EndProgress();
   RefreshList();
+  const QString file = FromUtf8(name);
+  statusBar()->showMessage(
+      whole ? QStringLiteral("Exported %1 records to %2 in %3 s")
+                  .arg(GroupedNumber(FData.Count()), file, QString::number(static_cast<double>(clock.elapsed()) / 1000.0, 'f', 1))
+            : QStringLiteral("Export cancelled: %1 holds the records written until then").arg(file),
+      15000);
 }
 
 QString TfrmMain::JoinCaptions(const QString& ASeparator) const {
@@ -1158,9 +1489,119 @@ void TfrmMain::actColumnsCustomizeExecute() {
   defaults.replace("\r\n", "|");
   if (!ColumnsDialog || !ColumnsDialog(all, defaults, current)) return;
   // Columns that stay keep their widths; new ones fit their usual content.
+  const int selected = SelectedIndex();
   ApplyColumnSet(current, QString());
   BindColumns();
   lvData->viewport()->update();
+  SelectRecord(selected);  // the new column set keeps the selected record and its details
+}
+
+void TfrmMain::HideColumn(int AColumn) {
+  const auto& columns = FModel->ViewColumns();
+  if (AColumn < 0 || static_cast<size_t>(AColumn) >= columns.size() || columns.size() < 2) return;
+  QStringList captions;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (static_cast<int>(i) != AColumn) captions << columns[i].Caption;
+  }
+  const int selected = SelectedIndex();
+  ApplyColumnSet(captions.join('|'), QString());
+  BindColumns();
+  SelectRecord(selected);
+}
+
+// A header dragged to another place: the column set takes the order on screen, so that what
+// is saved, exported and offered by the column dialog is what the user sees. The header's
+// own order goes back to identity with it.
+void TfrmMain::ApplyHeaderOrder() {
+  QHeaderView* header = lvData->horizontalHeader();
+  const auto& columns = FModel->ViewColumns();
+  if (static_cast<size_t>(header->count()) != columns.size()) return;
+  QStringList captions;
+  QList<int> widths;
+  bool moved = false;
+  for (int visual = 0; visual < header->count(); ++visual) {
+    const int logical = header->logicalIndex(visual);
+    moved = moved || logical != visual;
+    captions << columns[static_cast<size_t>(logical)].Caption;
+    widths << header->sectionSize(logical);
+  }
+  if (!moved) return;
+  const int selected = SelectedIndex();
+  {
+    const QSignalBlocker blocker(header);
+    for (int logical = 0; logical < header->count(); ++logical) header->moveSection(header->visualIndex(logical), logical);
+  }
+  FModel->SetViewColumns(captions);
+  for (int i = 0; i < widths.size(); ++i) header->resizeSection(i, widths[i]);
+  BindColumns();
+  SelectRecord(selected);
+}
+
+void TfrmMain::ShowHeaderMenu(const QPoint& APoint) {
+  QHeaderView* header = lvData->horizontalHeader();
+  const int column = header->logicalIndexAt(APoint);
+  QMenu menu(this);
+  if (column >= 0 && static_cast<size_t>(column) < FModel->ViewColumns().size()) {
+    QAction* hide =
+        menu.addAction(QStringLiteral("&Hide \"%1\"").arg(FModel->ViewColumns()[static_cast<size_t>(column)].Caption));
+    hide->setEnabled(FModel->ViewColumns().size() > 1);
+    connect(hide, &QAction::triggered, this, [this, column] { HideColumn(column); });
+  }
+  menu.addAction(actColumnsCustomize);
+  menu.exec(header->viewport()->mapToGlobal(APoint));
+}
+
+void TfrmMain::ShowDetailsMenu(const QPoint& APoint) {
+  actCopyValue->setEnabled(lvDetails->itemAt(APoint) != nullptr);
+  actCopyDetails->setEnabled(lvDetails->topLevelItemCount() > 0);
+  if (QTreeWidgetItem* line = lvDetails->itemAt(APoint)) lvDetails->setCurrentItem(line);
+  QMenu menu(this);
+  menu.addAction(actCopyValue);
+  menu.addAction(actCopyDetails);
+  menu.exec(lvDetails->viewport()->mapToGlobal(APoint));
+}
+
+// --- copying -------------------------------------------------------------------------------------
+
+QString TfrmMain::SelectedRecordsText(bool ARaw) {
+  std::vector<std::pair<int, int>> ranges;
+  for (const QItemSelectionRange& range : lvData->selectionModel()->selection()) ranges.emplace_back(range.top(), range.bottom());
+  std::sort(ranges.begin(), ranges.end());
+  QString text;
+  if (!ARaw) {
+    text = JoinCaptions("\t") + '\n';
+  }
+  int64_t copied = 0;
+  int last = -1;  // ranges of one selection may overlap
+  for (const auto& [top, bottom] : ranges) {
+    for (int row = std::max(top, last + 1); row <= bottom && copied < kMaxCopiedRecords; ++row, ++copied) {
+      last = row;
+      if (ARaw) {
+        text += FromUtf8(std::string(FData.RawRecord(row))) + '\n';
+        continue;
+      }
+      for (int column = 0; column < FModel->columnCount(); ++column) {
+        if (column > 0) text += '\t';
+        // A tab or a line break inside a value would break the table apart.
+        QString cell = FModel->index(row, column).data().toString();
+        cell.replace('\t', ' ').replace('\n', ' ').replace('\r', ' ');
+        text += cell;
+      }
+      text += '\n';
+    }
+  }
+  return text;
+}
+
+void TfrmMain::CopySelectedRecords(bool ARaw) {
+  if (SelectedIndex() < 0) return;
+  QGuiApplication::clipboard()->setText(SelectedRecordsText(ARaw));
+  int64_t selected = 0;
+  for (const QItemSelectionRange& range : lvData->selectionModel()->selection()) selected += range.height();
+  const int64_t copied = std::min(selected, kMaxCopiedRecords);
+  QString message = QStringLiteral("Copied %1 %2").arg(GroupedNumber(copied), copied == 1 ? "record" : "records");
+  if (copied < selected) message += QStringLiteral(" of %1 selected (export writes any number)").arg(GroupedNumber(selected));
+  statusBar()->showMessage(message, 5000);
 }
 
 void TfrmMain::actAboutExecute() {
@@ -1175,6 +1616,14 @@ void TfrmMain::showEvent(QShowEvent* AEvent) {
   if (FShownOnce) return;
   FShownOnce = true;
   if (FSplash != nullptr) tmrSplash->start();
+  // The pane's stored width needs the laid-out window to be shared out of.
+  if (DetailsVisible() && !FDetailsSized) {
+    const QList<int> sizes = spltDetails->sizes();
+    const int total = sizes.size() == 2 ? sizes[0] + sizes[1] : 0;
+    if (total > FDetailsWidth) spltDetails->setSizes({total - FDetailsWidth, FDetailsWidth});
+    FDetailsSized = true;
+  }
+  if (FStartFile.empty() && actReopenLast->isChecked()) FStartFile = FSettings.ReadString(SettingsKeys::LogFileName, "");
   if (!FStartFile.empty()) {
     const std::string file = FStartFile;
     // After this first paint: the window is on the screen while the log loads.
@@ -1189,6 +1638,22 @@ void TfrmMain::tmrSplashTimer() {
     FSplash->deleteLater();
     FSplash = nullptr;
   }
+}
+
+// A log file dropped onto the window opens (the first one, when several are dropped).
+void TfrmMain::dragEnterEvent(QDragEnterEvent* AEvent) {
+  const QMimeData* dropped = AEvent->mimeData();
+  if (dropped != nullptr && dropped->hasUrls() && !dropped->urls().isEmpty() && dropped->urls().front().isLocalFile())
+    AEvent->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent* AEvent) {
+  const QMimeData* dropped = AEvent->mimeData();
+  if (dropped == nullptr || !dropped->hasUrls() || dropped->urls().isEmpty() || !dropped->urls().front().isLocalFile()) return;
+  AEvent->acceptProposedAction();
+  const std::string file = ToUtf8(dropped->urls().front().toLocalFile());
+  // After the drop has ended: the source application is not kept waiting while the log loads.
+  QTimer::singleShot(0, this, [this, file] { Guarded([this, file] { LoadLog(file); }); });
 }
 
 void TfrmMain::closeEvent(QCloseEvent* AEvent) {

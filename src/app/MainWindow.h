@@ -16,14 +16,18 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "CodeNames.h"
 #include "Exchange.h"
+#include "Exporter.h"
 #include "Rows.h"
 
 class QAction;
+class QDragEnterEvent;
+class QDropEvent;
 class QFontMetrics;
 class QLabel;
 class QMenu;
@@ -76,8 +80,11 @@ class TLogTableModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& AIndex, int ARole = Qt::DisplayRole) const override;
   QVariant headerData(int ASection, Qt::Orientation AOrientation, int ARole = Qt::DisplayRole) const override;
 
-  // The list's row count becomes ACount; the reused row is refetched on the next request.
+  // The list's row count becomes ACount; the reused row is refetched on the next request. The
+  // same count keeps the view's selection (the same log redrawn); ResetRows always starts
+  // afresh (another log: nothing of the previous one's selection may stay).
   void SetRowCount(int ACount);
+  void ResetRows(int ACount);
   const std::vector<TViewColumn>& ViewColumns() const { return FColumns; }
   void SetViewColumns(const QStringList& ACaptions);
   // Binds every column whose data column exists by now; true when a binding changed.
@@ -86,6 +93,10 @@ class TLogTableModel : public QAbstractTableModel {
   void SetSuspended(std::function<bool()> AValue) { FSuspended = std::move(AValue); }
   // Record requests since creation (for tests of the one reused row).
   int RowFetches() const { return FRowFetches; }
+
+  // A cell shows at most this many characters of its value: laying out a megabyte-long
+  // value would freeze the list (the details pane offers the whole of it).
+  static constexpr size_t kMaxCellBytes = 1024;
 
   // Values exactly as the log holds them (no names, no decoding).
   bool RawValues() const { return FRawValues; }
@@ -179,6 +190,8 @@ class TfrmMain : public QMainWindow {
   QTimer* tmrSplash = nullptr;
   QAction *actOpen = nullptr, *actExport = nullptr, *actExit = nullptr, *actColumnsCustomize = nullptr, *actDetails = nullptr,
           *actAbout = nullptr, *actRawValues = nullptr, *actRequestFields = nullptr, *actGoToPartner = nullptr;
+  QAction *actReload = nullptr, *actCopy = nullptr, *actCopyRaw = nullptr, *actReopenLast = nullptr;
+  QAction *actCopyValue = nullptr, *actCopyDetails = nullptr;  // the details pane's context menu
   // The details pane's exchange: the one-line answer and the records of the selected one's
   // session (double-click or Enter selects one in the list).
   QLabel* lblAnswer = nullptr;
@@ -203,20 +216,38 @@ class TfrmMain : public QMainWindow {
   int DetailsFills() const { return FDetailsFills; }
   // The open dialog; tests and scripted runs replace it. Returns false on cancel.
   std::function<bool(std::string& AFileName)> SelectLogFile;
-  // The save dialog of the export; tests and scripted runs replace it. False on cancel.
-  std::function<bool(std::string& AFileName)> SelectExportFile;
+  // The save dialog of the export: the file name (proposal in, choice out) and the format its
+  // file type decides; tests and scripted runs replace it. False on cancel.
+  std::function<bool(std::string& AFileName, TDataExportFormat& AFormat)> SelectExportFile;
+  // Asks whether an existing export file may be replaced; tests replace it.
+  std::function<bool(const QString& AFileName)> ConfirmOverwrite;
+  // A notice that is no error (a file that holds no accounting events); tests replace it.
+  std::function<void(const QString& AMessage)> ShowNotice;
   // The column dialog (all, defaults, current in and out); tests replace it.
   std::function<bool(const QString& AAll, const QString& ADefaults, QString& ACurrent)> ColumnsDialog;
   // Shows an error to the user (a message box); tests replace it.
   std::function<void(const QString& AMessage)> ShowError;
   // Re-evaluates every action's enabled state (also run whenever the application is idle).
   void UpdateActions();
+  // The selected records as the clipboard gets them: tab-separated cells under a header line
+  // of the captions, or (ARaw) the log's own lines. At most kMaxCopiedRecords records.
+  QString SelectedRecordsText(bool ARaw);
+  static constexpr int64_t kMaxCopiedRecords = 100000;
+  void CopySelectedRecords(bool ARaw);
+  // Opens the open log again, keeping the selected record where it still exists.
+  void ReloadLog();
+  // Takes column AColumn out of the list (the header's context menu).
+  void HideColumn(int AColumn);
+  // The details pane shows at most this many characters of a value; the rest is copied.
+  static constexpr int kMaxDetailChars = 2000;
   // Runs AWork; an error ends a running progress display and is shown, the window stays usable.
   void Guarded(const std::function<void()>& AWork);
 
  protected:
   void showEvent(QShowEvent* AEvent) override;
   void closeEvent(QCloseEvent* AEvent) override;
+  void dragEnterEvent(QDragEnterEvent* AEvent) override;
+  void dropEvent(QDropEvent* AEvent) override;
 
  private:
   void CreateActions();
@@ -230,7 +261,7 @@ class TfrmMain : public QMainWindow {
   void actAboutExecute();
   QString JoinCaptions(const QString& ASeparator) const;
   bool DefaultSelectLogFile(std::string& AFileName);
-  bool DefaultSelectExportFile(std::string& AFileName);
+  bool DefaultSelectExportFile(std::string& AFileName, TDataExportFormat& AFormat);
   void TextToPlacement(const QString& AText);
   QString PlacementToText() const;
   void OpenRecentEntry(const std::string& AFileName);
@@ -247,6 +278,15 @@ class TfrmMain : public QMainWindow {
   void FillExchange();
   void UpdatePartnerAction();
   void SelectRecord(int64_t AIndex);
+  void ClearDetails();
+  void UpdateTitle();
+  void NoteLoadOutcome();
+  QString LogStateText() const;
+  void ApplyHeaderOrder();
+  void ShowHeaderMenu(const QPoint& APoint);
+  void ShowDetailsMenu(const QPoint& APoint);
+  void ReadSetting(std::string_view AKey, const std::function<void()>& ARead);
+  void FitIntoScreen();
   TData& FData;
   TrsStorage& FSettings;
   std::string FStartFile;
@@ -267,7 +307,28 @@ class TfrmMain : public QMainWindow {
   QPointer<QWidget> FSplash;
   bool FShownOnce = false;
   bool FLayoutSaved = false;
+  // What the last load found, for the status bar.
+  enum class TLoadOutcome { loNone, loOpened, loCancelled, loNoEvents };
+  TLoadOutcome FLoadOutcome = TLoadOutcome::loNone;
+  bool FLoading = false;        // LoadLog runs: a cancel in the progress display cancels a load
+  bool FLoadCancelled = false;  // the progress display's Cancel ended the running load
+  bool FDetailsSized = false;   // the restored pane width was applied to a laid-out window
 };
+
+// The file types of the export dialog.
+enum class TExportChoice { ecCSV, ecXML, ecAny };
+// What an export writes: the file and its format.
+struct TExportTarget {
+  std::string FileName;
+  TDataExportFormat Format = TDataExportFormat::efCSV;
+};
+// The file and format for the name typed and the type chosen: a name ending in ".csv" or
+// ".xml" (any letter case) is written in that format whatever the type, as the command line
+// decides; another name takes the chosen type's format, and its extension when it has none.
+// "Any files" decides by the name alone.
+TExportTarget ExportTargetFor(const std::string& AName, TExportChoice AChoice);
+// ACount with the locale's thousands separators (English ones where the locale is C).
+QString GroupedNumber(int64_t ACount);
 
 // Column sets as comma lists: the captions and the widths of a list's columns.
 QString DefaultViewCaptions();

@@ -19,6 +19,8 @@ inline constexpr std::string_view DetailsColumnsWidths = "\\Main\\DetailsColumns
 // reply's row shows its request's user, station and access point (dimmed) where it has none.
 inline constexpr std::string_view ShowRawValues = "\\View\\ShowRawValues";
 inline constexpr std::string_view ShowRequestFields = "\\View\\ShowRequestFields";
+// Whether the log opened last opens again when the program starts.
+inline constexpr std::string_view ReopenLastLog = "\\View\\ReopenLastLog";
 // Whether an export writes code names instead of numbers in coded columns.
 inline constexpr std::string_view ExportCodeNames = "\\Export\\CodeNames";
 // The log opened last, proposed by the next Open.

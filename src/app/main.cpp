@@ -4,12 +4,15 @@
 // the window writes into the settings while closing is saved.
 #include <QApplication>
 #include <QMessageBox>
+#include <algorithm>
 #include <clocale>
+#include <cstdio>
 #include <exception>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
 #include "DataModule.h"
 #include "Globals.h"
 #include "MainWindow.h"
@@ -40,6 +43,16 @@ class TViewerApplication : public QApplication {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Usage and version go to the terminal, before any window (or display) is needed.
+  const std::vector<std::string> rawArguments(argv + std::min(argc, 1), argv + argc);
+  if (velloran::AsksForUsage(rawArguments)) {
+    std::fputs(velloran::ViewerUsage().c_str(), stdout);
+    return 0;
+  }
+  if (velloran::AsksForVersion(rawArguments)) {
+    std::puts(velloran::ViewerVersionLine().c_str());
+    return 0;
+  }
   TViewerApplication application(argc, argv);
   // Qt sets the C library's locale from the environment; the settings' numbers and dates
   // follow it, as the storage expects.

@@ -68,13 +68,13 @@ uint32_t FileLastLineCRC(const std::string& APath, bool ASkipEmptyLines) {
   std::vector<uint8_t> tail(static_cast<size_t>(count));
   if (file.ReadAt(size - count, tail.data(), tail.size()) != count) return 0;
   // A tail that is the whole file is its head too.
-  const auto breakByte = static_cast<uint8_t>(count == size ? DetectLineBreak(tail.data(), std::min(tail.size(), kLineBreakProbeSize))
-                                                            : FileLineBreak(file));
+  const auto breakByte = static_cast<uint8_t>(
+      count == size ? DetectLineBreak(tail.data(), std::min(tail.size(), kLineBreakProbeSize)) : FileLineBreak(file));
   const uint8_t* const begin = tail.data();
   const uint8_t* const end = begin + tail.size();
   // The lines of the tail as the walk splits them: a line ends at a run of break bytes (CRs,
-  // or LFs in a log without CRs), one LF after the run belongs to the break. In a tail that starts inside the file, the first line known
-  // to start is the one after the first break; without one the final line began earlier.
+  // or LFs in a log without CRs), one LF after the run belongs to the break. In a tail that starts inside the file, the first
+  // line known to start is the one after the first break; without one the final line began earlier.
   const auto lineEnd = [end, breakByte](const uint8_t* AStart) {
     const uint8_t* q = AStart;
     while (q < end && *q != breakByte) ++q;
@@ -389,8 +389,8 @@ void TrdlLogMonitor::DoLogGrow() {
   if (FFileSize < oldSize || !(identity == FFileIdentity) || breakChanged) {
     // Shrunk or replaced: the old items describe another file. The store stays open (it is
     // never used after being closed); it is emptied and the whole file indexed as one step.
-    DebugMessage(fmt::format("TrclLogMonitor.DoLogGrow: {} shrank, was replaced or changed its line breaks; indexing it anew",
-                             FFileName));
+    DebugMessage(
+        fmt::format("TrclLogMonitor.DoLogGrow: {} shrank, was replaced or changed its line breaks; indexing it anew", FFileName));
     FFileIdentity = identity;
     FIndexData->ItemsClear(0);
     FLastLineOpen = false;
@@ -593,9 +593,8 @@ bool TrdlLogMonitor::MapFile(bool AOpen) {
   if (!MapBlock(0)) return false;
   // The head is usually all in block 0: no read of its own.
   const auto probe = static_cast<int64_t>(std::min<uint64_t>(kLineBreakProbeSize, static_cast<uint64_t>(FFileSize)));
-  FBreak = static_cast<uint8_t>(FMapPtrEnd - FMapPtrBegin >= probe
-                                    ? DetectLineBreak(FMapPtrBegin, static_cast<size_t>(probe))
-                                    : FileLineBreak(HFile));
+  FBreak = static_cast<uint8_t>(FMapPtrEnd - FMapPtrBegin >= probe ? DetectLineBreak(FMapPtrBegin, static_cast<size_t>(probe))
+                                                                   : FileLineBreak(HFile));
   return true;
 }
 
@@ -683,9 +682,9 @@ bool TrdlLogMonitor::LineHealth(const uint8_t* APtr, int64_t ASize) const {
 
 // The next line from the cursor FMapPtr, by the same rules wherever block boundaries fall: a
 // line ends at a run of break bytes FBreak (CRs; LFs in a log without CRs), one LF after the
-// run belongs to the break, and in a CR log an LF that no CR precedes belongs to the line. A line whose bytes continue into later blocks is joined into
-// FMapBetweenBlocksStr (at most kMaxLineLength bytes of it); a break that continues into the
-// next block is passed there, after the line's bytes were copied out of the view they leave.
+// run belongs to the break, and in a CR log an LF that no CR precedes belongs to the line. A line whose bytes continue into later
+// blocks is joined into FMapBetweenBlocksStr (at most kMaxLineLength bytes of it); a break that continues into the next block is
+// passed there, after the line's bytes were copied out of the view they leave.
 bool TrdlLogMonitor::NextLine(TLine& ALine) {
   FMapBetweenBlocksAPtr = 0;
   ALine = TLine{};

@@ -324,11 +324,11 @@ class TrdlLogMonitor {
   std::unique_ptr<TrclTimer> FFlushTimer;
   platform::TFileIdentity FFileIdentity;  // of the file the index belongs to
   bool FLastLineOpen = false;
-  bool FViewShort = false;  // the view holds fewer bytes than its block had at the walk
-  int64_t FOpenTailOffset = -1;  // where a final line without a CR starts (stored or not), else -1
-  bool FSavedIndexKept = false;  // IndexOpen kept a saved index: the next walk reads nothing
-  bool FIndexComplete = false;    // the store holds a whole walk of the file
-  std::string FIndexWarningText;  // why the index is kept in memory for this run
+  bool FViewShort = false;                                     // the view holds fewer bytes than its block had at the walk
+  int64_t FOpenTailOffset = -1;                                // where a final line without a CR starts (stored or not), else -1
+  bool FSavedIndexKept = false;                                // IndexOpen kept a saved index: the next walk reads nothing
+  bool FIndexComplete = false;                                 // the store holds a whole walk of the file
+  std::string FIndexWarningText;                               // why the index is kept in memory for this run
   uint8_t FBreak = static_cast<uint8_t>(TrdlLineBreak::lbCR);  // the byte that ends lines
   uint32_t FPreferredBlockSize = 1048576;
   bool FReplaceLastItem = false;  // the walk's first line replaces the last item

@@ -1,10 +1,19 @@
 #include <QAbstractItemModelTester>
+#include <QClipboard>
 #include <QDialog>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QSplitter>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
 #include <QTreeWidget>
@@ -161,10 +170,11 @@ class TMainWindowTests : public QObject {
     FWindow->LoadLog(path);
     FWindow->UpdateActions();
     QVERIFY(FWindow->actExport->isEnabled());
-    QCOMPARE(FWindow->sbrPanel0->text(), QString("-:3456"));
+    QCOMPARE(FWindow->sbrPanel0->text(), QString("-:3,456"));  // thousands separated, English where the locale is C
     QCOMPARE(FWindow->sbrPanel1->text(), QString::fromStdString(path));
+    QCOMPARE(FWindow->windowTitle(), QString::fromUtf8("small.log \u2014 Velloran Viewer"));
     FWindow->lvData->selectRow(11);
-    QCOMPARE(FWindow->sbrPanel0->text(), QString("12:3456"));
+    QCOMPARE(FWindow->sbrPanel0->text(), QString("12:3,456"));
     FWindow->UpdateActions();
     QVERIFY(FWindow->actDetails->isEnabled());
     // Enabled once a record was parsed for display (the list paints), re-evaluated when the
@@ -182,10 +192,14 @@ class TMainWindowTests : public QObject {
     QVERIFY(!FWindow->actExport->isEnabled());
     QVERIFY(FWindow->actColumnsCustomize->isEnabled());  // columns of earlier logs remain
 
+    QVERIFY(FErrors.isEmpty());
+
+    // A missing file is an error naming it, not an empty window.
     FWindow->LoadLog(FDir->File("missing.log"));
     QCOMPARE(FWindow->sbrPanel0->text(), QString("-:-"));
     QVERIFY(FWindow->sbrPanel1->text().startsWith(QString::fromStdString(FDir->File("missing.log"))));
-    QVERIFY(FErrors.isEmpty());
+    QCOMPARE(FErrors.size(), 1);
+    QVERIFY2(FErrors[0].contains("missing.log") && FErrors[0].contains("Cannot open"), qPrintable(FErrors[0]));
   }
 
   void cellsFollowCaptionsAndColumnsBindLate() {
@@ -361,7 +375,7 @@ class TMainWindowTests : public QObject {
     QVERIFY(sawProgress);
     QVERIFY(!FWindow->ProgressActive());
     QVERIFY(FWindow->ProgressDialog() == nullptr);
-    QCOMPARE(FWindow->windowTitle(), QString("Velloran Viewer"));
+    QCOMPARE(FWindow->windowTitle(), QString::fromUtf8("large.log \u2014 Velloran Viewer"));
     QVERIFY(FData->Count() > 0);
     QCOMPARE(FWindow->Model()->rowCount(), static_cast<int>(FData->Count()));
   }
@@ -383,6 +397,7 @@ class TMainWindowTests : public QObject {
     QCOMPARE(FData->Count(), int64_t{0});
     QCOMPARE(FWindow->Model()->rowCount(), 0);
     QCOMPARE(FWindow->sbrPanel0->text(), QString("-:-"));
+    QCOMPARE(FWindow->sbrPanel1->text(), "Loading cancelled: " + QString::fromStdString(large));
     FWindow->UpdateActions();
     QVERIFY(!FWindow->actExport->isEnabled());
     QVERIFY(FWindow->isEnabled());
@@ -428,12 +443,14 @@ class TMainWindowTests : public QObject {
     QCOMPARE(RecentMenu().mid(0, 3),
              QStringList({QString::fromStdString(b), QString::fromStdString(FDir->File("c.log")), QString::fromStdString(a)}));
     QCOMPARE(FWindow->Model()->rowCount(), 3);
-    // A recent file that is gone opens as an empty log and moves to the head.
+    // A recent file that is gone says so, and moves to the head.
+    FErrors.clear();
     FWindow->miOpenRecent->actions()[3]->trigger();
     QTRY_COMPARE(QString::fromStdString(FData->FileName()), QString::fromStdString(gone));
     QCOMPARE(RecentMenu().front(), QString::fromStdString(gone));
     QCOMPARE(FWindow->Model()->rowCount(), 0);
-    QVERIFY(FErrors.isEmpty());
+    QCOMPARE(FErrors.size(), 1);
+    QVERIFY(FErrors[0].contains(QString::fromStdString(gone)));
   }
 
   void storedViewKeysDecideTheColumns_data() {
@@ -477,27 +494,35 @@ class TMainWindowTests : public QObject {
   void layoutValuesThatDoNotConvertAreReportedOnce() {
     FWindow->close();
     FWindow.reset();
+    Settings().WriteString("\\Main\\ViewCaptions", "Timestamp,Class");
+    Settings().WriteString("\\Main\\ViewWidths", "120,90");
     Settings().WriteString("\\Main\\FormPlacement", "0,1,-1,-1,-1,-1,x,10,500,400");
+    Settings().WriteString("\\Main\\DetailsWidth", "wide");
     NewWindow();
-    QCOMPARE(FErrors.size(), 1);
-    QVERIFY2(FErrors[0].contains("0,1,-1,-1,-1,-1,x,10,500,400"), qPrintable(FErrors[0]));
+    // Each value that does not convert is reported with its key; the rest of the layout stays.
+    QCOMPARE(FErrors.size(), 2);
+    QVERIFY2(FErrors[0].contains("0,1,-1,-1,-1,-1,x,10,500,400") && FErrors[0].contains("\\Main\\FormPlacement"),
+             qPrintable(FErrors[0]));
+    QVERIFY2(FErrors[1].contains("\\Main\\DetailsWidth"), qPrintable(FErrors[1]));
     QCOMPARE(FWindow->size(), QSize(800, 600));
-    QCOMPARE(Captions().size(), 3);  // the design columns: the rest of the layout was skipped
+    QCOMPARE(Captions(), QStringList({"Timestamp", "Class"}));
+    QCOMPARE(Widths(), QList<int>({120, 90}));
     FWindow.reset();
     Settings().WriteString("\\Main\\FormPlacement", "1,2,3");  // not ten fields: ignored
     Settings().WriteString("\\Main\\DetailsVisible", "maybe");
     NewWindow();
     QCOMPARE(FWindow->size(), QSize(800, 600));
-    QCOMPARE(Captions().size(), 3);  // what the first window applied, and saved
-    QCOMPARE(FErrors.size(), 2);     // the flag that does not convert, once
+    QCOMPARE(Captions(), QStringList({"Timestamp", "Class"}));
+    QCOMPARE(FErrors.size(), 3);  // the flag that does not convert, once
     QVERIFY(!FWindow->DetailsVisible());
   }
 
   void exportWritesCsvOrXmlByExtensionAndReportsFailures() {
     FWindow->LoadLog(FDir->Write("small.log", SmallLog(3)));
     std::string target;
-    FWindow->SelectExportFile = [&](std::string& AFileName) {
+    FWindow->SelectExportFile = [&](std::string& AFileName, TDataExportFormat& AFormat) {
       AFileName = target;
+      AFormat = ExportFormatOfFileName(target);
       return true;
     };
     target = FDir->File("out.CSV");
@@ -563,13 +588,13 @@ class TMainWindowTests : public QObject {
     FWindow->UpdateActions();
     FWindow->actColumnsCustomize->trigger();
     FWindow->lvData->horizontalHeader()->resizeSection(1, 222);
-    FWindow->resize(900, 650);
+    FWindow->resize(760, 650);
     FWindow->lvData->selectRow(0);
     FWindow->SetDetailsVisible(true);
     Restart();
     QCOMPARE(Captions(), QStringList({"Reason-Code", "User-Name"}));
     QCOMPARE(Widths(), QList<int>({ContentWidth(FWindow->lvData->fontMetrics(), "Reason-Code"), 222}));
-    QCOMPARE(FWindow->size(), QSize(900, 650));
+    QCOMPARE(FWindow->size(), QSize(760, 650));
     QVERIFY(FWindow->DetailsVisible());
     QCOMPARE(RecentMenu(), QStringList({QString::fromStdString(log)}));
     QCOMPARE(QString::fromStdString(Settings().ReadString("\\Main\\FileName", "")), QString::fromStdString(log));
@@ -584,6 +609,322 @@ class TMainWindowTests : public QObject {
     QCOMPARE(FWindow->miOpenRecent->actions()[0]->text(), QString::fromStdString(b));
     QCOMPARE(FWindow->pmRecentLogs->actions()[1]->text().replace("&&", "&"), QString::fromStdString(a));
     QCOMPARE(QString::fromStdString(Settings().ReadString("\\Main\\FileName", "")), QString::fromStdString(b));
+  }
+
+  // --- faults a new user met -------------------------------------------------------------------
+
+  void anotherLogStartsWithNothingOfThePreviousOne() {
+    FWindow->resize(400, 300);  // narrower than the columns: the list scrolls sideways
+    FWindow->LoadLog(FDir->Write("a.log", SmallLog(5)));
+    FWindow->SetDetailsVisible(true);
+    FWindow->lvData->selectRow(3);
+    FWindow->ShowRecordDetails(3);
+    QVERIFY(FWindow->lvDetails->topLevelItemCount() > 0);
+    QScrollBar* sideways = FWindow->lvData->horizontalScrollBar();
+    QTRY_VERIFY(sideways->maximum() > 0);
+    sideways->setValue(sideways->maximum());
+    // The same number of records: the old selection must not carry over either.
+    FWindow->LoadLog(FDir->Write("b.log", SmallLog(5)));
+    QCOMPARE(FWindow->lvDetails->topLevelItemCount(), 0);
+    QCOMPARE(FWindow->DetailsIndex(), -1);
+    QVERIFY(FWindow->lvData->selectionModel()->selection().isEmpty());
+    QCOMPARE(sideways->value(), 0);
+    QTest::qWait(120);  // the details timer runs: still nothing shown
+    QCOMPARE(FWindow->lvDetails->topLevelItemCount(), 0);
+    QVERIFY(FWindow->lblAnswer->isHidden());
+  }
+
+  void reloadKeepsTheSelectedRecordAndReadsNewLines() {
+    const std::string path = FDir->Write("grow.log", SmallLog(4));
+    FWindow->LoadLog(path);
+    FWindow->lvData->selectRow(2);
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    std::fputs(EventLine(4).c_str(), file);
+    std::fclose(file);
+    QCOMPARE(FWindow->actReload->shortcut(), QKeySequence(Qt::Key_F5));
+    FWindow->UpdateActions();
+    FWindow->actReload->trigger();
+    QCOMPARE(FWindow->Model()->rowCount(), 5);
+    QCOMPARE(FWindow->lvData->selectionModel()->currentIndex().row(), 2);
+    QCOMPARE(FWindow->sbrPanel0->text(), QString("3:5"));
+  }
+
+  void exportTargetFollowsTheFileTypeUnlessTheNameSaysOtherwise_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("choice");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("csv");
+    const int csv = static_cast<int>(TExportChoice::ecCSV), xml = static_cast<int>(TExportChoice::ecXML),
+              any = static_cast<int>(TExportChoice::ecAny);
+    QTest::newRow("CSV type, bare name") << "/t/export1" << csv << "/t/export1.csv" << true;
+    QTest::newRow("XML type, bare name") << "/t/export1" << xml << "/t/export1.xml" << false;
+    QTest::newRow("CSV type, .xml name: the name wins") << "/t/a.xml" << csv << "/t/a.xml" << false;
+    QTest::newRow("XML type, .CSV name: the name wins") << "/t/a.CSV" << xml << "/t/a.CSV" << true;
+    QTest::newRow("CSV type, other extension kept") << "/t/a.txt" << csv << "/t/a.txt" << true;
+    QTest::newRow("a dot in the folder is no extension") << "/t.d/export1" << csv << "/t.d/export1.csv" << true;
+    QTest::newRow("a trailing dot") << "/t/export1." << xml << "/t/export1.xml" << false;
+    QTest::newRow("any file: the name decides") << "/t/a.txt" << any << "/t/a.txt" << false;
+    QTest::newRow("any file, .csv") << "/t/a.csv" << any << "/t/a.csv" << true;
+  }
+
+  void exportTargetFollowsTheFileTypeUnlessTheNameSaysOtherwise() {
+    QFETCH(QString, name);
+    QFETCH(int, choice);
+    QFETCH(QString, file);
+    QFETCH(bool, csv);
+    const TExportTarget target = ExportTargetFor(name.toStdString(), static_cast<TExportChoice>(choice));
+    QCOMPARE(QString::fromStdString(target.FileName), file);
+    QCOMPARE(target.Format == TDataExportFormat::efCSV, csv);
+  }
+
+  void theExportDialogsFileTypeDecidesTheFormat() {
+    FWindow->LoadLog(FDir->Write("small.log", SmallLog(3)));
+    Settings().WriteString("\\Export\\FileName", FDir->File("velloran_export.csv"));
+    QString title, filter;
+    QTimer::singleShot(0, this, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog != nullptr);
+      title = dialog->windowTitle();
+      filter = dialog->selectedNameFilter();
+      dialog->selectFile(QString::fromStdString(FDir->File("export1")));
+      static_cast<QDialog*>(dialog)->accept();  // QFileDialog's own accept, through the public slot
+    });
+    FWindow->UpdateActions();
+    FWindow->actExport->trigger();
+    QCOMPARE(title, QString("Export records"));
+    QCOMPARE(filter, QString("CSV file (*.csv)"));
+    QVERIFY(platform::ReadWholeFile(FDir->File("export1.csv")).rfind("Timestamp,", 0) == 0);
+    QVERIFY(!platform::FileExists(FDir->File("export1")));
+    QVERIFY2(FWindow->statusBar()->currentMessage().startsWith("Exported 3 records to " +
+                                                               QString::fromStdString(FDir->File("export1.csv"))),
+             qPrintable(FWindow->statusBar()->currentMessage()));
+
+    // An existing file is replaced only when the user says so.
+    QStringList asked;
+    bool replace = false;
+    FWindow->ConfirmOverwrite = [&](const QString& AFileName) {
+      asked << AFileName;
+      return replace;
+    };
+    FWindow->SelectExportFile = [&](std::string& AFileName, TDataExportFormat& AFormat) {
+      AFileName = FDir->File("export1.csv");
+      AFormat = TDataExportFormat::efXML;
+      return true;
+    };
+    FWindow->actExport->trigger();
+    QCOMPARE(asked, QStringList{QString::fromStdString(FDir->File("export1.csv"))});
+    QVERIFY(platform::ReadWholeFile(FDir->File("export1.csv")).rfind("Timestamp,", 0) == 0);  // kept
+    replace = true;
+    FWindow->actExport->trigger();
+    QVERIFY(platform::ReadWholeFile(FDir->File("export1.csv")).rfind("<Event>", 0) == 0);  // the chosen format
+  }
+
+  void theDetailsPaneComesBackAtItsStoredWidthWithItsValueColumnStretched() {
+    FWindow->close();
+    FWindow.reset();
+    Settings().WriteString("\\Main\\FormPlacement", "0,1,-1,-1,-1,-1,0,0,790,560");
+    Settings().WriteInteger("\\Main\\DetailsWidth", 494);
+    Settings().WriteBoolean("\\Main\\DetailsVisible", true);
+    NewWindow();
+    FWindow->show();
+    QVERIFY(QTest::qWaitForWindowExposed(FWindow.get()));
+    QTRY_COMPARE(FWindow->spltDetails->sizes().value(1), 494);
+    QTreeWidget* details = FWindow->lvDetails;
+    QTRY_VERIFY(details->header()->sectionSize(0) + details->header()->sectionSize(1) >= details->viewport()->width() - 2);
+    FWindow->close();
+    QCOMPARE(Settings().ReadInteger("\\Main\\DetailsWidth", 0), 494);
+  }
+
+  void aFileThatHoldsNoEventsSaysSoOnceAndKeepsItsRows() {
+    QStringList notices;
+    FWindow->ShowNotice = [&](const QString& AMessage) { notices << AMessage; };
+    const std::string passwd = FDir->Write("passwd", "root:x:0:0:root:/root:/bin/bash\ndaemon:x:1:1::/:/bin/sh\n");
+    FWindow->LoadLog(passwd);
+    const QString expected = QString::fromStdString(passwd) + " holds no accounting events";
+    QCOMPARE(notices, QStringList{expected});
+    QCOMPARE(FWindow->sbrPanel1->text(), expected);
+    QCOMPARE(FWindow->Model()->rowCount(), 2);
+    FWindow->LoadLog(FDir->Write("small.log", SmallLog(2)));
+    QCOMPARE(notices.size(), 1);
+    QVERIFY(FErrors.isEmpty());
+  }
+
+  void aLogWithLfLineEndsOpensWithAllItsRecordsAndSaysSo() {
+    std::string log;
+    for (int i = 0; i < 2000; ++i) {
+      std::string line = EventLine(i);
+      line.erase(line.size() - 2, 1);  // CR LF becomes LF
+      log += line;
+    }
+    const std::string path = FDir->Write("lf.log", log);
+    FWindow->LoadLog(path);
+    QCOMPARE(FWindow->Model()->rowCount(), 2000);
+    QCOMPARE(Cell(1999, "User-Name"), QString("CORP\\user1999"));
+    QVERIFY2(FWindow->sbrPanel1->text().contains("LF"), qPrintable(FWindow->sbrPanel1->text()));
+    FWindow->LoadLog(FDir->Write("crlf.log", SmallLog(3)));
+    QVERIFY(!FWindow->sbrPanel1->text().contains("LF"));
+  }
+
+  void longValuesAreShortenedOnScreenAndCopiedWhole() {
+    const std::string big(1048576, 'v');
+    const std::string path =
+        FDir->Write("big.log", test::LogOf({test::EventLine({{"User-Name", "alice"}, {"Class", big}}), EventLine(1)}));
+    FWindow->ColumnsDialog = [](const QString&, const QString&, QString& ACurrent) {
+      ACurrent = "User-Name|Class";
+      return true;
+    };
+    FWindow->LoadLog(path);
+    FWindow->UpdateActions();
+    FWindow->actColumnsCustomize->trigger();
+    const QString cell = Cell(0, "Class");
+    QVERIFY(cell.size() <= static_cast<int>(TLogTableModel::kMaxCellBytes) + 1);
+    QVERIFY(cell.endsWith(QChar(0x2026)));
+    FWindow->SetDetailsVisible(true);
+    FWindow->lvData->selectRow(0);
+    FWindow->ShowRecordDetails(0);
+    QTreeWidgetItem* line = nullptr;
+    for (int i = 0; i < FWindow->lvDetails->topLevelItemCount(); ++i) {
+      if (FWindow->lvDetails->topLevelItem(i)->text(0) == "Class") line = FWindow->lvDetails->topLevelItem(i);
+    }
+    QVERIFY(line != nullptr);
+    QVERIFY(line->text(1).size() < TfrmMain::kMaxDetailChars + 40);
+    QVERIFY(line->text(1).contains("1,048,576 characters"));
+    QVERIFY(line->toolTip(1).size() < TfrmMain::kMaxDetailChars * 3);
+    FWindow->lvDetails->setCurrentItem(line);
+    FWindow->actCopyValue->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text().size(), static_cast<qsizetype>(big.size()));
+    // Typing in the list searches nothing (it would parse record after record).
+    FWindow->lvData->setFocus();
+    QTest::keyClicks(FWindow->lvData, "CORP");
+    QCOMPARE(FWindow->lvData->currentIndex().row(), 0);
+  }
+
+  void statusPanelsFitLargeLogsAndColumnChangesKeepTheSelection() {
+    FWindow->LoadLog(FDir->Write("small.log", SmallLog(30)));
+    FWindow->SetDetailsVisible(true);
+    FWindow->lvData->selectRow(17);
+    FWindow->ShowRecordDetails(17);
+    FWindow->ColumnsDialog = [](const QString&, const QString&, QString& ACurrent) {
+      ACurrent = "User-Name|Timestamp";
+      return true;
+    };
+    FWindow->UpdateActions();
+    FWindow->actColumnsCustomize->trigger();
+    QCOMPARE(FWindow->lvData->selectionModel()->currentIndex().row(), 17);
+    QTRY_COMPARE(FWindow->DetailsIndex(), 17);
+    QVERIFY(FWindow->lvDetails->topLevelItemCount() > 0);
+
+    FWindow->sbrPanel0->setText("2,999,999:3,000,000");
+    QTRY_VERIFY(FWindow->sbrPanel0->width() >= FWindow->sbrPanel0->fontMetrics().horizontalAdvance("2,999,999:3,000,000"));
+  }
+
+  void aRestoredPlacementFitsTheScreen() {
+    FWindow->close();
+    FWindow.reset();
+    Settings().WriteString("\\Main\\FormPlacement", "0,1,-1,-1,-1,-1,100,50,3300,2050");
+    NewWindow();
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY2(area.contains(FWindow->geometry()),
+             qPrintable(QString("%1,%2 %3x%4").arg(FWindow->x()).arg(FWindow->y()).arg(FWindow->width()).arg(FWindow->height())));
+    QVERIFY(FErrors.isEmpty());
+  }
+
+  // --- conveniences -----------------------------------------------------------------------------
+
+  void copyGivesTabSeparatedCellsOrTheRawLines() {
+    FWindow->LoadLog(FDir->Write("exchange.log", ExchangeLog()));
+    FWindow->lvData->selectRow(0);
+    FWindow->lvData->selectionModel()->select(FWindow->Model()->index(2, 0),
+                                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    const QString cells = FWindow->SelectedRecordsText(false);
+    const QStringList lines = cells.split('\n');
+    QCOMPARE(lines.size(), 4);  // the header, two records, the empty piece after the last break
+    QCOMPARE(lines[0], QString("Timestamp\tComputer-Name\tUser-Name\tEvent-Source\tPacket-Type\tReason-Code"));
+    QCOMPARE(lines[1], QString("12/01/2026 00:00:00.904\tNPS01\tCORP\\alice & co\t\tAccess-Request\t"));
+    QVERIFY2(lines[2].startsWith("12/01/2026 00:00:00.904\tNPS01\tCORP\\alice & co\t\tAccess-Reject\tCredentials mismatch"),
+             qPrintable(lines[2]));
+    const QString raw = FWindow->SelectedRecordsText(true);
+    QCOMPARE(raw, QString::fromStdString(std::string(FData->RawRecord(0)) + "\n" + std::string(FData->RawRecord(2)) + "\n"));
+    // The keys reach the same texts.
+    FWindow->lvData->setFocus();
+    QTest::keySequence(FWindow->lvData, QKeySequence(Qt::CTRL | Qt::Key_C));
+    QCOMPARE(QGuiApplication::clipboard()->text(), cells);
+    QTest::keySequence(FWindow->lvData, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    QCOMPARE(QGuiApplication::clipboard()->text(), raw);
+    // The details pane copies all its lines.
+    FWindow->SetDetailsVisible(true);
+    FWindow->ShowRecordDetails(0);
+    FWindow->actCopyDetails->trigger();
+    QVERIFY(QGuiApplication::clipboard()->text().startsWith("Timestamp\t12/01/2026 00:00:00.904\n"));
+  }
+
+  void keyboardReachesEverything() {
+    FWindow->LoadLog(FDir->Write("small.log", SmallLog(40)));
+    QCOMPARE(FWindow->actExit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QCOMPARE(FWindow->actAbout->shortcut(), QKeySequence(Qt::Key_F1));
+    QVERIFY(FWindow->actDetails->isCheckable());
+    FWindow->lvData->setFocus();
+    FWindow->lvData->setCurrentIndex(FWindow->Model()->index(5, 2));
+    QTest::keyClick(FWindow->lvData, Qt::Key_End);
+    QCOMPARE(FWindow->lvData->currentIndex().row(), 39);
+    QTest::keyClick(FWindow->lvData, Qt::Key_Home);
+    QCOMPARE(FWindow->lvData->currentIndex().row(), 0);
+    FWindow->UpdateActions();
+    FWindow->actDetails->trigger();  // the toggle opens the pane...
+    QVERIFY(FWindow->DetailsVisible());
+    QVERIFY(FWindow->actDetails->isChecked());
+    FWindow->lvData->setFocus();
+    QTest::keyClick(FWindow->lvData, Qt::Key_Tab);  // ...which Tab reaches
+    QWidget* focused = QApplication::focusWidget();
+    QVERIFY2(focused != nullptr && FWindow->pnlDetails->isAncestorOf(focused),
+             focused ? focused->metaObject()->className() : "none");
+    FWindow->actDetails->trigger();
+    QVERIFY(!FWindow->DetailsVisible());
+    // Every item of the View menu has an access key.
+    for (QAction* menu : FWindow->menuBar()->actions()) {
+      if (menu->text() != "&View") continue;
+      for (QAction* item : menu->menu()->actions())
+        QVERIFY2(item->isSeparator() || item->text().contains('&'), qPrintable(item->text()));
+    }
+  }
+
+  void headersMoveAndHideColumnsAndTheOrderIsSaved() {
+    FWindow->LoadLog(FDir->Write("small.log", SmallLog(3)));
+    QHeaderView* header = FWindow->lvData->horizontalHeader();
+    const QList<int> before = Widths();
+    header->moveSection(0, 2);  // Timestamp dragged after User-Name
+    QTRY_COMPARE(Captions(),
+                 QStringList({"Computer-Name", "User-Name", "Timestamp", "Event-Source", "Packet-Type", "Reason-Code"}));
+    QCOMPARE(Widths().mid(0, 3), QList<int>({before[1], before[2], before[0]}));
+    QCOMPARE(header->logicalIndex(0), 0);  // the header's own order is the model's again
+    QCOMPARE(Cell(0, "Timestamp"), QString("12/09/2026 10:00:10.000"));
+    FWindow->HideColumn(3);
+    QCOMPARE(Captions(), QStringList({"Computer-Name", "User-Name", "Timestamp", "Packet-Type", "Reason-Code"}));
+    Restart();
+    QCOMPARE(Captions(), QStringList({"Computer-Name", "User-Name", "Timestamp", "Packet-Type", "Reason-Code"}));
+  }
+
+  void aDroppedLogOpensAndTheLastLogCanReopenAtStart() {
+    const std::string path = FDir->Write("dropped.log", SmallLog(3));
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(FWindow.get(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(FWindow.get(), &drop);
+    QTRY_COMPARE(QString::fromStdString(FData->FileName()), QString::fromStdString(path));
+    QCOMPARE(FWindow->Model()->rowCount(), 3);
+
+    QVERIFY(!FWindow->actReopenLast->isChecked());
+    Restart();
+    FWindow->show();
+    QTest::qWait(50);
+    QCOMPARE(FData->FileName(), std::string());  // off: the window starts empty
+    FWindow->actReopenLast->setChecked(true);
+    Restart();
+    FWindow->show();
+    QTRY_COMPARE(QString::fromStdString(FData->FileName()), QString::fromStdString(path));
   }
 
   void startFileLoadsOnceTheWindowHasFirstShown() {

@@ -11,6 +11,7 @@
 #include "DataModule.h"
 #include "Globals.h"
 #include "PlatformFolders.h"
+#include "RunProgram.h"
 #include "TestFiles.h"
 
 using velloran::test::TTempDir;
@@ -125,6 +126,7 @@ class TStartupTests : public QObject {
   void failedSaveIsReported();
 
   void globalsAreCreatedOnceAndFreedTogether();
+  void helpAndVersionPrintWithoutAWindow();
 
  private:
   TTempDir FConfigHome;  // the user's configuration folder, for every test
@@ -154,12 +156,16 @@ void TStartupTests::commandLine_data() {
   QTest::newRow("/i") << none << QStringList{"/i/logs/a.log"} << true << "/logs/a.log";
   QTest::newRow("-i-") << none << QStringList{"-i-/logs/a.log"} << true << "/logs/a.log";
   QTest::newRow("-I= upper case") << none << QStringList{"-I=/logs/a.log"} << true << "/logs/a.log";
-  // The path is an argument of its own and matches no switch; "-i" alone has no value.
-  QTest::newRow("-i then a path") << none << QStringList{"-i", "/logs/a.log"} << true << "";
+  // The path is an argument of its own: a file to open; "-i" alone has no value.
+  QTest::newRow("-i then a path") << none << QStringList{"-i", "/logs/a.log"} << true << "/logs/a.log";
   QTest::newRow("first -i wins") << none << QStringList{"-i=/logs/a.log", "-i=/logs/b.log"} << true << "/logs/a.log";
   QTest::newRow("both switches") << none << QStringList{"-i=/logs/a.log", "/NOSPLASH"} << false << "/logs/a.log";
-  // A name that is no file goes through the switch rules like any other argument.
-  QTest::newRow("missing inbox.log") << none << QStringList{"inbox.log"} << true << "nbox.log";
+  // A name that is no switch names a file even when it is missing: the window then says why
+  // it cannot be opened.
+  QTest::newRow("missing inbox.log") << none << QStringList{"inbox.log"} << true << "{dir}/inbox.log";
+  QTest::newRow("missing absolute file") << none << QStringList{"/logs/gone.log"} << true << "/logs/gone.log";
+  QTest::newRow("an existing file wins over a missing one")
+      << QStringList{"a.log"} << QStringList{"gone.log", "a.log"} << true << "{dir}/a.log";
 
   // An argument naming an existing file opens it, whatever its first character.
   // A relative name is made absolute: it goes into the recent list.
@@ -171,7 +177,7 @@ void TStartupTests::commandLine_data() {
                                       << "{dir}/b.log";
   QTest::newRow("file wins over -i") << QStringList{"a.log"} << QStringList{"-i=/logs/other.log", "a.log"} << true
                                      << "{dir}/a.log";
-  QTest::newRow("folder is no file") << QStringList{"images/"} << QStringList{"images"} << true << "mages";
+  QTest::newRow("folder is no log, yet no switch") << QStringList{"images/"} << QStringList{"images"} << true << "{dir}/images";
 }
 
 void TStartupTests::commandLine() {
@@ -511,6 +517,21 @@ void TStartupTests::globalsAreCreatedOnceAndFreedTogether() {
   DoneGlobals();
   QVERIFY(GlobalData == nullptr);
   QVERIFY(GlobalInformer == nullptr);
+}
+
+// Usage and version go to the terminal, with no display needed and no window opened.
+void TStartupTests::helpAndVersionPrintWithoutAWindow() {
+  TTempDir dir;
+  for (const char* argument : {"--help", "-h", "/?"}) {
+    const test::TProgramResult help =
+        test::RunProgram(std::string("env -u QT_QPA_PLATFORM -u DISPLAY ").append(VELLORAN_VIEWER), argument, dir);
+    QCOMPARE(help.ExitCode, 0);
+    QVERIFY2(help.Out.rfind("Usage: velloran-viewer", 0) == 0, (help.Out + help.Err).c_str());
+    QVERIFY(help.Out.find("-nosplash") != std::string::npos);
+  }
+  const test::TProgramResult version = test::RunProgram(VELLORAN_VIEWER, "--version", dir);
+  QCOMPARE(version.ExitCode, 0);
+  QCOMPARE(QString::fromStdString(version.Out), QString("velloran-viewer %1\n").arg(VELLORAN_PROJECT_VERSION));
 }
 
 }  // namespace velloran

@@ -238,7 +238,11 @@ TEST_F(DataFacadeTest, HoldsEventsLooksAtTheFirstThousandLines) {
   const TCase cases[] = {
       {"a log", Join({kEvent, "\r\n"}), true},
       {"a password file", "root:x:0:0:root:/root:/bin/bash\nuser:x:1000:1000::/home/user:/bin/sh\n", false},
-      {"binary bytes", std::string("\x7f" "ELF\x02\x01\x01\0\0\0\r\x89PNG\r\n\x1a", 17), false},
+      {"binary bytes",
+       std::string("\x7f"
+                   "ELF\x02\x01\x01\0\0\0\r\x89PNG\r\n\x1a",
+                   17),
+       false},
       {"the event is line 1,000", Join({lines(999, "noise"), kEvent, "\r\n"}), true},
       {"the event is line 1,001", Join({lines(1000, "noise"), kEvent, "\r\n"}), false},
       {"a hexadecimal event", "0x3C4576656E743E3C413E783C2F413E3C2F4576656E743E\r\n", true},
