@@ -112,6 +112,19 @@ class TLogListView : public QTableView {
     }
     QTableView::keyPressEvent(AEvent);
   }
+  // Several records can be selected (for Copy), yet Ctrl with a movement key still goes and
+  // selects, as in a list of one selection: Ctrl+End selects the last record.
+  QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& AIndex, const QEvent* AEvent) const override {
+    if (AEvent != nullptr && AEvent->type() == QEvent::KeyPress) {
+      const auto* key = static_cast<const QKeyEvent*>(AEvent);
+      const bool movement = key->key() == Qt::Key_Home || key->key() == Qt::Key_End || key->key() == Qt::Key_Up ||
+                            key->key() == Qt::Key_Down || key->key() == Qt::Key_PageUp || key->key() == Qt::Key_PageDown;
+      if (movement && key->modifiers() == Qt::ControlModifier)
+        return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
+    }
+    return QTableView::selectionCommand(AIndex, AEvent);
+  }
+
   QModelIndex moveCursor(CursorAction ACursorAction, Qt::KeyboardModifiers AModifiers) override {
     if ((ACursorAction != MoveHome && ACursorAction != MoveEnd) || model() == nullptr || model()->rowCount() == 0)
       return QTableView::moveCursor(ACursorAction, AModifiers);

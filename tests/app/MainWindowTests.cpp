@@ -869,6 +869,8 @@ class TMainWindowTests : public QObject {
     QCOMPARE(FWindow->lvData->currentIndex().row(), 39);
     QTest::keyClick(FWindow->lvData, Qt::Key_Home);
     QCOMPARE(FWindow->lvData->currentIndex().row(), 0);
+    QTest::keyClick(FWindow->lvData, Qt::Key_End, Qt::ControlModifier);  // goes and selects
+    QCOMPARE(FWindow->sbrPanel0->text(), QString("40:40"));
     FWindow->UpdateActions();
     FWindow->actDetails->trigger();  // the toggle opens the pane...
     QVERIFY(FWindow->DetailsVisible());
