@@ -4,20 +4,28 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <algorithm>
 
 #include "SplashWindow.h"
 
 namespace velloran {
 
+namespace {
+
+// The picture is drawn at its own size; the strip below it takes the desktop's font, so its
+// height follows the font while the width stays the picture's.
+constexpr int kPictureWidth = 348, kPictureHeight = 218;
+constexpr int kMargin = 8, kButtonWidth = 75, kButtonHeight = 25;
+
+}  // namespace
+
 TfrmAbout::TfrmAbout(QWidget* AParent)
     : QDialog(AParent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
   setWindowTitle(QStringLiteral("About"));
-  // The picture sets the size; the box neither grows with fonts nor resizes. QDialog centres it
-  // on its parent when it is shown.
-  setFixedSize(348, 218);
 
   img = new QLabel(this);
-  img->setGeometry(rect());
+  img->setGeometry(0, 0, kPictureWidth, kPictureHeight);
   img->setPixmap(ProductPicture());
   img->installEventFilter(this);
 
@@ -25,16 +33,41 @@ TfrmAbout::TfrmAbout(QWidget* AParent)
   lblVersion->setGeometry(145, 157, 150, 13);
   SetPictureLabelStyle(lblVersion, kPictureTextColor);
   lblVersion->setWordWrap(true);
-  lblVersion->setText(FormatVersionText(0x34, QString(), QString()));
+  // The same version as `velloran --version` prints.
+  if (const QString version = ProgramVersionText(); !version.isEmpty()) lblVersion->setText(QStringLiteral("Version ") + version);
 
   lblText = new QLabel(this);
   lblText->setGeometry(8, 200, 332, 13);
   SetPictureLabelStyle(lblText, kPictureDimTextColor);
   lblText->setText(QStringLiteral("Reads network policy server accounting logs of any size"));
+
+  btnClose = new QPushButton(QStringLiteral("Close"), this);
+  btnClose->setDefault(true);
+  // Closing is always "OK", as for a key or a click on the picture.
+  connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
+  const QSize button = QSize(kButtonWidth, kButtonHeight).expandedTo(btnClose->sizeHint());
+
+  lblLicense = new QLabel(this);
+  lblLicense->setText(QStringLiteral("\u00a9 2026 The Velloran Viewer authors\nFree software under the MIT License"));
+  lblLicense->setWordWrap(true);
+  lblLicense->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  const int licenseWidth = kPictureWidth - 3 * kMargin - button.width();
+  const int licenseHeight = lblLicense->heightForWidth(licenseWidth);
+
+  const int stripHeight = std::max(button.height(), licenseHeight) + 2 * kMargin;
+  const int stripTop = kPictureHeight;
+  lblLicense->setGeometry(kMargin, stripTop + (stripHeight - licenseHeight) / 2, licenseWidth, licenseHeight);
+  btnClose->setGeometry(kPictureWidth - kMargin - button.width(), stripTop + (stripHeight - button.height()) / 2, button.width(),
+                        button.height());
+  // The box neither grows with the window manager nor resizes; QDialog centres it on its
+  // parent when it is shown.
+  setFixedSize(kPictureWidth, stripTop + stripHeight);
+  btnClose->setFocus();
 }
 
 void TfrmAbout::keyPressEvent(QKeyEvent* AEvent) {
-  // Any key closes the box, Esc included, and always as "OK".
+  // Any key closes the box, Esc included, and always as "OK"; keys the Close button takes
+  // (Space, Enter) click it, which closes the box the same way.
   AEvent->accept();
   accept();
 }

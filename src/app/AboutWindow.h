@@ -1,10 +1,12 @@
-// The About box: the product picture, the version with its build, and one line of text.
-// A click on the picture or any key closes it.
+// The About box: the product picture with the program's version and one line of text on it,
+// and below it a strip naming the licence, with a Close button. A click on the picture or any
+// key closes it.
 #pragma once
 
 #include <QDialog>
 
 class QLabel;
+class QPushButton;
 
 namespace velloran {
 
@@ -13,8 +15,10 @@ class TfrmAbout : public QDialog {
  public:
   explicit TfrmAbout(QWidget* AParent = nullptr);
   QLabel* img = nullptr;
-  QLabel* lblVersion = nullptr;
+  QLabel* lblVersion = nullptr;  // "Version " and ProgramVersionText()
   QLabel* lblText = nullptr;
+  QLabel* lblLicense = nullptr;  // the copyright holder and the licence's name
+  QPushButton* btnClose = nullptr;
 
  protected:
   void keyPressEvent(QKeyEvent* AEvent) override;

@@ -6,6 +6,7 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMouseEvent>
@@ -13,6 +14,8 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
 #include <QToolButton>
 #include <algorithm>
 
@@ -30,6 +33,7 @@ constexpr QSize kDesignSize(356, 250);
 constexpr QSize kMinimumSize(364, 273);
 constexpr int kMargin = 8;
 constexpr int kLabelTop = 2, kDesignListTop = 17;
+constexpr int kFilterGap = 6;  // between the Available label and the filter box
 constexpr int kArrowWidth = 23, kArrowHeight = 22, kArrowGap = 6;
 constexpr int kButtonWidth = 75, kButtonHeight = 25, kButtonGap = 6;
 // The arrow buttons as a group: two pairs, each with kArrowGap inside, 23 pixels between them.
@@ -138,6 +142,12 @@ TFormColumnsCustomize::TFormColumnsCustomize(QWidget* AParent)
     DraggerItemMove(ASrc, ADest, AFrom, ATo);
   };
 
+  edtFilter->installEventFilter(this);
+  connect(edtFilter, &QLineEdit::textChanged, this, &TFormColumnsCustomize::ApplyFilter);
+  // Before UpdateActions below: a name the filter hides must already be hidden when the
+  // actions are re-evaluated.
+  connect(lbAll->model(), &QAbstractItemModel::rowsInserted, this,
+          [this](const QModelIndex&, int AFirst, int ALast) { FilterInsertedRows(AFirst, ALast); });
   for (QListWidget* list : {lbAll, lbSelected}) {
     list->installEventFilter(this);
     list->viewport()->installEventFilter(this);
@@ -152,6 +162,7 @@ TFormColumnsCustomize::TFormColumnsCustomize(QWidget* AParent)
 
   resize(kDesignSize.expandedTo(kMinimumSize));
   PlaceBottom();
+  setTabOrder(edtFilter, lbAll);
   setTabOrder(lbAll, lbSelected);
   setTabOrder(lbSelected, btnReset);
   setTabOrder(btnReset, btnOk);
@@ -197,11 +208,21 @@ void TFormColumnsCustomize::CreateActions() {
 void TFormColumnsCustomize::CreateComponents() {
   lblAvailable = new QLabel(QStringLiteral("Available"), this);
   lblSelected = new QLabel(QStringLiteral("Selected"), this);
+  edtFilter = new QLineEdit(this);
+  edtFilter->setObjectName(QStringLiteral("edtFilter"));
+  edtFilter->setPlaceholderText(QStringLiteral("Filter"));
+  edtFilter->setToolTip(QStringLiteral("Show only the available columns whose name contains this text"));
+  edtFilter->setClearButtonEnabled(true);
+  // One row above the lists: the labels, and the filter box beside the Available label (its
+  // width follows the list, see FormResize), the labels centred on the box's height.
   const int labelHeight = std::max(13, lblAvailable->sizeHint().height());
-  lblAvailable->setGeometry(kMargin, kLabelTop, lblAvailable->sizeHint().width(), labelHeight);
-  lblSelected->setGeometry(192, kLabelTop, lblSelected->sizeHint().width(), labelHeight);
+  const int rowHeight = std::max(labelHeight, edtFilter->sizeHint().height());
+  const int labelTop = kLabelTop + (rowHeight - labelHeight) / 2;
+  lblAvailable->setGeometry(kMargin, labelTop, lblAvailable->sizeHint().width(), labelHeight);
+  lblSelected->setGeometry(192, labelTop, lblSelected->sizeHint().width(), labelHeight);
+  edtFilter->setGeometry(lblAvailable->geometry().right() + 1 + kFilterGap, kLabelTop, edtFilter->sizeHint().width(), rowHeight);
 
-  const int listTop = std::max(kDesignListTop, kLabelTop + labelHeight + 2);
+  const int listTop = std::max(kDesignListTop, kLabelTop + rowHeight + 2);
   lbAll = new QListWidget(this);
   lbSelected = new QListWidget(this);
   for (QListWidget* list : {lbAll, lbSelected}) {
@@ -256,7 +277,14 @@ void TFormColumnsCustomize::Prepare(const QString& AAll, const QString& ADefault
   FillListBox(lbAll, AAll);
   FillListBox(lbSelected, ASelection);
   RemoveChosenFromAvailable();
-  if (!ABounds.isEmpty()) SetBoundsText(ABounds);
+  if (!ABounds.isEmpty()) {
+    SetBoundsText(ABounds);
+    return;
+  }
+  QStringList names = SplitColumnNames(AAll);
+  names += SplitColumnNames(ADefaults);
+  names += SplitColumnNames(ASelection);
+  resize(DefaultSize(names));
 }
 
 void TFormColumnsCustomize::FillListBox(QListWidget* AList, const QString& AText) {
@@ -318,6 +346,58 @@ void TFormColumnsCustomize::FitInsideForm(const QRect& AArea, int ALeft, int ATo
   resize(bounds.size());
 }
 
+QSize TFormColumnsCustomize::DefaultSize(const QStringList& ANames) const {
+  // A list shows a name whole when its viewport holds the text plus the item's text margins
+  // (the style's focus frame margin and one pixel, on each side); the viewport is the list
+  // less its frame and, once the names outgrow the height, the vertical scroll bar. Both lists
+  // share one font and one width.
+  const QFontMetrics metrics = lbAll->fontMetrics();
+  int text = 0;
+  for (const QString& name : ANames) text = std::max(text, metrics.horizontalAdvance(name));
+  const QStyle* style = lbAll->style();
+  const int itemMargins = 2 * (style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lbAll) + 1);
+  const int scrollBar = style->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, lbAll->verticalScrollBar());
+  // A few pixels to spare, so that rounding in the text layout never elides the last letter.
+  const int listWidth = text + itemMargins + 2 * lbAll->frameWidth() + scrollBar + 4;
+  // FormResize: the lists share what the margins and the arrow column leave.
+  const int needed = 2 * kMargin + 2 * listWidth + kArrowWidth + 10;
+
+  QSize size = kDesignSize.expandedTo(kMinimumSize);
+  size.setWidth(std::max(size.width(), needed));
+  const QWidget* owner = parentWidget();
+  if (const QScreen* display = owner != nullptr ? owner->screen() : screen()) {
+    const QRect area = display->availableGeometry();
+    size.setWidth(std::max(kMinimumSize.width(), std::min(size.width(), area.width())));
+  }
+  return size;
+}
+
+void TFormColumnsCustomize::ApplyFilter(const QString& AText) {
+  FFilter = AText;
+  for (int row = 0; row < lbAll->count(); ++row) lbAll->setRowHidden(row, !PassesFilter(lbAll->item(row)->text()));
+  const int selected = SelectedIndex(lbAll);
+  if (selected >= 0 && lbAll->isRowHidden(selected)) SelectIndex(lbAll, -1);
+  UpdateActions();
+}
+
+bool TFormColumnsCustomize::PassesFilter(const QString& AName) const {
+  return FFilter.isEmpty() || AName.contains(FFilter, Qt::CaseInsensitive);
+}
+
+void TFormColumnsCustomize::FilterInsertedRows(int AFirst, int ALast) {
+  if (FFilter.isEmpty()) return;
+  for (int row = AFirst; row <= ALast && row < lbAll->count(); ++row)
+    if (!PassesFilter(lbAll->item(row)->text())) lbAll->setRowHidden(row, true);
+}
+
+int TFormColumnsCustomize::ShownRowNear(const QListWidget* AList, int AFrom) {
+  for (int row = std::max(AFrom, 0); row < AList->count(); ++row)
+    if (!AList->isRowHidden(row)) return row;
+  for (int row = std::min(AFrom, AList->count()) - 1; row >= 0; --row)
+    if (!AList->isRowHidden(row)) return row;
+  return -1;
+}
+
 int TFormColumnsCustomize::SelectedIndex(const QListWidget* AList) {
   const QList<QListWidgetItem*> items = AList->selectedItems();
   return items.isEmpty() ? -1 : AList->row(items.first());
@@ -345,7 +425,7 @@ void TFormColumnsCustomize::UpdateActions() {
   const int all = SelectedIndex(lbAll);
   const int selected = SelectedIndex(lbSelected);
   const int count = lbSelected->count();
-  actToSelected->setEnabled(all >= 0);
+  actToSelected->setEnabled(all >= 0 && !lbAll->isRowHidden(all));
   actToAll->setEnabled(selected >= 0);
   actUp->setEnabled(selected > 0);
   actDown->setEnabled(selected >= 0 && selected < count - 1);
@@ -373,6 +453,16 @@ void TFormColumnsCustomize::resizeEvent(QResizeEvent* AEvent) {
 }
 
 bool TFormColumnsCustomize::eventFilter(QObject* AWatched, QEvent* AEvent) {
+  if (AWatched == edtFilter && AEvent->type() == QEvent::KeyPress) {
+    // Enter or Down goes on to the names the filter left: Enter must not close the dialog
+    // while the user is still choosing.
+    const int key = static_cast<QKeyEvent*>(AEvent)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Down) {
+      lbAll->setFocus();
+      if (SelectedIndex(lbAll) < 0) SelectIndex(lbAll, ShownRowNear(lbAll, 0));
+      return true;
+    }
+  }
   const bool space = AEvent->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(AEvent)->key() == Qt::Key_Space;
   const bool doubleClick =
       AEvent->type() == QEvent::MouseButtonDblClick && static_cast<QMouseEvent*>(AEvent)->button() == Qt::LeftButton;
@@ -413,17 +503,21 @@ void TFormColumnsCustomize::FormResize() {
   lbSelected->setGeometry(arrowLeft + kArrowWidth + 5, listTop, listWidth, listHeight);
   // The label stays with its list when the dialog grows (the design has it one pixel left).
   lblSelected->move(lbSelected->x() - 1, lblSelected->y());
+  // The filter box runs from beside its label to the list's right edge.
+  const int filterLeft = lblAvailable->geometry().right() + 1 + kFilterGap;
+  edtFilter->setGeometry(filterLeft, edtFilter->y(), std::max(0, lbAll->geometry().right() + 1 - filterLeft),
+                         edtFilter->height());
 }
 
 void TFormColumnsCustomize::MoveSelected(QListWidget* ASource, QListWidget* ADest) {
   const int index = SelectedIndex(ASource);
-  if (index < 0 || index >= ASource->count()) return;
+  if (index < 0 || index >= ASource->count() || ASource->isRowHidden(index)) return;
   QListWidgetItem* item = ASource->takeItem(index);
   if (ADest == lbAll)
     InsertSorted(item);
   else
     ADest->addItem(item);
-  SelectIndex(ASource, std::min(index, ASource->count() - 1));
+  SelectIndex(ASource, ShownRowNear(ASource, index));
 }
 
 void TFormColumnsCustomize::MoveSelectedBy(int ADelta) {
@@ -459,8 +553,9 @@ void TFormColumnsCustomize::DraggerItemMove(QListWidget* ASrc, QListWidget* ADes
   QListWidgetItem* item = ASrc->takeItem(AFromIndex);
   const int place = std::min(AToIndex, ADest->count());
   ADest->insertItem(place, item);
-  if (ASrc != ADest) SelectIndex(ASrc, std::min(AFromIndex, ASrc->count() - 1));
-  SelectIndex(ADest, place);
+  if (ASrc != ADest) SelectIndex(ASrc, ShownRowNear(ASrc, AFromIndex));
+  // A name dropped into Available that the filter hides is there, but not to be seen.
+  SelectIndex(ADest, ADest->isRowHidden(place) ? -1 : place);
 }
 
 }  // namespace velloran

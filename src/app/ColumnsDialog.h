@@ -1,8 +1,9 @@
 // The column dialog: which columns the record list shows, and in which order. Two lists,
 // Available (sorted) and Selected (in display order); names move between them by the arrow
 // buttons, double-click, Space or drag and drop; Up and Down reorder Selected; Reset restores
-// the default choice. The dialog keeps its own bounds in the settings
-// (SettingsKeys::ColumnsDialogBounds).
+// the default choice; a filter box narrows Available to the names that contain its text. The
+// dialog keeps its own bounds in the settings (SettingsKeys::ColumnsDialogBounds); without
+// stored bounds it opens wide enough for the longest name.
 #pragma once
 
 #include <QDialog>
@@ -13,6 +14,7 @@
 class QAction;
 class QFrame;
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
 class QPushButton;
@@ -56,7 +58,8 @@ class TFormColumnsCustomize : public QDialog {
 
  public:  // the steps of Execute, open to the tests, which cannot run a modal loop themselves
   // Remembers AAll and ADefaults for Reset, fills Available with AAll and Selected with
-  // ASelection, takes the chosen names out of Available, and applies ABounds when not empty.
+  // ASelection, takes the chosen names out of Available, and applies ABounds when not empty;
+  // with ABounds empty the dialog takes DefaultSize().
   void Prepare(const QString& AAll, const QString& ADefaults, const QString& ASelection, const QString& ABounds);
   // Clears AList and adds the names of AText (SplitColumnNames): sorted into Available,
   // appended to Selected.
@@ -75,6 +78,17 @@ class TFormColumnsCustomize : public QDialog {
   // The window frame counts only by its position: the size is the client's, because before the
   // dialog is first shown the window manager has not told the frame's size yet.
   void FitInsideForm(const QRect& AArea, int ALeft, int ATop, int AWidth, int AHeight);
+  // The size without stored bounds: the design size, widened until each list shows the longest
+  // of ANames whole (in the list's font, beside a vertical scroll bar), but no wider than the
+  // available area of the screen the dialog opens on.
+  QSize DefaultSize(const QStringList& ANames) const;
+
+  // Shows in Available only the names that contain AText, ignoring case (empty: all); names
+  // that later come into Available follow the same filter. A selected name that the filter
+  // hides is no longer selected. The filter box calls this on every change of its text.
+  void ApplyFilter(const QString& AText);
+  // Whether Available shows AName under the current filter.
+  bool PassesFilter(const QString& AName) const;
 
  public:  // the handlers of the actions and lists
   void actToSelectedExecute();
@@ -89,6 +103,7 @@ class TFormColumnsCustomize : public QDialog {
 
  public:  // the components
   QLabel* lblAvailable = nullptr;
+  QLineEdit* edtFilter = nullptr;  // beside the Available label, above the list
   QLabel* lblSelected = nullptr;
   QListWidget* lbAll = nullptr;  // sorted by CompareColumnNames after every change
   QListWidget* lbSelected = nullptr;
@@ -107,7 +122,8 @@ class TFormColumnsCustomize : public QDialog {
   QAction* actOK = nullptr;
   TTwoListBoxDragger* FDragger = nullptr;
 
-  // The selected row of AList, -1 when none; and selecting one (-1 or out of range: none).
+  // The selected row of AList, -1 when none; and selecting one (-1 or out of range: none). A
+  // row the filter hides may still be the selected one; the handlers never act on it.
   static int SelectedIndex(const QListWidget* AList);
   static void SelectIndex(QListWidget* AList, int AIndex);
 
@@ -124,18 +140,25 @@ class TFormColumnsCustomize : public QDialog {
   // two pairs.
   void FormResize();
   // Moves the selected item of ASource to ADest (sorted into Available, appended to Selected)
-  // and selects the item now at its place in ASource.
+  // and selects the shown item now at its place in ASource (else the shown one before it).
   void MoveSelected(QListWidget* ASource, QListWidget* ADest);
   void MoveSelectedBy(int ADelta);
   // Inserts AItem into Available at its sorted place and returns that place.
   int InsertSorted(QListWidgetItem* AItem);
   int SortedPlace(const QString& AName) const;
+  // The first row of AList at or after AFrom that the filter does not hide, else the last one
+  // before AFrom, else -1.
+  static int ShownRowNear(const QListWidget* AList, int AFrom);
+  // Hides rows AFirst..ALast of Available that the filter does not pass: every way a name comes
+  // into Available (filling, the arrow buttons, a drop, Reset) inserts rows.
+  void FilterInsertedRows(int AFirst, int ALast);
   // The dragger's move: into Available at the sorted place, within or into Selected exactly
   // at AToIndex; the moved name is selected.
   void DraggerItemMove(QListWidget* ASrc, QListWidget* ADest, int AFromIndex, int AToIndex);
 
   QString FAllColumns;
   QString FDefaultColumns;
+  QString FFilter;  // the filter box's text as last applied
 };
 
 }  // namespace velloran

@@ -31,7 +31,10 @@ namespace {
 constexpr int kResultNone = 0;
 constexpr int kResultCancel = 2;
 
-constexpr int kClientWidth = 250;
+constexpr int kClientWidth = 250;  // the narrowest the form gets
+// The title bar's own parts beside the title: the icon and the close, and on some desktops
+// other, buttons.
+constexpr int kTitleBarButtons = 120;
 constexpr int kLabelHeight = 13, kBarHeight = 19, kButtonWidth = 75, kButtonHeight = 25, kGap = 8;
 
 // The dialog window. Esc presses Cancel instead of rejecting, and closing (close box or
@@ -85,15 +88,7 @@ TfrmProgressDialog::TfrmProgressDialog(QObject* AOwner) : QObject(AOwner) {
   FCancelButton = new QPushButton(QStringLiteral("Cancel"), FForm);
   form->CancelButton = FCancelButton;
 
-  // The design's client area is 250 x 80 for a 13-pixel label; a taller font pushes the bar,
-  // the button and the bottom edge down by as much, so nothing is clipped.
-  const int labelHeight = std::max(kLabelHeight, FMessageLabel->fontMetrics().height());
-  const int barTop = 6 + labelHeight + kGap;
-  const int buttonTop = barTop + kBarHeight + kGap;
-  FMessageLabel->setGeometry(4, 6, kClientWidth - 7, labelHeight);
-  FProgressBar->setGeometry(4, barTop, kClientWidth - 7, kBarHeight);
-  FCancelButton->setGeometry((kClientWidth - kButtonWidth) / 2, buttonTop, kButtonWidth, kButtonHeight);
-  FForm->setFixedSize(kClientWidth, buttonTop + kButtonHeight + 1);
+  LayOut(kClientWidth);
 
   connect(FCancelButton, &QPushButton::clicked, FForm, [this] { FForm->setResult(kResultCancel); });
   form->OnClose = [this] { EnableOthers(); };
@@ -106,7 +101,40 @@ TfrmProgressDialog::~TfrmProgressDialog() {
 }
 
 void TfrmProgressDialog::SetCaption(const QString& AValue) {
-  if (FForm != nullptr) FForm->setWindowTitle(AValue);
+  if (FForm == nullptr) return;
+  FForm->setWindowTitle(AValue);
+  LayOut(TitleWidth(AValue));
+}
+
+int TfrmProgressDialog::TitleWidth(const QString& ACaption) {
+  // What the title bar shows: the platform appends the application's display name to a title
+  // that does not already end with it (QPlatformWindow::formatWindowTitle, " \u2014 "), and
+  // the title bar's buttons and icon take room of their own. Measured in the title bar font,
+  // which the window system keeps to itself; Qt's stand-in for it is the MDI title bar font.
+  QString title = ACaption;
+  const QString program = QGuiApplication::applicationDisplayName();
+  if (!program.isEmpty() && !title.endsWith(program)) {
+    title += QStringLiteral(" \u2014 ");
+    title += program;
+  }
+  const QFontMetrics metrics(QApplication::font("QMdiSubWindowTitleBar"));
+  int width = std::max(kClientWidth, metrics.horizontalAdvance(title) + kTitleBarButtons);
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    width = std::min(width, std::max(kClientWidth, screen->availableGeometry().width()));
+  return width;
+}
+
+void TfrmProgressDialog::LayOut(int AWidth) {
+  // The design's client area is 250 x 80 for a 13-pixel label; a taller font pushes the bar,
+  // the button and the bottom edge down by as much, so nothing is clipped. A wider form (for
+  // a long title) widens the label and the bar and keeps Cancel in the middle.
+  const int labelHeight = std::max(kLabelHeight, FMessageLabel->fontMetrics().height());
+  const int barTop = 6 + labelHeight + kGap;
+  const int buttonTop = barTop + kBarHeight + kGap;
+  FMessageLabel->setGeometry(4, 6, AWidth - 7, labelHeight);
+  FProgressBar->setGeometry(4, barTop, AWidth - 7, kBarHeight);
+  FCancelButton->setGeometry((AWidth - kButtonWidth) / 2, buttonTop, kButtonWidth, kButtonHeight);
+  FForm->setFixedSize(AWidth, buttonTop + kButtonHeight + 1);
 }
 
 void TfrmProgressDialog::SetMessage(const QString& AValue) {

@@ -22,6 +22,8 @@ class TfrmProgressDialog : public QObject {
   explicit TfrmProgressDialog(QObject* AOwner = nullptr);
   ~TfrmProgressDialog() override;
 
+  // The window title; the form widens so that the title bar shows it whole (never narrower
+  // than the design's 250 pixels, never wider than the screen).
   void SetCaption(const QString& AValue);
   void SetMessage(const QString& AValue);
   bool Visible() const;
@@ -40,6 +42,11 @@ class TfrmProgressDialog : public QObject {
  private:
   // Centres the (hidden) form on the active or main window, or on the screen without one.
   void PlaceOverAnchor();
+  // The form's width for ACaption: the title as the title bar shows it, with the program's
+  // name the platform appends, plus room for the title bar's buttons.
+  static int TitleWidth(const QString& ACaption);
+  // Places the label, the bar and Cancel for a form AWidth wide and fixes the form's size.
+  void LayOut(int AWidth);
   // Disables every other visible, enabled top-level window and remembers it; the form itself
   // is hidden at that point and stays enabled.
   void DisableOthers();

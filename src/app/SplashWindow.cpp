@@ -71,6 +71,14 @@ void SetPictureLabelStyle(QLabel* ALabel, const QColor& AColor) {
 
 TFileVersion ProgramFileVersion() { return kProgramVersion; }
 
+QString ProgramVersionText() {
+  const TFileVersion version = ProgramFileVersion();
+  if (version.MS == 0 && version.LS == 0) return {};
+  // Plain numbers, no zero padding: FormatVersionText writes the minor part with two digits,
+  // which is not how the project numbers its releases.
+  return QStringLiteral("%1.%2.%3").arg(version.MS >> 16).arg(version.MS & 0xFFFF).arg(version.LS >> 16);
+}
+
 QString FormatVersionText(int AFlags, const QString& AText, const QString& AExtra) {
   return FormatVersionText(AFlags, AText, AExtra, ProgramFileVersion());
 }
@@ -127,7 +135,7 @@ TfrmSplash::TfrmSplash(QWidget* AParent)
   lblVersion = new QLabel(this);
   lblVersion->setGeometry(144, 158, 153, 13);
   SetPictureLabelStyle(lblVersion, kPictureTextColor);
-  lblVersion->setText(FormatVersionText(0x14, QString(), QString()));
+  if (const QString version = ProgramVersionText(); !version.isEmpty()) lblVersion->setText(QStringLiteral("Version ") + version);
   lblVersion->raise();
 
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {

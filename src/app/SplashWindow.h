@@ -22,6 +22,10 @@ struct TFileVersion {
 };
 // The version of this build (from the project version in CMake).
 TFileVersion ProgramFileVersion();
+// The same version as the command-line companion prints it: "MAJOR.MINOR.PATCH" exactly as
+// the project version in CMake ("0.1.0"); empty when the program has no version. The splash
+// window and the About box show it after "Version ".
+QString ProgramVersionText();
 
 // Flags: 1 the text, 2 a "%d%% " prefix, 4 " " and the extra text, 8 "v" before the number,
 // 16 "Version " before it, 32 the build in parentheses when not 0.

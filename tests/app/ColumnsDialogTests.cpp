@@ -1,15 +1,18 @@
 // The column dialog (filling the lists, moving names by buttons, keys, double-click and drag
-// and drop, enabling, Reset, bounds, the modal run through ExecuteColumnsDialog with the
-// settings) and the list dragger on its own.
+// and drop, enabling, Reset, the filter, the size it opens at, bounds, the modal run through
+// ExecuteColumnsDialog with the settings) and the list dragger on its own.
 #include <QAction>
 #include <QApplication>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -33,6 +36,20 @@ QStringList Items(const QListWidget* AList) {
 }
 
 int Selected(const QListWidget* AList) { return TFormColumnsCustomize::SelectedIndex(AList); }
+
+// The names a list shows: its items less those hidden.
+QStringList Shown(const QListWidget* AList) {
+  QStringList items;
+  for (int i = 0; i < AList->count(); ++i)
+    if (!AList->isRowHidden(i)) items.append(AList->item(i)->text());
+  return items;
+}
+
+// The selected name of a list, empty when none.
+QString SelectedName(const QListWidget* AList) {
+  const int row = Selected(AList);
+  return row >= 0 ? AList->item(row)->text() : QString();
+}
 
 // A dialog with filled lists, shown (item geometry exists only once a list has been laid out)
 // and active (shortcuts need an active window).
@@ -146,6 +163,11 @@ class TColumnsDialogTests : public QObject {
   void keys();
   void doubleClickMovesTheSelectedName();
   void resetRestoresTheDefaults();
+  void filterShowsTheMatchingNames_data();
+  void filterShowsTheMatchingNames();
+  void filterHoldsForNamesThatComeBack();
+  void filterBoxKeysGoOnToTheList_data();
+  void filterBoxKeysGoOnToTheList();
 
   void dragAndDrop_data();
   void dragAndDrop();
@@ -155,6 +177,8 @@ class TColumnsDialogTests : public QObject {
   void draggerOnItsOwn();
   void draggerRefusesMultipleSelection();
 
+  void defaultSizeShowsWholeNames_data();
+  void defaultSizeShowsWholeNames();
   void boundsText_data();
   void boundsText();
   void executeCancelChangesNothing_data();
@@ -413,6 +437,155 @@ void TColumnsDialogTests::resetRestoresTheDefaults() {
   QVERIFY(!form.actToSelected->isEnabled());
 }
 
+// --- the filter -----------------------------------------------------------------------------------
+
+void TColumnsDialogTests::filterShowsTheMatchingNames_data() {
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<QStringList>("shown");
+  // Fixture: Available Class, Client-Friendly-Name, Fully-Qualifed-User-Name, Packet-Type,
+  // User-Name; Selected Timestamp.
+  QTest::newRow("nothing typed: all") << ""
+                                      << QStringList{"Class", "Client-Friendly-Name", "Fully-Qualifed-User-Name", "Packet-Type",
+                                                     "User-Name"};
+  QTest::newRow("a part of the name") << "user" << QStringList{"Fully-Qualifed-User-Name", "User-Name"};
+  QTest::newRow("case ignored") << "uSeR-n" << QStringList{"Fully-Qualifed-User-Name", "User-Name"};
+  QTest::newRow("anywhere in the name") << "-name"
+                                        << QStringList{"Client-Friendly-Name", "Fully-Qualifed-User-Name", "User-Name"};
+  QTest::newRow("a chosen name is not offered") << "time" << QStringList{};
+  QTest::newRow("no match") << "zz" << QStringList{};
+}
+
+void TColumnsDialogTests::filterShowsTheMatchingNames() {
+  QFETCH(QString, typed);
+  const auto form =
+      ShownDialog(QStringLiteral("Timestamp|User-Name|Client-Friendly-Name|Class|Fully-Qualifed-User-Name|Packet-Type"),
+                  QStringLiteral("Timestamp"));
+  QVERIFY(form);
+  auto* filter = form->findChild<QLineEdit*>(QStringLiteral("edtFilter"));
+  QVERIFY(filter);
+  QCOMPARE(filter, form->edtFilter);
+  QCOMPARE(filter->placeholderText(), QStringLiteral("Filter"));
+  QVERIFY(filter->isVisible());
+  // Above Available, within its width.
+  const QRect all = form->lbAll->geometry();
+  QVERIFY(filter->geometry().bottom() < all.top());
+  QVERIFY(filter->x() >= all.left() && filter->geometry().right() <= all.right());
+  QVERIFY(filter->width() >= 60);
+
+  const QStringList everything = Items(form->lbAll);
+  filter->setFocus();
+  QTest::keyClicks(filter, typed);
+  QTEST(Shown(form->lbAll), "shown");
+  // Only hidden: the list and its order stay, and Selected is untouched.
+  QCOMPARE(Items(form->lbAll), everything);
+  QCOMPARE(Items(form->lbSelected), QStringList{"Timestamp"});
+  QVERIFY(form->isVisible());
+
+  // Clearing shows all again.
+  filter->clear();
+  QCOMPARE(Shown(form->lbAll), everything);
+}
+
+void TColumnsDialogTests::filterHoldsForNamesThatComeBack() {
+  const auto form = ShownDialog(QStringLiteral("Timestamp|User-Name|Class|Fully-Qualifed-User-Name|Packet-Type|NAS-Port"),
+                                QStringLiteral("Class|Timestamp"), QStringLiteral("Packet-Type|User-Name"));
+  QVERIFY(form);
+  form->edtFilter->setText(QStringLiteral("name"));
+  QCOMPARE(Shown(form->lbAll), (QStringList{"Fully-Qualifed-User-Name", "User-Name"}));
+
+  // A selected name the filter hides is no longer selected: the arrow cannot move it.
+  TFormColumnsCustomize::SelectIndex(form->lbAll, 1);  // NAS-Port, hidden
+  QVERIFY(!form->actToSelected->isEnabled());
+  form->actToSelected->trigger();
+  QCOMPARE(Items(form->lbSelected), (QStringList{"Class", "Timestamp"}));
+  form->edtFilter->setText(QStringLiteral("N"));
+  TFormColumnsCustomize::SelectIndex(form->lbAll, 1);  // NAS-Port, shown
+  form->edtFilter->setText(QStringLiteral("Na"));      // still shown
+  QCOMPARE(SelectedName(form->lbAll), QStringLiteral("NAS-Port"));
+  form->edtFilter->setText(QStringLiteral("name"));  // hidden now
+  QCOMPARE(Selected(form->lbAll), -1);
+  QVERIFY(!form->actToSelected->isEnabled());
+
+  // To Selected: the next shown name is selected, never a hidden one (NAS-Port and Packet-Type
+  // stand between the two).
+  TFormColumnsCustomize::SelectIndex(
+      form->lbAll, form->lbAll->row(form->lbAll->findItems("Fully-Qualifed-User-Name", Qt::MatchExactly).first()));
+  form->actToSelected->trigger();
+  QCOMPARE(Items(form->lbSelected), (QStringList{"Class", "Timestamp", "Fully-Qualifed-User-Name"}));
+  QCOMPARE(SelectedName(form->lbAll), QStringLiteral("User-Name"));
+  form->actToSelected->trigger();
+  QCOMPARE(Shown(form->lbAll), QStringList{});
+  QCOMPARE(Selected(form->lbAll), -1);
+  QCOMPARE(Items(form->lbAll), (QStringList{"NAS-Port", "Packet-Type"}));
+
+  // Back to Available: a name the filter passes shows, one it does not stays hidden.
+  TFormColumnsCustomize::SelectIndex(form->lbSelected, 0);  // Class
+  form->actToAll->trigger();
+  TFormColumnsCustomize::SelectIndex(form->lbSelected, 1);  // Fully-Qualifed-User-Name
+  form->actToAll->trigger();
+  QCOMPARE(Items(form->lbAll), (QStringList{"Class", "Fully-Qualifed-User-Name", "NAS-Port", "Packet-Type"}));
+  QCOMPARE(Shown(form->lbAll), QStringList{"Fully-Qualifed-User-Name"});
+
+  // Dropped into Available below its last shown name: there, hidden, and not selected.
+  {
+    TMouseDrag drag(form->lbSelected, 0);  // Timestamp
+    const QListWidget* all = form->lbAll;
+    const int below =
+        all->visualItemRect(all->findItems(QStringLiteral("Fully-Qualifed-User-Name"), Qt::MatchExactly).first()).bottom() + 6;
+    drag.MoveTo(all->viewport(), QPoint(all->viewport()->width() / 2, below));
+    drag.Release();
+  }
+  QCOMPARE(Items(form->lbAll), (QStringList{"Class", "Fully-Qualifed-User-Name", "NAS-Port", "Packet-Type", "Timestamp"}));
+  QCOMPARE(Shown(form->lbAll), QStringList{"Fully-Qualifed-User-Name"});
+  QCOMPARE(Selected(form->lbAll), -1);
+
+  // Reset refills both lists under the same filter.
+  form->btnReset->click();
+  QCOMPARE(Items(form->lbSelected), (QStringList{"Packet-Type", "User-Name"}));
+  QCOMPARE(Items(form->lbAll), (QStringList{"Class", "Fully-Qualifed-User-Name", "NAS-Port", "Timestamp"}));
+  QCOMPARE(Shown(form->lbAll), QStringList{"Fully-Qualifed-User-Name"});
+
+  // Cleared, every name shows again, and the choice is what it was.
+  form->edtFilter->clear();
+  QCOMPARE(Shown(form->lbAll), Items(form->lbAll));
+  QCOMPARE(TFormColumnsCustomize::JoinListBox(form->lbSelected), QStringLiteral("Packet-Type|User-Name"));
+}
+
+void TColumnsDialogTests::filterBoxKeysGoOnToTheList_data() {
+  QTest::addColumn<int>("key");
+  QTest::newRow("Enter") << int(Qt::Key_Return);
+  QTest::newRow("Enter on the keypad") << int(Qt::Key_Enter);
+  QTest::newRow("Down") << int(Qt::Key_Down);
+}
+
+void TColumnsDialogTests::filterBoxKeysGoOnToTheList() {
+  QFETCH(int, key);
+  // Enter in the filter box must not take OK (the default button) while the user narrows the
+  // names; it goes on to the first shown name instead.
+  const auto form =
+      ShownDialog(QStringLiteral("Class|Called-Station-Id|NAS-Port-Type|Acct-Status-Type"), QStringLiteral("Class"));
+  QVERIFY(form);
+  QSignalSpy accepted(form.get(), &QDialog::accepted);
+  form->edtFilter->setFocus();
+  QTest::keyClicks(form->edtFilter, QStringLiteral("type"));
+  QCOMPARE(Shown(form->lbAll), (QStringList{"Acct-Status-Type", "NAS-Port-Type"}));
+  QTest::keyClick(form->edtFilter, Qt::Key(key));
+  QVERIFY(form->isVisible());
+  QCOMPARE(accepted.count(), 0);
+  QTRY_COMPARE(QApplication::focusWidget(), form->lbAll);
+  QCOMPARE(SelectedName(form->lbAll), QStringLiteral("Acct-Status-Type"));
+  // Down in the list passes over the hidden Called-Station-Id; Space takes the name, and the
+  // shown name before it is selected next.
+  QTest::keyClick(form->lbAll, Qt::Key_Down);
+  QCOMPARE(SelectedName(form->lbAll), QStringLiteral("NAS-Port-Type"));
+  QTest::keyClick(form->lbAll, Qt::Key_Space);
+  QCOMPARE(Items(form->lbSelected), (QStringList{"Class", "NAS-Port-Type"}));
+  QCOMPARE(SelectedName(form->lbAll), QStringLiteral("Acct-Status-Type"));
+  // Enter in the list is OK again.
+  QTest::keyClick(form->lbAll, Qt::Key_Return);
+  QCOMPARE(accepted.count(), 1);
+}
+
 // --- drag and drop --------------------------------------------------------------------------------
 
 void TColumnsDialogTests::dragAndDrop_data() {
@@ -650,7 +823,75 @@ void TColumnsDialogTests::draggerRefusesMultipleSelection() {
   QCOMPARE(errors.size(), 2);
 }
 
-// --- bounds and the modal run ---------------------------------------------------------------------
+// --- size and bounds, the modal run --------------------------------------------------------------
+
+void TColumnsDialogTests::defaultSizeShowsWholeNames_data() {
+  QTest::addColumn<QString>("all");
+  QTest::addColumn<QString>("selection");
+  QTest::addColumn<QString>("bounds");
+  QTest::addColumn<QString>("expect");  // "design", "whole" (every name whole), "screen", "bounds"
+  // Enough names that both lists need their vertical scroll bars, which take width as well.
+  QStringList many{"Timestamp", "Fully-Qualifed-User-Name", "MS-Quarantine-Grace-Time", "Client-Friendly-Name"};
+  for (int i = 0; i < 70; ++i) many.append(QStringLiteral("Attribute-%1").arg(i));
+  const QString manyText = many.join(u'|');
+  const QString longSelection = QStringLiteral("Timestamp|Client-Friendly-Name|") + QStringList(many.mid(4, 30)).join(u'|');
+  QTest::newRow("short names: the design size") << "A|B|C"
+                                                << "A"
+                                                << ""
+                                                << "design";
+  QTest::newRow("long names") << manyText << longSelection << ""
+                              << "whole";
+  QTest::newRow("longest only in Selected") << "A|B"
+                                            << "A|MS-Quarantine-Session-Identifier-Of-The-Access-Server"
+                                            << ""
+                                            << "whole";
+  QTest::newRow("longer than the screen") << QStringLiteral("A|") + QString(300, u'W') << "A"
+                                          << ""
+                                          << "screen";
+  QTest::newRow("stored bounds win") << manyText << longSelection << "20,30,400,300"
+                                     << "bounds";
+}
+
+void TColumnsDialogTests::defaultSizeShowsWholeNames() {
+  QFETCH(QString, all);
+  QFETCH(QString, selection);
+  QFETCH(QString, bounds);
+  QFETCH(QString, expect);
+  TFormColumnsCustomize form;
+  form.Prepare(all, QString(), selection, bounds);
+  form.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&form));
+  const QRect screen = form.screen()->availableGeometry();
+  QVERIFY(form.width() <= screen.width());
+  if (expect == QLatin1String("design")) {
+    QCOMPARE(form.size(), QSize(364, 273));
+    return;
+  }
+  if (expect == QLatin1String("bounds")) {
+    QCOMPARE(form.GetBoundsText(), bounds);
+    return;
+  }
+  if (expect == QLatin1String("screen")) {
+    QCOMPARE(form.width(), screen.width());
+    return;
+  }
+  QVERIFY(form.width() > 364);
+  QCOMPARE(form.height(), 273);
+  // Each name whole: no horizontal scrolling, and each item wide enough for its text and the
+  // text margins the item view keeps on either side, inside the list's viewport.
+  const int margins = 2 * (form.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, form.lbAll) + 1);
+  for (QListWidget* list : {form.lbAll, form.lbSelected}) {
+    QTRY_VERIFY(list->verticalScrollBar()->isVisible() || list->count() < 10);
+    QCOMPARE(list->horizontalScrollBar()->maximum(), 0);
+    const int viewport = list->viewport()->width();
+    for (int i = 0; i < list->count(); ++i) {
+      const QString name = list->item(i)->text();
+      const QRect item = list->visualItemRect(list->item(i));
+      QVERIFY2(item.right() < viewport, qPrintable(name));
+      QVERIFY2(list->fontMetrics().horizontalAdvance(name) + margins <= item.width(), qPrintable(name));
+    }
+  }
+}
 
 void TColumnsDialogTests::boundsText_data() {
   QTest::addColumn<QString>("text");

@@ -1,15 +1,20 @@
 // The progress dialog (layout, showing and hiding with the other windows, the event pump of
 // SetPosition, Cancel, Esc and the close box) and the launcher progress of the taskbar
 // indicator, the latter also on the wire: a private session bus is started for these tests.
+#include <QApplication>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPointer>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QtTest>
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -73,6 +78,8 @@ class TProgressTests : public QObject {
 
   // dialog
   void layoutOfTheDialog();
+  void theFormIsWideEnoughForItsTitle_data();
+  void theFormIsWideEnoughForItsTitle();
   void showingCentresOnTheMainWindowAndFocusesCancel();
   void setPositionPumpsEventsOnlyWhenVisible();
   void cancelClosesAtTheNextPositionUntilShownAgain_data();
@@ -186,18 +193,69 @@ void TProgressTests::layoutOfTheDialog() {
   QCOMPARE(bar->minimum(), 0);
   QCOMPARE(bar->maximum(), 100);
 
-  // The design positions; a font taller than 13 pixels moves everything under the label down.
+  // The design positions; a font taller than 13 pixels moves everything under the label down,
+  // a form wider than the design's 250 pixels (for its title) widens the label and the bar.
   const int grow = label->height() - 13;
   QVERIFY(grow >= 0);
-  QCOMPARE(label->geometry(), QRect(4, 6, 243, 13 + grow));
-  QCOMPARE(bar->geometry(), QRect(4, 27 + grow, 243, 19));
-  QCOMPARE(cancel->geometry(), QRect(87, 54 + grow, 75, 25));
-  QCOMPARE(form->minimumSize(), QSize(250, 80 + grow));
+  const int width = form->width();
+  QVERIFY(width >= 250);
+  QCOMPARE(label->geometry(), QRect(4, 6, width - 7, 13 + grow));
+  QCOMPARE(bar->geometry(), QRect(4, 27 + grow, width - 7, 19));
+  QCOMPARE(cancel->geometry(), QRect((width - 75) / 2, 54 + grow, 75, 25));
+  QCOMPARE(form->minimumSize(), QSize(width, 80 + grow));
   QCOMPARE(form->maximumSize(), form->minimumSize());
 
   QCOMPARE(form->windowType(), Qt::Tool);
   QVERIFY(form->windowFlags() & Qt::WindowCloseButtonHint);
   QVERIFY(!form->isModal());
+}
+
+void TProgressTests::theFormIsWideEnoughForItsTitle_data() {
+  QTest::addColumn<QString>("caption");
+  QTest::newRow("short") << "Load";
+  QTest::newRow("usual") << "Loading";
+  QTest::newRow("long") << "Exporting 1,234,567 records of the accounting log to a file";
+  QTest::newRow("already ends with the program's name") << "Loading \u2014 Velloran Viewer";
+  QTest::newRow("wider than the screen") << QStringLiteral("Loading ").repeated(200);
+}
+
+void TProgressTests::theFormIsWideEnoughForItsTitle() {
+  QFETCH(QString, caption);
+  // The title bar shows "<caption> \u2014 <display name>" (the platform appends the name unless
+  // the caption ends with it) in its own font, beside its buttons; the form must leave room for
+  // all of it, but for no more than that and not beyond the screen.
+  const QString program = QGuiApplication::applicationDisplayName();
+  QGuiApplication::setApplicationDisplayName(QStringLiteral("Velloran Viewer"));
+  const auto restore = qScopeGuard([&program] { QGuiApplication::setApplicationDisplayName(program); });
+  const QString title =
+      caption.endsWith(QStringLiteral("Velloran Viewer")) ? caption : caption + QStringLiteral(" \u2014 Velloran Viewer");
+  const int titleBar = QFontMetrics(QApplication::font("QMdiSubWindowTitleBar")).horizontalAdvance(title) + 120;
+  const int screen = QGuiApplication::primaryScreen()->availableGeometry().width();
+  const int least = std::min(std::max(250, titleBar), screen);
+
+  auto dialog = NewDialog();
+  const int usual = dialog->Form()->width();  // for "Loading"
+  dialog->SetCaption(caption);
+  QDialog* form = dialog->Form();
+  QCOMPARE(form->windowTitle(), caption);
+  const int width = form->width();
+  QVERIFY2(width >= least, qPrintable(QStringLiteral("%1 < %2").arg(width).arg(least)));
+  // Little more: a doubled program name or a fixed wide form would show here.
+  QVERIFY2(width <= std::max(250, least + 40), qPrintable(QString::number(width)));
+  QVERIFY(width <= screen);
+  QCOMPARE(form->minimumSize(), form->maximumSize());
+  // Everything follows the width.
+  auto* bar = form->findChild<QProgressBar*>();
+  auto* cancel = form->findChild<QPushButton*>();
+  QCOMPARE(bar->width(), width - 7);
+  QVERIFY(qAbs(cancel->geometry().center().x() - width / 2) <= 1);
+  dialog->SetVisible(true);
+  QCOMPARE(form->width(), width);
+
+  // The caption of before afterwards gives the width of before.
+  dialog->SetVisible(false);
+  dialog->SetCaption(QStringLiteral("Loading"));
+  QCOMPARE(form->width(), usual);
 }
 
 void TProgressTests::showingCentresOnTheMainWindowAndFocusesCancel() {

@@ -1,5 +1,7 @@
 // The version text, the pictures in the resources, the splash window and the About box.
+#include <QApplication>
 #include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QVersionNumber>
@@ -33,6 +35,7 @@ class TSplashTests : public QObject {
   void aboutClosesOnAnyKey();
   void aboutClosesOnAClickOnThePicture_data();
   void aboutClosesOnAClickOnThePicture();
+  void aboutCloseButton();
 };
 
 void TSplashTests::formatVersionText_data() {
@@ -76,6 +79,9 @@ void TSplashTests::programVersionIsTheProjectVersion() {
   QCOMPARE(version.LS >> 16, uint32_t(project.microVersion()));
   QCOMPARE(version.LS & 0xFFFF, uint32_t(project.segmentAt(3)));
   QCOMPARE(FormatVersionText(0x14, QString(), QString()), FormatVersionText(0x14, QString(), QString(), version));
+  // The text the windows show is the project version as CMake writes it (and as
+  // `velloran --version` prints it), not FormatVersionText's zero-padded minor part.
+  QCOMPARE(ProgramVersionText(), QStringLiteral(VELLORAN_PROJECT_VERSION));
 }
 
 void TSplashTests::picturesAreInTheResources() {
@@ -104,8 +110,7 @@ void TSplashTests::splashWindow() {
   QCOMPARE(splash.imgLight->pixmap().size(), QSize(348, 218));
   QCOMPARE(splash.lblVersion->geometry(), QRect(144, 158, 153, 13));
   QVERIFY(splash.lblVersion->alignment() & Qt::AlignHCenter);
-  QCOMPARE(splash.lblVersion->text(), FormatVersionText(0x14, QString(), QString()));
-  QVERIFY(splash.lblVersion->text().startsWith(QStringLiteral("  Version ")));
+  QCOMPARE(splash.lblVersion->text(), QStringLiteral("Version " VELLORAN_PROJECT_VERSION));
   QVERIFY2(splash.lblVersion->fontMetrics().height() <= 13, "the version text must fit its band on the picture");
   QCOMPARE(splash.children().last(), splash.lblVersion);  // in front of the picture
 }
@@ -118,37 +123,71 @@ void TSplashTests::aboutBox() {
   about.show();
   QVERIFY(QTest::qWaitForWindowExposed(&about));
   QCOMPARE(about.windowTitle(), QStringLiteral("About"));
-  QCOMPARE(about.size(), QSize(348, 218));
   QCOMPARE(about.minimumSize(), about.maximumSize());
   QVERIFY(about.windowFlags() & Qt::WindowCloseButtonHint);
   QVERIFY(!(about.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
   QVERIFY((about.frameGeometry().center() - owner.frameGeometry().center()).manhattanLength() <= 2);
 
+  // The picture at the top, at its own size, with the version and the line of text on it.
+  QCOMPARE(about.width(), 348);
   QCOMPARE(about.img->geometry(), QRect(0, 0, 348, 218));
   QCOMPARE(about.img->pixmap().size(), QSize(348, 218));
   QCOMPARE(about.lblVersion->geometry(), QRect(145, 157, 150, 13));
-  QCOMPARE(about.lblVersion->text(), FormatVersionText(0x34, QString(), QString()));
+  QCOMPARE(about.lblVersion->text(), QStringLiteral("Version " VELLORAN_PROJECT_VERSION));
   QCOMPARE(about.lblText->geometry(), QRect(8, 200, 332, 13));
   QVERIFY(!about.lblText->text().isEmpty());
   QVERIFY2(about.lblText->fontMetrics().horizontalAdvance(about.lblText->text()) <= 332, "the line must fit the picture's width");
+
+  // Below it, in the desktop's font: the licence and Close, side by side, whole and inside the
+  // box whatever the font's size.
+  QVERIFY(about.height() > 218);
+  const QRect box = about.rect();
+  QVERIFY(about.lblLicense->isVisible());
+  QVERIFY(about.lblLicense->text().contains(QStringLiteral("MIT License")));
+  const QRect license = about.lblLicense->geometry();
+  QVERIFY(license.top() >= 218);
+  QVERIFY(box.contains(license));
+  QVERIFY(about.lblLicense->heightForWidth(license.width()) <= license.height());
+  for (const QString& line : about.lblLicense->text().split(u'\n'))
+    QVERIFY2(about.lblLicense->fontMetrics().horizontalAdvance(line) <= license.width(), qPrintable(line));
+  QPushButton* close = about.btnClose;
+  QVERIFY(close->isVisible());
+  QCOMPARE(close->text(), QStringLiteral("Close"));
+  QVERIFY(close->isDefault());
+  QVERIFY(close->y() >= 218);
+  QVERIFY(box.contains(close->geometry()));
+  QVERIFY(close->width() >= close->sizeHint().width() && close->height() >= close->sizeHint().height());
+  QVERIFY(!close->geometry().intersects(license));
 }
 
 void TSplashTests::aboutClosesOnAnyKey_data() {
   QTest::addColumn<int>("key");
-  QTest::newRow("letter") << int(Qt::Key_A);
-  QTest::newRow("Esc") << int(Qt::Key_Escape);
-  QTest::newRow("Enter") << int(Qt::Key_Return);
-  QTest::newRow("Shift") << int(Qt::Key_Shift);
+  QTest::addColumn<bool>("throughTheWindow");
+  // To the box itself, and as the platform delivers a key: to the focused Close button first.
+  for (const bool window : {false, true}) {
+    const char* way = window ? "through the window" : "to the box";
+    QTest::addRow("letter, %s", way) << int(Qt::Key_A) << window;
+    QTest::addRow("Esc, %s", way) << int(Qt::Key_Escape) << window;
+    QTest::addRow("Enter, %s", way) << int(Qt::Key_Return) << window;
+    QTest::addRow("Shift, %s", way) << int(Qt::Key_Shift) << window;
+    QTest::addRow("Space, %s", way) << int(Qt::Key_Space) << window;
+  }
 }
 
 void TSplashTests::aboutClosesOnAnyKey() {
   QFETCH(int, key);
+  QFETCH(bool, throughTheWindow);
   TfrmAbout about;
   QSignalSpy finished(&about, &QDialog::finished);
   about.open();
-  QVERIFY(QTest::qWaitForWindowExposed(&about));
-  QTest::keyClick(&about, Qt::Key(key));
-  QCOMPARE(finished.count(), 1);
+  QVERIFY(QTest::qWaitForWindowActive(&about));
+  if (throughTheWindow) {
+    QCOMPARE(QApplication::focusWidget(), about.btnClose);
+    QTest::keyClick(about.windowHandle(), Qt::Key(key));
+  } else {
+    QTest::keyClick(&about, Qt::Key(key));
+  }
+  QTRY_COMPARE(finished.count(), 1);
   QCOMPARE(finished.first().first().toInt(), int(QDialog::Accepted));
   QVERIFY(!about.isVisible());
 }
@@ -180,6 +219,20 @@ void TSplashTests::aboutClosesOnAClickOnThePicture() {
   }
   QTRY_COMPARE(finished.count(), 1);
   QCOMPARE(finished.first().first().toInt(), int(QDialog::Accepted));
+}
+
+void TSplashTests::aboutCloseButton() {
+  TfrmAbout about;
+  QSignalSpy finished(&about, &QDialog::finished);
+  about.open();
+  QVERIFY(QTest::qWaitForWindowExposed(&about));
+  // A click in the strip beside the button is not a click on the picture.
+  QTest::mouseClick(about.windowHandle(), Qt::LeftButton, {}, QPoint(about.lblLicense->x() + 2, about.height() - 3));
+  QCOMPARE(finished.count(), 0);
+  QTest::mouseClick(about.btnClose, Qt::LeftButton);
+  QTRY_COMPARE(finished.count(), 1);
+  QCOMPARE(finished.first().first().toInt(), int(QDialog::Accepted));
+  QVERIFY(!about.isVisible());
 }
 
 QTEST_MAIN(TSplashTests)
