@@ -206,9 +206,7 @@ TExportTarget ExportTargetFor(const std::string& AName, TExportChoice AChoice) {
   const size_t dot = AName.rfind('.');
   const bool hasExtension = dot != std::string::npos && dot > baseStart && dot + 1 < AName.size();
   const std::string extension = hasExtension ? AName.substr(dot + 1) : std::string();
-  const auto named = [&](const char* AExtension) {
-    return extension.size() == 3 && platform::StartsWithIgnoringAsciiCase(extension, AExtension);
-  };
+  const auto named = [&](std::string_view AExtension) { return SameNameIgnoringAsciiCase(extension, AExtension); };
   if (AChoice == TExportChoice::ecAny || named("csv") || named("xml")) return {AName, ExportFormatOfFileName(AName)};
   const bool csv = AChoice == TExportChoice::ecCSV;
   std::string name = AName;
@@ -428,9 +426,7 @@ void TLogTableModel::SetRowCount(int ACount) {
     if (FRowCount > 0) emit dataChanged(index(0, 0), index(FRowCount - 1, columnCount() - 1));
     return;
   }
-  beginResetModel();
-  FRowCount = ACount;
-  endResetModel();
+  ResetRows(ACount);
 }
 
 void TLogTableModel::SetViewColumns(const QStringList& ACaptions) {
@@ -797,9 +793,9 @@ void TfrmMain::ApplyDefaultGeometry() {
 void TfrmMain::UpdateActions() {
   actExport->setEnabled(FData.Count() > 0);
   actColumnsCustomize->setEnabled(FData.Columns().Count() > 0);
-  actDetails->setEnabled(SelectedIndex() >= 0 || DetailsVisible());
-  actReload->setEnabled(!FData.FileName().empty() && !ProgressActive());
   const bool selected = SelectedIndex() >= 0;
+  actDetails->setEnabled(selected || DetailsVisible());
+  actReload->setEnabled(!FData.FileName().empty() && !ProgressActive());
   actCopy->setEnabled(selected);
   actCopyRaw->setEnabled(selected);
   UpdatePartnerAction();
@@ -981,14 +977,16 @@ void TfrmMain::SetDetailsVisible(bool AValue) {
   if (AValue == DetailsVisible()) return;
   pnlDetails->setVisible(AValue);
   if (!AValue) return;
+  ApplyDetailsWidth();
+  tmrItemDetails->start();
+}
+
+// Before the window is laid out the splitter has no width to share: the first show applies
+// the pane's width again.
+void TfrmMain::ApplyDetailsWidth() {
   const QList<int> sizes = spltDetails->sizes();
   const int total = sizes.size() == 2 ? sizes[0] + sizes[1] : 0;
-  // Before the window is laid out the splitter has no width to share: the first show applies it.
-  if (total > FDetailsWidth) {
-    spltDetails->setSizes({total - FDetailsWidth, FDetailsWidth});
-    FDetailsSized = isVisible();
-  }
-  tmrItemDetails->start();
+  if (total > FDetailsWidth) spltDetails->setSizes({total - FDetailsWidth, FDetailsWidth});
 }
 
 void TfrmMain::ClearDetails() {
@@ -1501,12 +1499,17 @@ void TfrmMain::actColumnsCustomizeExecute() {
   QString defaults = DefaultViewCaptions();
   defaults.replace("\r\n", "|");
   if (!ColumnsDialog || !ColumnsDialog(all, defaults, current)) return;
-  // Columns that stay keep their widths; new ones fit their usual content.
+  ApplyColumnChoice(current);
+}
+
+// A new column set (the dialog's, or one column hidden): columns that stay keep their
+// widths, new ones fit their usual content, and the selected record stays selected.
+void TfrmMain::ApplyColumnChoice(const QString& ACaptions) {
   const int selected = SelectedIndex();
-  ApplyColumnSet(current, QString());
+  ApplyColumnSet(ACaptions, QString());
   BindColumns();
   lvData->viewport()->update();
-  SelectRecord(selected);  // the new column set keeps the selected record and its details
+  SelectRecord(selected);
 }
 
 void TfrmMain::HideColumn(int AColumn) {
@@ -1516,10 +1519,7 @@ void TfrmMain::HideColumn(int AColumn) {
   for (size_t i = 0; i < columns.size(); ++i) {
     if (static_cast<int>(i) != AColumn) captions << columns[i].Caption;
   }
-  const int selected = SelectedIndex();
-  ApplyColumnSet(captions.join('|'), QString());
-  BindColumns();
-  SelectRecord(selected);
+  ApplyColumnChoice(captions.join('|'));
 }
 
 // A header dragged to another place: the column set takes the order on screen, so that what
@@ -1629,13 +1629,7 @@ void TfrmMain::showEvent(QShowEvent* AEvent) {
   if (FShownOnce) return;
   FShownOnce = true;
   if (FSplash != nullptr) tmrSplash->start();
-  // The pane's stored width needs the laid-out window to be shared out of.
-  if (DetailsVisible() && !FDetailsSized) {
-    const QList<int> sizes = spltDetails->sizes();
-    const int total = sizes.size() == 2 ? sizes[0] + sizes[1] : 0;
-    if (total > FDetailsWidth) spltDetails->setSizes({total - FDetailsWidth, FDetailsWidth});
-    FDetailsSized = true;
-  }
+  if (DetailsVisible()) ApplyDetailsWidth();
   if (FStartFile.empty() && actReopenLast->isChecked()) FStartFile = FSettings.ReadString(SettingsKeys::LogFileName, "");
   if (!FStartFile.empty()) {
     const std::string file = FStartFile;

@@ -279,6 +279,8 @@ class TfrmMain : public QMainWindow {
   void UpdatePartnerAction();
   void SelectRecord(int64_t AIndex);
   void ClearDetails();
+  void ApplyDetailsWidth();
+  void ApplyColumnChoice(const QString& ACaptions);
   void UpdateTitle();
   void NoteLoadOutcome();
   QString LogStateText() const;
@@ -312,7 +314,6 @@ class TfrmMain : public QMainWindow {
   TLoadOutcome FLoadOutcome = TLoadOutcome::loNone;
   bool FLoading = false;        // LoadLog runs: a cancel in the progress display cancels a load
   bool FLoadCancelled = false;  // the progress display's Cancel ended the running load
-  bool FDetailsSized = false;   // the restored pane width was applied to a laid-out window
 };
 
 // The file types of the export dialog.

@@ -46,12 +46,6 @@ TrdlLineBreak DetectLineBreak(const uint8_t* ABytes, size_t ASize) {
   return hasLF && !hasCR ? TrdlLineBreak::lbLF : TrdlLineBreak::lbCR;
 }
 
-TrdlLineBreak FileLineBreak(const std::string& APath) {
-  platform::TReadOnlyFile file;
-  if (!file.Open(APath)) return TrdlLineBreak::lbCR;
-  return FileLineBreak(file);
-}
-
 TrdlLineBreak FileLineBreak(platform::TReadOnlyFile& AFile) {
   std::vector<uint8_t> head(kLineBreakProbeSize);
   const int64_t got = AFile.ReadAt(0, head.data(), head.size());
@@ -73,8 +67,9 @@ uint32_t FileLastLineCRC(const std::string& APath, bool ASkipEmptyLines) {
   const uint8_t* const begin = tail.data();
   const uint8_t* const end = begin + tail.size();
   // The lines of the tail as the walk splits them: a line ends at a run of break bytes (CRs,
-  // or LFs in a log without CRs), one LF after the run belongs to the break. In a tail that starts inside the file, the first
-  // line known to start is the one after the first break; without one the final line began earlier.
+  // or LFs in a log without CRs), one LF after the run belongs to the break. In a tail that
+  // starts inside the file, the first line known to start is the one after the first break;
+  // without one the final line began earlier.
   const auto lineEnd = [end, breakByte](const uint8_t* AStart) {
     const uint8_t* q = AStart;
     while (q < end && *q != breakByte) ++q;
@@ -682,9 +677,10 @@ bool TrdlLogMonitor::LineHealth(const uint8_t* APtr, int64_t ASize) const {
 
 // The next line from the cursor FMapPtr, by the same rules wherever block boundaries fall: a
 // line ends at a run of break bytes FBreak (CRs; LFs in a log without CRs), one LF after the
-// run belongs to the break, and in a CR log an LF that no CR precedes belongs to the line. A line whose bytes continue into later
-// blocks is joined into FMapBetweenBlocksStr (at most kMaxLineLength bytes of it); a break that continues into the next block is
-// passed there, after the line's bytes were copied out of the view they leave.
+// run belongs to the break, and in a CR log an LF that no CR precedes belongs to the line. A
+// line whose bytes continue into later blocks is joined into FMapBetweenBlocksStr (at most
+// kMaxLineLength bytes of it); a break that continues into the next block is passed there,
+// after the line's bytes were copied out of the view they leave.
 bool TrdlLogMonitor::NextLine(TLine& ALine) {
   FMapBetweenBlocksAPtr = 0;
   ALine = TLine{};
@@ -732,8 +728,8 @@ bool TrdlLogMonitor::NextLine(TLine& ALine) {
 }
 
 // A line without a break byte in its first block: its bytes are joined block after block
-// until one or the file's end. Only the first kMaxLineLength bytes are kept; a longer line is marked
-// and reading it fails, so that a damaged log shows one bad record instead of many.
+// until one or the file's end. Only the first kMaxLineLength bytes are kept; a longer line is
+// marked and reading it fails, so that a damaged log shows one bad record instead of many.
 // AAnyBreak: the line goes on after a break run and a comma (the health join), and ends at the
 // next CR or LF instead.
 bool TrdlLogMonitor::NextJoinedLine(TLine& ALine, bool AAnyBreak) {
@@ -869,8 +865,8 @@ bool TrdlLogMonitor::IsFinalLine() const { return IsLastBlock() && (FMapPtrNext 
 
 // The final line as far as the file goes now. Its CRC identifies the log for a saved index
 // (0 when the line has no item, as FileLastLineCRC says). Without a break after it its writer
-// may not be done with it (in a CR log an LF alone ends no line): the next growth step reads it again from
-// its start, replacing its item when it has one.
+// may not be done with it (in a CR log an LF alone ends no line): the next growth step reads
+// it again from its start, replacing its item when it has one.
 void TrdlLogMonitor::NoteFinalLine(const TLine& ALine, bool AStored) {
   FLastFileLineCRC = AStored ? CalcCRC32(ALine.Bytes, static_cast<size_t>(ALine.Length)) : 0;
   FLastLineOpen = AStored && !ALine.Closed;

@@ -59,8 +59,7 @@ enum class TrdlLineBreak : uint8_t { lbCR = 13, lbLF = 10 };
 inline constexpr size_t kLineBreakProbeSize = 65536;
 // The line break of a log whose head is ABytes (its first kLineBreakProbeSize bytes, or all).
 TrdlLineBreak DetectLineBreak(const uint8_t* ABytes, size_t ASize);
-// The same from the file itself; CR for a file that cannot be read.
-TrdlLineBreak FileLineBreak(const std::string& APath);
+// The same from an open file's head; CR for a file that cannot be read.
 TrdlLineBreak FileLineBreak(platform::TReadOnlyFile& AFile);
 using TLogMonitorChangeEvent = std::function<void(TrdlLogMonitor* Sender, int StartLineIndex, int LineCount)>;
 using TDebugLogMessageEvent = std::function<void(void* Sender, const std::string& Value)>;
