@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -1409,15 +1410,17 @@ bool TfrmMain::DefaultSelectExportFile(std::string& AFileName, TDataExportFormat
   const QString xmlFilter = "XML file (*.xml)";
   const QString anyFilter = "Any files (*)";
   const bool proposesXml = proposal.suffix().compare("xml", Qt::CaseInsensitive) == 0;
-  const QString start =
-      AFileName.empty() ? QFileInfo(FromUtf8(platform::ExecutablePath())).absolutePath() : proposal.absoluteFilePath();
+  // The proposal's folder when it exists (a Documents folder may not), else the home folder:
+  // the dialog then shows where the file will go, and the name field holds a bare name.
+  QString folder = AFileName.empty() ? QFileInfo(FromUtf8(platform::ExecutablePath())).absolutePath() : proposal.absolutePath();
+  if (!QFileInfo(folder).isDir()) folder = QDir::homePath();
   // Qt's own dialog, so that it can hold the code-names check box under the file list. The
   // window asks before it replaces a file, once the file type has given the name its extension.
-  QFileDialog dialog(this, "Export records", start, QStringList{csvFilter, xmlFilter, anyFilter}.join(";;"));
+  QFileDialog dialog(this, "Export records", folder, QStringList{csvFilter, xmlFilter, anyFilter}.join(";;"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setOptions(QFileDialog::DontConfirmOverwrite | QFileDialog::DontUseNativeDialog);
   dialog.selectNameFilter(proposesXml ? xmlFilter : csvFilter);
-  dialog.selectFile(start);
+  if (!AFileName.empty()) dialog.selectFile(proposal.fileName());
   // Another file type renames the proposal, so that name and type never disagree.
   connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, csvFilter, xmlFilter](const QString& AFilter) {
     const QString extension = AFilter == csvFilter ? "csv" : AFilter == xmlFilter ? "xml" : QString();

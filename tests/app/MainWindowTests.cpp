@@ -1,6 +1,7 @@
 #include <QAbstractItemModelTester>
 #include <QClipboard>
 #include <QDialog>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -717,6 +718,23 @@ class TMainWindowTests : public QObject {
     replace = true;
     FWindow->actExport->trigger();
     QVERIFY(platform::ReadWholeFile(FDir->File("export1.csv")).rfind("<Event>", 0) == 0);  // the chosen format
+  }
+
+  void anExportProposalInAMissingFolderStartsAtHome() {
+    FWindow->LoadLog(FDir->Write("small.log", SmallLog(3)));
+    Settings().WriteString("\\Export\\FileName", FDir->File("no/such/folder/velloran_export.csv"));
+    QString folder, file;
+    QTimer::singleShot(0, this, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog != nullptr);
+      folder = dialog->directory().absolutePath();
+      file = dialog->selectedFiles().value(0);
+      dialog->reject();
+    });
+    FWindow->UpdateActions();
+    FWindow->actExport->trigger();
+    QCOMPARE(folder, QDir::homePath());
+    QCOMPARE(file, QDir::homePath() + "/velloran_export.csv");
   }
 
   void theDetailsPaneComesBackAtItsStoredWidthWithItsValueColumnStretched() {
