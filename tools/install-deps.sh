@@ -3,7 +3,7 @@
 # Usage: tools/install-deps.sh [EXTRA-PACKAGE ...]
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libfmt-dev libcli11-dev zlib1g-dev libgtest-dev libgmock-dev libicu-dev libssl-dev qt6-base-dev dbus-daemon clang-format clang-tidy "$@")
+packages=(cmake ninja-build g++ pkg-config libfmt-dev libcli11-dev zlib1g-dev libgtest-dev libgmock-dev libicu-dev libssl-dev libre2-dev qt6-base-dev dbus-daemon clang-format clang-tidy "$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -8,12 +8,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "DecodedText.h"
 #include "Exchange.h"
@@ -23,6 +29,7 @@
 #include "LogData.h"
 #include "PlatformFile.h"
 #include "Progress.h"
+#include "Scanner.h"
 #include "ValueText.h"
 
 #ifndef VELLORAN_VERSION
@@ -234,11 +241,11 @@ struct TShowOptions {
   bool Exchange = false;
 };
 
-void PrintRecord(const TrdlDataRow& ARow, bool ADecode) {
+void PrintRecord(const TrdlDataRow& ARow, bool ADecode, std::string_view APrefix = {}) {
   for (int i = 0; i < ARow.Count(); ++i) {
     const TrdlDataRowItem* item = ARow.Items(i);
     const std::string name = item->Column() != nullptr ? item->Column()->ColumnName() : std::string();
-    std::cout << name << '=' << (ADecode ? DetailText(name, item->RawText()) : item->RawText()) << '\n';
+    std::cout << APrefix << name << '=' << (ADecode ? DetailText(name, item->RawText()) : item->RawText()) << '\n';
   }
 }
 
@@ -295,6 +302,106 @@ int ColumnsCommand(TData& AData, const std::string& AFileName) {
   return 0;
 }
 
+// ---------------------------------------------------------------------------------------------
+// grep
+
+struct TGrepOptions {
+  std::vector<std::string> Arguments;  // the files, then the query
+  bool Count = false;
+  bool Numbers = false;
+  bool Show = false;
+};
+
+// A query that cannot be parsed: exit 2 as grep does for a bad pattern.
+class EBadQuery : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Runs one scan of AData's open log, handing chunks of matches to AOnMatches on this thread
+// as they come; Ctrl+C cancels it.
+TScanOutcome RunScan(TData& AData, std::shared_ptr<const TCompiledQuery> AQuery,
+                     const std::function<void(const std::vector<uint32_t>&)>& AOnMatches) {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::deque<std::vector<uint32_t>> chunks;
+  std::optional<TScanOutcome> outcome;
+  TScanCallbacks callbacks;
+  callbacks.OnMatches = [&](std::vector<uint32_t>&& AChunk) {
+    std::lock_guard guard(lock);
+    chunks.push_back(std::move(AChunk));
+    changed.notify_one();
+  };
+  callbacks.OnFinished = [&](const TScanOutcome& AOutcome) {
+    std::lock_guard guard(lock);
+    outcome = AOutcome;
+    changed.notify_one();
+  };
+  TScanner scanner(std::move(AQuery), TScanTarget::Of(AData), std::move(callbacks));
+  scanner.Start();
+  for (;;) {
+    std::vector<uint32_t> chunk;
+    {
+      std::unique_lock guard(lock);
+      changed.wait_for(guard, std::chrono::milliseconds(100), [&] { return !chunks.empty() || outcome.has_value(); });
+      if (chunks.empty() && outcome) break;
+      if (gInterrupted != 0) scanner.Cancel();
+      if (chunks.empty()) continue;
+      chunk = std::move(chunks.front());
+      chunks.pop_front();
+    }
+    AOnMatches(chunk);
+  }
+  scanner.Wait();
+  return *outcome;
+}
+
+int GrepCommand(const TGrepOptions& AOptions) {
+  if (AOptions.Arguments.size() < 2) throw EBadQuery("grep needs at least one FILE and a QUERY");
+  const std::string& text = AOptions.Arguments.back();
+  std::shared_ptr<const TCompiledQuery> query;
+  try {
+    query = TCompiledQuery::Compile(text);
+  } catch (const EQuerySyntax& e) {
+    throw EBadQuery(std::string("bad query: ") + e.what());
+  }
+  const bool prefix = AOptions.Arguments.size() > 2;
+  int64_t total = 0;
+  std::vector<std::string> missing;
+  for (size_t f = 0; f + 1 < AOptions.Arguments.size(); ++f) {
+    const std::string& file = AOptions.Arguments[f];
+    const std::string head = prefix ? file + ":" : std::string();
+    TData data;
+    OpenLog(data, file);
+    int64_t count = 0;
+    TrdlDataRow row;
+    const TScanOutcome outcome = RunScan(data, query, [&](const std::vector<uint32_t>& AMatches) {
+      count += static_cast<int64_t>(AMatches.size());
+      if (AOptions.Count) return;
+      for (const uint32_t record : AMatches) {
+        if (AOptions.Numbers) {
+          std::cout << head << record << '\n';
+        } else if (AOptions.Show) {
+          data.ParseRecord(record, row);
+          PrintRecord(row, false, head);
+          std::cout << '\n';
+        } else {
+          std::cout << head << data.RawRecord(record) << '\n';
+        }
+      }
+    });
+    if (outcome.Cancelled) throw TInterrupted();
+    if (AOptions.Count) std::cout << head << count << '\n';
+    total += count;
+    for (const std::string& field : outcome.MissingFields) {
+      if (std::find(missing.begin(), missing.end(), field) == missing.end()) missing.push_back(field);
+    }
+    if (!outcome.Error.empty()) throw std::runtime_error(outcome.Error);
+  }
+  for (const std::string& field : missing) std::cerr << "velloran: no record so far has the field " << field << '\n';
+  return total > 0 ? 0 : 1;
+}
+
 struct TExportOptions {
   std::string Out;
   std::string Format;  // "csv", "xml" or empty: from OUT's extension
@@ -302,6 +409,7 @@ struct TExportOptions {
   std::string Separator = ",";
   bool NoHeader = false;
   bool Names = false;
+  std::string Where;  // a query: only the records it matches
 };
 
 // --format when given; otherwise by OUT's name, as the viewer decides.
@@ -320,8 +428,27 @@ std::string SeparatorProblem(const std::string& AText) {
 }
 
 int ExportCommand(TData& AData, const std::string& AFileName, const TExportOptions& AOptions) {
+  std::shared_ptr<const TCompiledQuery> query;
+  if (!AOptions.Where.empty()) {
+    try {
+      query = TCompiledQuery::Compile(AOptions.Where);
+    } catch (const EQuerySyntax& e) {
+      throw EBadQuery(std::string("bad query: ") + e.what());
+    }
+  }
   OpenLog(AData, AFileName);
   TDataExportParams params;
+  std::vector<uint32_t> records;
+  if (query) {
+    const TScanOutcome outcome = RunScan(AData, query, [&](const std::vector<uint32_t>& AMatches) {
+      records.insert(records.end(), AMatches.begin(), AMatches.end());
+    });
+    if (outcome.Cancelled) throw TInterrupted();
+    if (!outcome.Error.empty()) throw std::runtime_error(outcome.Error);
+    for (const std::string& field : outcome.MissingFields)
+      std::cerr << "velloran: no record so far has the field " << field << '\n';
+    params.Records = &records;
+  }
   params.Format = FormatOf(AOptions);
   params.FileName = AOptions.Out;
   params.Columns = AOptions.Columns;
@@ -408,6 +535,18 @@ int main(int argc, char** argv) {
   exportCommand->add_flag("--no-header", exportOptions.NoHeader, "No header line in a CSV file");
   exportCommand->add_flag("--names", exportOptions.Names,
                           "Coded values as their names (Packet-Type 3: Access-Reject); unnamed values stay numbers");
+  exportCommand->add_option("--where", exportOptions.Where, "Only the records QUERY matches (see docs/queries.md)")
+      ->type_name("QUERY");
+  TGrepOptions grepOptions;
+  CLI::App* grep = app.add_subcommand(
+      "grep", "Print the lines of the records QUERY matches (docs/queries.md). Exit 0: something matched; 1: nothing; 2: an error");
+  grep->add_option("FILE... QUERY", grepOptions.Arguments, "The logs, searched in order, then the query")->required();
+  grep->add_option("--index-dir", gIndexDir, "Keep the logs' line indexes in DIR, so a run on an unchanged log skips the walk");
+  auto* grepCount = grep->add_flag("--count", grepOptions.Count, "Print the number of matching records (per file)");
+  auto* grepNumbers = grep->add_flag("--numbers", grepOptions.Numbers, "Print the record numbers (from 0) instead of lines");
+  auto* grepShow = grep->add_flag("--show", grepOptions.Show, "Print each record as Name=Value lines, then an empty line");
+  grepCount->excludes(grepNumbers)->excludes(grepShow);
+  grepNumbers->excludes(grepShow);
 
   try {
     app.parse(argc, argv);
@@ -422,6 +561,7 @@ int main(int argc, char** argv) {
   ConfigureForProgram(informer);
   TData data;
   int result = kExitUsage;
+  bool failed = false;
   try {
     if (count->parsed()) result = CountCommand(data, fileName);
     if (line->parsed()) result = LineCommand(data, fileName, lineNumber);
@@ -429,6 +569,7 @@ int main(int argc, char** argv) {
     if (columns->parsed()) result = ColumnsCommand(data, fileName);
     if (exportCommand->parsed()) result = ExportCommand(data, fileName, exportOptions);
     if (follow->parsed()) result = FollowCommand(data, fileName);
+    if (grep->parsed()) result = GrepCommand(grepOptions);
     std::cout.flush();
     if (!std::cout) {
       const int error = errno;
@@ -439,12 +580,20 @@ int main(int argc, char** argv) {
   } catch (const TInterrupted&) {
     std::cerr << "velloran: interrupted\n";
     result = kExitInterrupted;
+    failed = true;
+  } catch (const EBadQuery& e) {
+    std::cerr << "velloran: " << e.what() << '\n';
+    result = kExitUsage;
   } catch (const EOutputError& e) {
     std::cerr << "velloran: " << e.what() << '\n';
     result = kExitError;
+    failed = true;
   } catch (const std::exception& e) {
     std::cerr << "velloran: " << NamingTheFile(fileName, e.what()) << '\n';  // about the log
     result = kExitError;
+    failed = true;
   }
+  // grep's convention: 1 says "nothing matched", so errors are 2.
+  if (grep->parsed() && result == kExitError && failed) result = kExitUsage;
   return result;
 }

@@ -147,6 +147,10 @@ bool TDataExporter::ExportWithProgress(platform::TOutputFile& AStream) {
   // Both passes take the records there are now: a log that grows meanwhile (the viewer's
   // progress lets its growth in) must not bring rows with columns the scan did not see.
   FCount = FData.Count();
+  if (FParams.Records != nullptr) {
+    const auto& records = *FParams.Records;
+    FCount = std::lower_bound(records.begin(), records.end(), static_cast<uint32_t>(std::min<int64_t>(FCount, UINT32_MAX))) - records.begin();
+  }
   if (DoProgress(0, cancel)) return false;
   if (FScan && !ScanColumns(cancel)) return false;
   if (!ExportRows(AStream, cancel)) return false;
@@ -195,7 +199,7 @@ bool TDataExporter::ScanColumns(bool& ACancel) {
   const int64_t count = FCount;
   TColumnScan scan;
   for (int64_t i = 0; i < count; ++i) {
-    scan.AddLine(FData.RawRecord(i));
+    scan.AddLine(FData.RawRecord(RecordAt(i)));
     if (Progress(i * kScanShare, count * (kScanShare + kRowsShare), ACancel)) return false;
   }
   for (const std::string& name : scan.Columns().Names()) {
@@ -212,12 +216,13 @@ bool TDataExporter::ExportRows(platform::TOutputFile& AStream, bool& ACancel) {
   const bool csvRows = FCsv && !FPositions.empty();
   if (csvRows && FParams.WithHeader) WriteCsvHeader(AStream);
   for (int64_t i = 0; i < count; ++i) {
+    const int64_t record = RecordAt(i);
     if (FCsv) {
-      if (csvRows && FData.ParseRecord(i, FRow)) {
+      if (csvRows && FData.ParseRecord(record, FRow)) {
         CollectSlots();
         WriteCsvLine(AStream);
       }
-    } else if (FData.ParseRecord(i, FRow)) {
+    } else if (FData.ParseRecord(record, FRow)) {
       if (!FEveryColumn) CollectSlots();
       WriteXmlLine(AStream);
     }

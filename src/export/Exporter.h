@@ -61,6 +61,8 @@ struct TDataExportParams {
   // Coded values as their names ("Access-Reject" for a Packet-Type of 3); a value the table
   // does not name stays a number.
   bool Names = false;
+  // Only these records, ascending (the matches of a filter); null: every record.
+  const std::vector<uint32_t>* Records = nullptr;
 };
 
 class TDataExporter {
@@ -100,6 +102,10 @@ class TDataExporter {
     int Slot = -1;
   };
 
+  // The number of the AIndex-th record to write.
+  int64_t RecordAt(int64_t AIndex) const {
+    return FParams.Records != nullptr ? static_cast<int64_t>((*FParams.Records)[static_cast<size_t>(AIndex)]) : AIndex;
+  }
   bool ExportDirectly();
   bool ExportWithProgress(platform::TOutputFile& AStream);
   void PrepareSlots();

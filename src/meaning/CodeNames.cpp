@@ -78,6 +78,28 @@ std::string_view TCodedAttribute::NameOfText(std::string_view ARawValue) const {
   return number ? NameOf(*number) : std::string_view();
 }
 
+std::vector<std::pair<uint32_t, std::string_view>> TCodedAttribute::Names() const {
+  std::vector<std::pair<uint32_t, std::string_view>> names;
+  for (uint32_t i = FFirst; i < FEnd; ++i) names.emplace_back(kTable[i].Value, kTable[i].Name);
+  return names;
+}
+
+std::vector<uint32_t> TCodedAttribute::ValuesNamed(std::string_view AName) const {
+  std::vector<uint32_t> values;
+  for (uint32_t i = FFirst; i < FEnd; ++i) {
+    if (CompareIgnoringAsciiCase(kTable[i].Name, AName) == 0) values.push_back(kTable[i].Value);
+  }
+  return values;
+}
+
+std::vector<std::string_view> CodedAttributeNames() {
+  std::vector<std::string_view> names;
+  for (const TCodeEntry& entry : kTable) {
+    if (names.empty() || CompareIgnoringAsciiCase(names.back(), entry.Attribute) != 0) names.push_back(entry.Attribute);
+  }
+  return names;
+}
+
 std::optional<uint32_t> CodeNumber(std::string_view ARawValue) {
   if (ARawValue.empty() || ARawValue.size() > 10) return std::nullopt;
   uint32_t value = 0;

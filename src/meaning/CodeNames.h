@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace velloran {
 
@@ -23,12 +25,19 @@ class TCodedAttribute {
   // The name of a value as the log writes it (decimal digits only); empty for an unnamed
   // value and for text that is not a number of at most 32 bits.
   std::string_view NameOfText(std::string_view ARawValue) const;
+  // Every named value with its name, in value order.
+  std::vector<std::pair<uint32_t, std::string_view>> Names() const;
+  // The values whose name equals AName ignoring ASCII case (usually one, none for no name).
+  std::vector<uint32_t> ValuesNamed(std::string_view AName) const;
 
  private:
   TCodedAttribute(uint32_t AFirst, uint32_t AEnd) : FFirst(AFirst), FEnd(AEnd) {}
   uint32_t FFirst = 0;  // [FFirst, FEnd) in the sorted table
   uint32_t FEnd = 0;
 };
+
+// The attributes that have names, each once, in the table's order (ignoring case).
+std::vector<std::string_view> CodedAttributeNames();
 
 // The value of a coded field as the log writes it: decimal digits only, at most 32 bits.
 std::optional<uint32_t> CodeNumber(std::string_view ARawValue);

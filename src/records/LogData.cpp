@@ -123,15 +123,13 @@ bool TData::HoldsEvents(int64_t AFirstLines) {
   return false;
 }
 
-void TData::DoDataParse(int AIndex, TrdlDataRow& AItem) {
-  const std::string_view line = FLogMonitor->GetView(AIndex);
-  const size_t invalid = FirstInvalidUtf8(line);
-  if (invalid == line.size()) {
-    ParseLine(line, AItem);
-  } else {
-    RepairUtf8(line, invalid, FRepaired);
-    ParseLine(FRepaired, AItem);
-  }
+void TData::DoDataParse(int AIndex, TrdlDataRow& AItem) { ParseRaw(FLogMonitor->GetView(AIndex), AItem); }
+
+bool TData::ParseRaw(std::string_view ALine, TrdlDataRow& ARow) {
+  const size_t invalid = FirstInvalidUtf8(ALine);
+  if (invalid == ALine.size()) return ParseLine(ALine, ARow);
+  RepairUtf8(ALine, invalid, FRepaired);
+  return ParseLine(FRepaired, ARow);
 }
 
 namespace {

@@ -53,6 +53,9 @@ class TData : public TRecordSource {
   // Parses one event line (UTF-8) into ARow; true when the parse reached the event's end or
   // the line was empty. Items read before a fault stay in the row.
   bool ParseLine(std::string_view AText, TrdlDataRow& ARow);
+  // A raw line of the log into ARow, as a record is parsed: ill-formed UTF-8 replaced first.
+  // Needs no open log, so a TData can serve another thread as a parser of its own.
+  bool ParseRaw(std::string_view ALine, TrdlDataRow& ARow);
 
   // The type of a new column from the text between its tag name and the ">" of its start
   // tag, beginning with the space after the name.

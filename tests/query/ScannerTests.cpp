@@ -1,0 +1,141 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CompiledQuery.h"
+#include "EventLines.h"
+#include "LogData.h"
+#include "Scanner.h"
+#include "TestFiles.h"
+
+namespace velloran {
+namespace {
+
+std::vector<uint32_t> Scan(const std::string& AQuery, TData& AData, int64_t AWindow = int64_t{16} << 20,
+                           TScanOutcome* AOutcome = nullptr) {
+  TScanTarget target = TScanTarget::Of(AData);
+  target.WindowBytes = AWindow;
+  TScanOutcome outcome;
+  std::vector<uint32_t> found = ScanAll(TCompiledQuery::Compile(AQuery), target, outcome);
+  if (AOutcome != nullptr) *AOutcome = outcome;
+  EXPECT_TRUE(outcome.Error.empty()) << outcome.Error;
+  return found;
+}
+
+std::vector<uint32_t> Brute(const std::string& AQuery, TData& AData) {
+  return MatchEveryRecord(*TCompiledQuery::Compile(AQuery), AData);
+}
+
+// Queries made of the log's own values: a random record's field, a piece of a value, a prefix
+// for a regular expression, its time; combined with and, or, not.
+class TQueryMaker {
+ public:
+  TQueryMaker(TData& AData, uint32_t ASeed) : FData(AData), FRandom(ASeed) {}
+
+  std::string Make() {
+    const int terms = Pick(3) + 1;
+    std::string query;
+    for (int i = 0; i < terms; ++i) {
+      if (i > 0) query.append(Pick(3) == 0 ? " or " : Pick(2) == 0 ? " and " : " ");
+      if (Pick(6) == 0) query.append("not ");
+      query.append(Term());
+    }
+    return query;
+  }
+
+ private:
+  int Pick(int AChoices) { return std::uniform_int_distribution<int>(0, AChoices - 1)(FRandom); }
+
+  std::string Term() {
+    TrdlDataRow row;
+    for (int tries = 0; tries < 20 && row.Count() == 0; ++tries) {
+      FData.ParseRecord(std::uniform_int_distribution<int64_t>(0, FData.Count() - 1)(FRandom), row);
+    }
+    if (row.Count() == 0) return "x";
+    const TrdlDataRowItem* item = row.Items(Pick(row.Count()));
+    const std::string field = item->Column()->ColumnName();
+    std::string value = item->RawText().substr(0, 40);
+    if (value.find('&') != std::string::npos || value.find('"') != std::string::npos) value = "abc";
+    switch (Pick(12)) {
+      case 0:
+        return QuotedQueryValue(value.substr(0, 3 + static_cast<size_t>(Pick(6))));
+      case 1:
+        return field + " = " + QuotedQueryValue(Pick(2) == 0 ? value : Upper(value));
+      case 2:
+        return field + " != " + QuotedQueryValue(value);
+      case 3:
+        return field + (Pick(2) == 0 ? " = *" : " != *");
+      case 4:
+        return field + " ~ \"^" + EscapedForRegex(value.substr(0, 5)) + "\"";
+      case 5:
+        return std::vector<std::string>{"Packet-Type = Access-Reject", "Packet-Type = 2", "Packet-Type = access-challenge",
+                                        "reject", "Access-Accept", "Reason-Code = 16"}[static_cast<size_t>(Pick(6))];
+      case 6: {
+        const std::string time = row.ValueByName("Timestamp");
+        return time.empty() ? "Timestamp = *" : std::string(Pick(2) == 0 ? "Timestamp < " : "Timestamp >= ") + "\"" + time.substr(0, 16) + "\"";
+      }
+      case 7:
+        return std::string("NAS-Port ") + (Pick(2) == 0 ? "> " : "<= ") + std::to_string(Pick(60));
+      case 8:
+        return "User-Name = " + QuotedQueryValue(row.ValueByName("User-Name").empty() ? "nobody" : row.ValueByName("User-Name"));
+      case 9:
+        return "(" + field + " = " + QuotedQueryValue(value) + " or Packet-Type = 3)";
+      case 10:
+        return "Calling-Station-Id ~ \"" + EscapedForRegex(row.ValueByName("Calling-Station-Id").substr(0, 5)) + "\"";
+      default:
+        return field + " !~ \"" + EscapedForRegex(value.substr(0, 2)) + "\"";
+    }
+  }
+
+  static std::string Upper(std::string AText) {
+    for (char& c : AText) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+    return AText;
+  }
+  static std::string EscapedForRegex(const std::string& AText) {
+    std::string escaped;
+    for (char c : AText) {
+      if (std::string_view("\\.^$|()[]{}*+?\"").find(c) != std::string_view::npos) escaped.push_back('\\');
+      escaped.push_back(c);
+    }
+    return escaped;
+  }
+
+  TData& FData;
+  std::mt19937 FRandom;
+};
+
+// The scan equals the evaluation of every record, on interleaved logs with every oddity of the
+// generator, in windows far smaller than a log so that requests and replies fall into
+// different windows.
+TEST(ScannerTest, EqualsEveryRecordsEvaluationOnGeneratedLogs) {
+  test::TTempDir dir;
+  const std::string log = (dir.Path() / "generated.log").string();
+  std::string command = VELLORAN_GENLOG;
+  command.append(" --seed 21 --records 4000 --concurrency 50 --bom --empty-lines 0.01 --hex-lines 0.02 --long-lines 0.002 "
+                 "--split-breaks -o ")
+      .append(log);
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  TData data;
+  data.Open(log);
+  ASSERT_GT(data.Count(), 3000);
+  TQueryMaker maker(data, 5);
+  for (int round = 0; round < 150; ++round) {
+    const std::string query = maker.Make();
+    SCOPED_TRACE(query);
+    const std::vector<uint32_t> truth = Brute(query, data);
+    EXPECT_EQ(Scan(query, data, 64 << 10), truth);
+    if (round % 10 == 0) {
+      EXPECT_EQ(Scan(query, data), truth);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace velloran
