@@ -50,6 +50,7 @@ struct TRun {
 
 // Runs AArguments as a child process with its output thrown away; wall time and peak memory.
 inline TRun RunProcess(const std::vector<std::string>& AArguments) {
+  std::fflush(stdout);  // the child must not print the parent's buffered lines again
   const auto start = Clock::now();
   const pid_t child = ::fork();
   if (child == 0) {

@@ -155,7 +155,7 @@ class TQueryParser {
   }
 
   TQueryNode ParseUnary(int ADepth) {
-    if (ADepth >= kMaxQueryDepth) Fail("nesting deeper than " + std::to_string(kMaxQueryDepth) + " levels", FToken.At);
+    if (ADepth > kMaxQueryDepth) Fail("nesting deeper than " + std::to_string(kMaxQueryDepth) + " levels", FToken.At);
     if (IsKeyword("not")) {
       TQueryNode node;
       node.Kind = TQueryKind::qkNot;

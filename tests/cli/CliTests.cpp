@@ -407,3 +407,58 @@ TEST(CliTest, InputsThatAreNoLogAndIndexFoldersThatTakeNothingAreSaid) {
   EXPECT_EQ(missing.ExitCode, 1);
   EXPECT_EQ(missing.Err, "velloran: Cannot open \"" + dir.File("two\\nlines.log") + "\": No such file or directory\n");
 }
+
+namespace {
+
+// grep's output forms, the file prefix of several logs, and grep's exit codes.
+TEST(CliTest, GrepPrintsMatchingRecordsAndExitsAsGrepDoes) {
+  TTempDir dir;
+  using velloran::test::EventLine;
+  const std::string request = EventLine({{"User-Name", "CORP\\bob"}, {"Class", "K1"}, {"Packet-Type", "1"}});
+  const std::string reject = EventLine({{"Class", "K1"}, {"Packet-Type", "3"}});
+  const std::string other = EventLine({{"User-Name", "eve"}, {"Class", "K2"}, {"Packet-Type", "1"}});
+  const std::string monday = Quote(dir.Write("monday.log", velloran::test::LogOf({request, other, reject})));
+  const std::string tuesday = Quote(dir.Write("tuesday.log", velloran::test::LogOf({other})));
+  const std::string bobsRefusals = Quote("User-Name = \"corp\\bob\" and Packet-Type = Access-Reject");
+  struct TCase {
+    std::string Arguments;
+    int ExitCode;
+    std::string Out;
+    std::string Err;  // a part of it
+  };
+  const TCase cases[] = {
+      {"grep " + monday + " " + bobsRefusals, 0, reject + "\n", ""},
+      {"grep --count " + monday + " " + Quote("User-Name = corp\\bob"), 0, "2\n", ""},
+      {"grep --numbers " + monday + " " + Quote("Packet-Type = 1"), 0, "0\n1\n", ""},
+      {"grep --show " + monday + " " + Quote("eve"), 0, "User-Name=eve\nClass=K2\nPacket-Type=1\n\n", ""},
+      {"grep --count " + monday + " " + tuesday + " eve", 0, dir.Path().string() + "/monday.log:1\n" + dir.Path().string() + "/tuesday.log:1\n", ""},
+      {"grep " + monday + " " + Quote("User-Name = nobody"), 1, "", ""},
+      {"grep " + monday + " " + Quote("Fooo = 1"), 1, "", "no record so far has the field Fooo"},
+      {"grep " + monday + " " + Quote("User-Name = \"bob"), 2, "", "bad query: unclosed quote at column 13"},
+      {"grep " + Quote((dir.Path() / "missing.log").string()) + " eve", 2, "", "missing.log"},
+      {"grep " + monday, 2, "", "QUERY"},
+  };
+  for (const TCase& c : cases) {
+    const TResult result = RunCli(c.Arguments, dir);
+    EXPECT_EQ(result.ExitCode, c.ExitCode) << c.Arguments;
+    EXPECT_EQ(result.Out, c.Out) << c.Arguments;
+    EXPECT_THAT(result.Err, HasSubstr(c.Err)) << c.Arguments;
+  }
+}
+
+TEST(CliTest, ExportWhereWritesOnlyMatchingRecords) {
+  TTempDir dir;
+  using velloran::test::EventLine;
+  const std::string log = Quote(dir.Write("w.log", velloran::test::LogOf({EventLine({{"User-Name", "a"}, {"Packet-Type", "3"}}),
+                                                                          EventLine({{"User-Name", "b"}, {"Packet-Type", "2"}}),
+                                                                          EventLine({{"User-Name", "c"}, {"Packet-Type", "3"}})})));
+  const std::string out = (dir.Path() / "refusals.csv").string();
+  const TResult result = RunCli("export " + log + " " + Quote(out) + " --where " + Quote("Packet-Type = Access-Reject"), dir);
+  EXPECT_EQ(result.ExitCode, 0) << result.Err;
+  EXPECT_EQ(ReadAll(out), "User-Name,Packet-Type\r\na,3\r\nc,3\r\n");
+  const TResult bad = RunCli("export " + log + " " + Quote(out) + " --where " + Quote("(a"), dir);
+  EXPECT_EQ(bad.ExitCode, 2);
+  EXPECT_THAT(bad.Err, HasSubstr("missing ')' for the '(' at column 1"));
+}
+
+}  // namespace
