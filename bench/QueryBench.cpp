@@ -48,7 +48,9 @@ int main(int argc, char** argv) {
       {"refusals", "Packet-Type = Access-Reject", {"rg", "-c", "-F", "<Packet-Type data_type=\"0\">3<", log}},
       {"station prefix", "Calling-Station-Id ~ \"^7F-61\"", {"rg", "-c", "<Calling-Station-Id data_type=\"1\">7F-61", log}},
       {"word", "alice", {"rg", "-c", "-i", "-F", "alice", log}},
-      {"user's refusals", "User-Name = " + QuotedQueryValue(user) + " and Packet-Type = Access-Reject", {"rg", "-c", "-F", user, log}},
+      {"user's refusals",
+       "User-Name = " + QuotedQueryValue(user) + " and Packet-Type = Access-Reject",
+       {"rg", "-c", "-F", user, log}},
   };
   TData data;
   data.Open(log);

@@ -9,14 +9,14 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
+#include <deque>
 #include <functional>
+#include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -539,7 +539,8 @@ int main(int argc, char** argv) {
       ->type_name("QUERY");
   TGrepOptions grepOptions;
   CLI::App* grep = app.add_subcommand(
-      "grep", "Print the lines of the records QUERY matches (docs/queries.md). Exit 0: something matched; 1: nothing; 2: an error");
+      "grep",
+      "Print the lines of the records QUERY matches (docs/queries.md). Exit 0: something matched; 1: nothing; 2: an error");
   grep->add_option("FILE... QUERY", grepOptions.Arguments, "The logs, searched in order, then the query")->required();
   grep->add_option("--index-dir", gIndexDir, "Keep the logs' line indexes in DIR, so a run on an unchanged log skips the walk");
   auto* grepCount = grep->add_flag("--count", grepOptions.Count, "Print the number of matching records (per file)");

@@ -149,7 +149,8 @@ bool TDataExporter::ExportWithProgress(platform::TOutputFile& AStream) {
   FCount = FData.Count();
   if (FParams.Records != nullptr) {
     const auto& records = *FParams.Records;
-    FCount = std::lower_bound(records.begin(), records.end(), static_cast<uint32_t>(std::min<int64_t>(FCount, UINT32_MAX))) - records.begin();
+    FCount = std::lower_bound(records.begin(), records.end(), static_cast<uint32_t>(std::min<int64_t>(FCount, UINT32_MAX))) -
+             records.begin();
   }
   if (DoProgress(0, cancel)) return false;
   if (FScan && !ScanColumns(cancel)) return false;

@@ -98,7 +98,8 @@ std::string EscapedPiece(std::string_view AFolded, std::string_view AAlsoSplitAt
   };
   for (char c : AFolded) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x80 || AAlsoSplitAt.find(c) != std::string_view::npos || c == '&' || c == '>' || c == '"' || c == '\'' || c == '\r' || c == '\n') {
+    if (byte >= 0x80 || AAlsoSplitAt.find(c) != std::string_view::npos || c == '&' || c == '>' || c == '"' || c == '\'' ||
+        c == '\r' || c == '\n') {
       close();
     } else if (c == '<') {
       piece.append("&lt;");
@@ -187,7 +188,8 @@ bool AnyItemOf(const TrdlDataRow& ARow, std::string_view AField, bool& AFound, c
   for (int i = 0; i < ARow.Count(); ++i) {
     const TrdlDataRowItem* item = ARow.Items(i);
     const TrdlDataColumn* column = item->Column();
-    if (column == nullptr || column->ColumnName().size() != AField.size() || !SameTextIgnoringAsciiCase(column->ColumnName(), AField))
+    if (column == nullptr || column->ColumnName().size() != AField.size() ||
+        !SameTextIgnoringAsciiCase(column->ColumnName(), AField))
       continue;
     AFound = true;
     if (ATest(item->RawText())) return true;
@@ -293,14 +295,15 @@ bool TCompiledQuery::TermHolds(const TQueryTerm& ATerm, TEval& AEval) const {
     for (int i = 0; i < row.Count(); ++i) {
       if (test(row.Items(i)->RawText())) return true;
     }
-    for (const auto& [attribute, values] : ATerm.NamedValues) {
+    for (const auto& named : ATerm.NamedValues) {
+      const std::vector<uint32_t>& values = named.second;
       bool found = false;
-      const bool named = AnyItemOf(row, attribute, found, [&](std::string_view ARaw) {
+      const bool isNamed = AnyItemOf(row, named.first, found, [&](std::string_view ARaw) {
         std::string scratch;
         const auto code = CodeNumber(DecodedView(ARaw, scratch));
         return code && std::find(values.begin(), values.end(), *code) != values.end();
       });
-      if (named) return true;
+      if (isNamed) return true;
     }
     return false;
   }
@@ -321,7 +324,8 @@ bool TCompiledQuery::CellMatches(std::string_view AField, std::string_view ARaw)
       for (const auto& [attribute, values] : term.NamedValues) {
         std::string scratch;
         const auto code = CodeNumber(DecodedView(ARaw, scratch));
-        if (SameTextIgnoringAsciiCase(attribute, AField) && code && std::find(values.begin(), values.end(), *code) != values.end())
+        if (SameTextIgnoringAsciiCase(attribute, AField) && code &&
+            std::find(values.begin(), values.end(), *code) != values.end())
           return true;
       }
     } else if (SameTextIgnoringAsciiCase(term.Field, AField) && term.ValueHolds(ARaw)) {

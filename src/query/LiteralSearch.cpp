@@ -80,8 +80,8 @@ __attribute__((target("avx2"))) uint32_t PairMask32(const uint8_t* AAt, size_t A
 }  // namespace
 
 __attribute__((target("avx2"))) static size_t FindAvx2(const TLiteralFinder& AFinder, const uint8_t* ABytes, size_t ASize,
-                                                       size_t AFrom, size_t ARare1, size_t ARare2, uint8_t AByte1,
-                                                       uint8_t AByte2, uint8_t AFold1, uint8_t AFold2,
+                                                       size_t AFrom, size_t ARare1, size_t ARare2, uint8_t AByte1, uint8_t AByte2,
+                                                       uint8_t AFold1, uint8_t AFold2,
                                                        bool (*AMatches)(const TLiteralFinder&, const uint8_t*)) {
   const size_t n = AFinder.Needle().size();
   const size_t reach = ARare1 > ARare2 ? ARare1 : ARare2;
@@ -112,7 +112,8 @@ size_t TLiteralFinder::FindVector(const uint8_t* ABytes, size_t ASize, size_t AF
 #if defined(__x86_64__)
   if (FAvx2) {
     const size_t at = FindAvx2(*this, ABytes, ASize, AFrom, FRare1, FRare2, FByte1, FByte2, FFold1, FFold2, MatchesThunk);
-    return at < ASize && at >= AFrom && at + FNeedle.size() <= ASize && MatchesAt(ABytes + at) ? at : FindScalar(ABytes, ASize, at);
+    return at < ASize && at >= AFrom && at + FNeedle.size() <= ASize && MatchesAt(ABytes + at) ? at
+                                                                                               : FindScalar(ABytes, ASize, at);
   }
   const size_t n = FNeedle.size();
   const size_t reach = FRare1 > FRare2 ? FRare1 : FRare2;
@@ -124,7 +125,8 @@ size_t TLiteralFinder::FindVector(const uint8_t* ABytes, size_t ASize, size_t AF
   while (at + reach + 16 <= ASize && at + 16 + n <= ASize + 1) {
     const __m128i first = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ABytes + at + FRare1)), fold1);
     const __m128i second = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ABytes + at + FRare2)), fold2);
-    auto mask = static_cast<uint32_t>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(first, byte1), _mm_cmpeq_epi8(second, byte2))));
+    auto mask =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(first, byte1), _mm_cmpeq_epi8(second, byte2))));
     while (mask != 0) {
       const size_t place = at + static_cast<size_t>(__builtin_ctz(mask));
       if (place + n <= ASize && MatchesAt(ABytes + place)) return place;

@@ -27,7 +27,7 @@ class TLiteralFinder {
   size_t FindVector(const uint8_t* ABytes, size_t ASize, size_t AFrom) const;
 
   std::string FNeedle;
-  size_t FRare1 = 0, FRare2 = 0;  // places in the needle of its two rarest bytes
+  size_t FRare1 = 0, FRare2 = 0;   // places in the needle of its two rarest bytes
   uint8_t FByte1 = 0, FByte2 = 0;  // those bytes, lower case
   uint8_t FFold1 = 0, FFold2 = 0;  // 0x20 where the byte is a letter: OR-ing it folds case
   bool FAvx2 = false;

@@ -198,7 +198,8 @@ class TQueryParser {
     if (first.Text.empty()) Fail("empty field name", first.At);
     const TToken op = FToken;
     Advance();
-    if (FToken.Kind != TTokenKind::tkBare && FToken.Kind != TTokenKind::tkQuoted) Fail("missing value after '" + op.Text + "'", op.At);
+    if (FToken.Kind != TTokenKind::tkBare && FToken.Kind != TTokenKind::tkQuoted)
+      Fail("missing value after '" + op.Text + "'", op.At);
     node.Field = std::move(first.Text);
     node.Value = FToken.Text;
     node.ValueColumn = ColumnOf(FToken.At);

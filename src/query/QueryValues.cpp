@@ -185,7 +185,8 @@ std::optional<TTimePoint> ParseTime(std::string_view AText) {
 }
 
 bool IsTimeField(std::string_view AField) {
-  return platform::SameTextIgnoringAsciiCase(AField, "Timestamp") || platform::SameTextIgnoringAsciiCase(AField, "Event-Timestamp");
+  return platform::SameTextIgnoringAsciiCase(AField, "Timestamp") ||
+         platform::SameTextIgnoringAsciiCase(AField, "Event-Timestamp");
 }
 
 }  // namespace velloran

@@ -118,7 +118,8 @@ class TGroupReader : public TRecordSource {
     if (end - begin > kMaxGroupRead) throw ErdlLogMonitorError("lines too long to read in " + FTarget.Path);
     group.Bytes.resize(static_cast<size_t>(end - begin));
     const int64_t read = FFile.ReadAt(begin, group.Bytes.data(), group.Bytes.size());
-    if (read < 0) throw ErdlLogMonitorError("cannot read " + FTarget.Path + ": " + platform::SystemErrorText(platform::LastSystemError()));
+    if (read < 0)
+      throw ErdlLogMonitorError("cannot read " + FTarget.Path + ": " + platform::SystemErrorText(platform::LastSystemError()));
     if (read < end - begin) throw ErdlLogMonitorShrank(FTarget.Path + " shrank while it was being searched");
     group.First = AGroup * TScanTarget::kGroupRecords;
     const int64_t last = std::min(FTarget.Records, group.First + TScanTarget::kGroupRecords);
@@ -193,6 +194,10 @@ struct TScanner::TState {
   void Plan();
   void Work(std::stop_token AStop);
   void Deliver(std::stop_token AStop);
+  // The empty query: every record, without reading the log.
+  void DeliverEveryRecord(const std::stop_token& AStop);
+  // The query's fields that no worker met and no line holds.
+  std::vector<std::string> MissingFields(const std::stop_token& AStop) const;
 };
 
 namespace {
@@ -243,8 +248,16 @@ class TStretchScan {
  public:
   TStretchScan(TScanner::TState& AState, TWorker& AWorker, const uint8_t* ABytes, size_t ASize, int64_t AFirstRecord,
                int64_t AEndRecord, int64_t ABaseOffset, std::vector<uint32_t>& AOut)
-      : FState(AState), FWorker(AWorker), FBytes(ABytes), FSize(ASize), FFirst(AFirstRecord), FEnd(AEndRecord),
-        FBase(ABaseOffset), FOut(AOut), FRecord(AFirstRecord), FBreak(static_cast<uint8_t>(AState.Target.Break)) {}
+      : FState(AState),
+        FWorker(AWorker),
+        FBytes(ABytes),
+        FSize(ASize),
+        FFirst(AFirstRecord),
+        FEnd(AEndRecord),
+        FBase(ABaseOffset),
+        FOut(AOut),
+        FRecord(AFirstRecord),
+        FBreak(static_cast<uint8_t>(AState.Target.Break)) {}
 
   // False when the window could not be read (the file shrank) or the scan was stopped.
   bool Run(const std::stop_token& AStop);
@@ -266,7 +279,7 @@ class TStretchScan {
   int64_t FFirst, FEnd;
   int64_t FBase;
   std::vector<uint32_t>& FOut;
-  int64_t FRecord;        // the line cursor: record FRecord begins at FLineAt
+  int64_t FRecord;  // the line cursor: record FRecord begins at FLineAt
   size_t FLineAt = 0;
   uint8_t FBreak;
 };
@@ -470,8 +483,9 @@ void TScanner::TState::Work(std::stop_token AStop) {
     }
     if (!read && !AStop.stop_requested()) {
       const int64_t size = file.Size();
-      error = size >= 0 && size < stretch.End ? Target.Path + " shrank while it was being searched"
-                                              : "Cannot read " + Target.Path + ": " + platform::SystemErrorText(platform::LastSystemError());
+      error = size >= 0 && size < stretch.End
+                  ? Target.Path + " shrank while it was being searched"
+                  : "Cannot read " + Target.Path + ": " + platform::SystemErrorText(platform::LastSystemError());
     }
     std::lock_guard lock(Lock);
     if (error.empty() && !AStop.stop_requested()) {
@@ -482,7 +496,8 @@ void TScanner::TState::Work(std::stop_token AStop) {
   }
   std::lock_guard lock(Lock);
   if (!error.empty() && Error.empty()) Error = error;
-  for (int i = 0; i < worker.Parser.Columns().Count(); ++i) SeenFields.push_back(worker.Parser.Columns().Columns(i)->ColumnName());
+  for (int i = 0; i < worker.Parser.Columns().Count(); ++i)
+    SeenFields.push_back(worker.Parser.Columns().Columns(i)->ColumnName());
   Changed.notify_all();
 }
 
@@ -520,23 +535,14 @@ void TScanner::TState::Deliver(std::stop_token AStop) {
     if (Callbacks.OnProgress) Callbacks.OnProgress(ADone, Target.EndOffset);
   };
   if (Query->MatchesAll()) {
-    constexpr int64_t kChunk = int64_t{1} << 20;
-    for (int64_t first = 0; first < Target.Records && !AStop.stop_requested(); first += kChunk) {
-      std::vector<uint32_t> chunk(static_cast<size_t>(std::min(kChunk, Target.Records - first)));
-      for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<uint32_t>(first + static_cast<int64_t>(i));
-      outcome.Matches += static_cast<int64_t>(chunk.size());
-      outcome.RecordsScanned += static_cast<int64_t>(chunk.size());
-      if (Callbacks.OnMatches) Callbacks.OnMatches(std::move(chunk));
-    }
-    progress(Target.EndOffset);
-    outcome.Cancelled = AStop.stop_requested();
-    if (Callbacks.OnFinished) Callbacks.OnFinished(outcome);
+    DeliverEveryRecord(AStop);
     return;
   }
   Plan();
   std::vector<std::jthread> workers;
   const unsigned count = std::max(1u, std::min<unsigned>(Threads, static_cast<unsigned>(Stretches.size())));
-  for (unsigned i = 0; i < count && !Stretches.empty(); ++i) workers.emplace_back([this](std::stop_token AWorkerStop) { Work(AWorkerStop); });
+  for (unsigned i = 0; i < count && !Stretches.empty(); ++i)
+    workers.emplace_back([this](std::stop_token AWorkerStop) { Work(AWorkerStop); });
   std::stop_callback stopWorkers(AStop, [&workers] {
     for (std::jthread& worker : workers) worker.request_stop();
   });
@@ -567,7 +573,8 @@ void TScanner::TState::Deliver(std::stop_token AStop) {
     std::sort(pending.begin(), pending.end());
     pending.erase(std::unique(pending.begin(), pending.end()), pending.end());
     const int64_t bound = delivered < Stretches.size() ? Stretches[delivered].FirstRecord : Target.Records;
-    const auto split = std::lower_bound(pending.begin(), pending.end(), static_cast<uint32_t>(std::min<int64_t>(bound, UINT32_MAX)));
+    const auto split =
+        std::lower_bound(pending.begin(), pending.end(), static_cast<uint32_t>(std::min<int64_t>(bound, UINT32_MAX)));
     ready.assign(pending.begin(), split);
     pending.erase(pending.begin(), split);
     outcome.RecordsScanned = bound;
@@ -579,17 +586,37 @@ void TScanner::TState::Deliver(std::stop_token AStop) {
   for (std::jthread& worker : workers) worker.join();
   outcome.Cancelled = AStop.stop_requested();
   outcome.Error = Error;
-  if (!outcome.Cancelled && outcome.Error.empty()) {
-    for (const std::string& field : Query->FieldNames()) {
-      const bool seen = std::any_of(SeenFields.begin(), SeenFields.end(),
-                                    [&](const std::string& A) { return platform::SameTextIgnoringAsciiCase(A, field); });
-      if (!seen && !FileHoldsField(Target, field, AStop)) outcome.MissingFields.push_back(field);
-    }
-  }
+  if (!outcome.Cancelled && outcome.Error.empty()) outcome.MissingFields = MissingFields(AStop);
   if (Callbacks.OnFinished) Callbacks.OnFinished(outcome);
 }
 
-TScanner::TScanner(std::shared_ptr<const TCompiledQuery> AQuery, TScanTarget ATarget, TScanCallbacks ACallbacks, unsigned AThreads)
+void TScanner::TState::DeliverEveryRecord(const std::stop_token& AStop) {
+  TScanOutcome outcome;
+  constexpr int64_t kChunk = int64_t{1} << 20;
+  for (int64_t first = 0; first < Target.Records && !AStop.stop_requested(); first += kChunk) {
+    std::vector<uint32_t> chunk(static_cast<size_t>(std::min(kChunk, Target.Records - first)));
+    for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<uint32_t>(first + static_cast<int64_t>(i));
+    outcome.Matches += static_cast<int64_t>(chunk.size());
+    outcome.RecordsScanned += static_cast<int64_t>(chunk.size());
+    if (Callbacks.OnMatches) Callbacks.OnMatches(std::move(chunk));
+  }
+  if (Callbacks.OnProgress) Callbacks.OnProgress(Target.EndOffset, Target.EndOffset);
+  outcome.Cancelled = AStop.stop_requested();
+  if (Callbacks.OnFinished) Callbacks.OnFinished(outcome);
+}
+
+std::vector<std::string> TScanner::TState::MissingFields(const std::stop_token& AStop) const {
+  std::vector<std::string> missing;
+  for (const std::string& field : Query->FieldNames()) {
+    const bool seen = std::any_of(SeenFields.begin(), SeenFields.end(),
+                                  [&](const std::string& A) { return platform::SameTextIgnoringAsciiCase(A, field); });
+    if (!seen && !FileHoldsField(Target, field, AStop)) missing.push_back(field);
+  }
+  return missing;
+}
+
+TScanner::TScanner(std::shared_ptr<const TCompiledQuery> AQuery, TScanTarget ATarget, TScanCallbacks ACallbacks,
+                   unsigned AThreads)
     : FState(std::make_shared<TState>()) {
   FState->Query = std::move(AQuery);
   FState->Target = std::move(ATarget);

@@ -431,7 +431,8 @@ TEST(CliTest, GrepPrintsMatchingRecordsAndExitsAsGrepDoes) {
       {"grep --count " + monday + " " + Quote("User-Name = corp\\bob"), 0, "2\n", ""},
       {"grep --numbers " + monday + " " + Quote("Packet-Type = 1"), 0, "0\n1\n", ""},
       {"grep --show " + monday + " " + Quote("eve"), 0, "User-Name=eve\nClass=K2\nPacket-Type=1\n\n", ""},
-      {"grep --count " + monday + " " + tuesday + " eve", 0, dir.Path().string() + "/monday.log:1\n" + dir.Path().string() + "/tuesday.log:1\n", ""},
+      {"grep --count " + monday + " " + tuesday + " eve", 0,
+       dir.Path().string() + "/monday.log:1\n" + dir.Path().string() + "/tuesday.log:1\n", ""},
       {"grep " + monday + " " + Quote("User-Name = nobody"), 1, "", ""},
       {"grep " + monday + " " + Quote("Fooo = 1"), 1, "", "no record so far has the field Fooo"},
       {"grep " + monday + " " + Quote("User-Name = \"bob"), 2, "", "bad query: unclosed quote at column 13"},
@@ -449,9 +450,10 @@ TEST(CliTest, GrepPrintsMatchingRecordsAndExitsAsGrepDoes) {
 TEST(CliTest, ExportWhereWritesOnlyMatchingRecords) {
   TTempDir dir;
   using velloran::test::EventLine;
-  const std::string log = Quote(dir.Write("w.log", velloran::test::LogOf({EventLine({{"User-Name", "a"}, {"Packet-Type", "3"}}),
-                                                                          EventLine({{"User-Name", "b"}, {"Packet-Type", "2"}}),
-                                                                          EventLine({{"User-Name", "c"}, {"Packet-Type", "3"}})})));
+  const std::string log =
+      Quote(dir.Write("w.log", velloran::test::LogOf({EventLine({{"User-Name", "a"}, {"Packet-Type", "3"}}),
+                                                      EventLine({{"User-Name", "b"}, {"Packet-Type", "2"}}),
+                                                      EventLine({{"User-Name", "c"}, {"Packet-Type", "3"}})})));
   const std::string out = (dir.Path() / "refusals.csv").string();
   const TResult result = RunCli("export " + log + " " + Quote(out) + " --where " + Quote("Packet-Type = Access-Reject"), dir);
   EXPECT_EQ(result.ExitCode, 0) << result.Err;

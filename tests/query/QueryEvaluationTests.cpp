@@ -41,8 +41,9 @@ class QueryEvaluationTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::vector<std::string> lines = {
-        /* 0 */ Record("12/31/2025 23:59:59.500", "1", "A",
-                       {{"User-Name", "CORP\\alice"}, {"NAS-Port", "07"}, {"Calling-Station-Id", "7F-61-AA"}, {"Framed-MTU", "1300"}}),
+        /* 0 */ Record(
+            "12/31/2025 23:59:59.500", "1", "A",
+            {{"User-Name", "CORP\\alice"}, {"NAS-Port", "07"}, {"Calling-Station-Id", "7F-61-AA"}, {"Framed-MTU", "1300"}}),
         /* 1 */ Record("01/01/2026 00:00:01", "1", "B", {{"User-Name", "bob &amp; co"}}),
         /* 2 */ Record("01/01/2026 00:00:02", "3", "A", {{"Reason-Code", "16"}}),
         /* 3 */ Record("01/01/2026 00:00:03", "2", "B", {}),
@@ -118,7 +119,8 @@ TEST_F(QueryEvaluationTest, CompileErrorsNameTheValuesColumn) {
   const std::pair<std::string, std::string> cases[] = {
       {"Calling-Station-Id ~ \"(7F\"", "bad regular expression (missing ): (7F) at column 22"},
       {"Timestamp < yesterday", "'yesterday' is no time (write 12/01/2026 08:00 or 2026-12-01T08:00) at column 13"},
-      {"Timestamp > \"02/30/2026 08:00\"", "'02/30/2026 08:00' is no time (write 12/01/2026 08:00 or 2026-12-01T08:00) at column 13"},
+      {"Timestamp > \"02/30/2026 08:00\"",
+       "'02/30/2026 08:00' is no time (write 12/01/2026 08:00 or 2026-12-01T08:00) at column 13"},
       {"NAS-Port >= ten", "'ten' is no number or time at column 13"},
   };
   for (const auto& [query, error] : cases) {

@@ -77,11 +77,16 @@ class TQueryMaker {
       case 4:
         return field + " ~ \"^" + EscapedForRegex(value.substr(0, 5)) + "\"";
       case 5:
-        return std::vector<std::string>{"Packet-Type = Access-Reject", "Packet-Type = 2", "Packet-Type = access-challenge",
-                                        "reject", "Access-Accept", "Reason-Code = 16"}[static_cast<size_t>(Pick(6))];
+        return std::vector<std::string>{"Packet-Type = Access-Reject",
+                                        "Packet-Type = 2",
+                                        "Packet-Type = access-challenge",
+                                        "reject",
+                                        "Access-Accept",
+                                        "Reason-Code = 16"}[static_cast<size_t>(Pick(6))];
       case 6: {
         const std::string time = row.ValueByName("Timestamp");
-        return time.empty() ? "Timestamp = *" : std::string(Pick(2) == 0 ? "Timestamp < " : "Timestamp >= ") + "\"" + time.substr(0, 16) + "\"";
+        return time.empty() ? "Timestamp = *"
+                            : std::string(Pick(2) == 0 ? "Timestamp < " : "Timestamp >= ") + "\"" + time.substr(0, 16) + "\"";
       }
       case 7:
         return std::string("NAS-Port ") + (Pick(2) == 0 ? "> " : "<= ") + std::to_string(Pick(60));
@@ -120,8 +125,10 @@ TEST(ScannerTest, EqualsEveryRecordsEvaluationOnGeneratedLogs) {
   test::TTempDir dir;
   const std::string log = (dir.Path() / "generated.log").string();
   std::string command = VELLORAN_GENLOG;
-  command.append(" --seed 21 --records 4000 --concurrency 50 --bom --empty-lines 0.01 --hex-lines 0.02 --long-lines 0.002 "
-                 "--split-breaks -o ")
+  command
+      .append(
+          " --seed 21 --records 4000 --concurrency 50 --bom --empty-lines 0.01 --hex-lines 0.02 --long-lines 0.002 "
+          "--split-breaks -o ")
       .append(log);
   ASSERT_EQ(std::system(command.c_str()), 0);
   TData data;
