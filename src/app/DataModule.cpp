@@ -22,7 +22,6 @@ namespace {
 
 constexpr std::string_view kSettingsFileName = "velloranviewer.ini";
 constexpr std::string_view kUserDataFolderName = "Velloran Viewer";
-constexpr size_t kMRUCapacity = 10;
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -177,8 +176,8 @@ void LoadMRUList(TrsStorage& AStorage, std::string_view ASection, std::vector<st
   for (const std::string& key : keys) AList.push_back(AStorage.ReadText(key, {}));
 }
 
-void SaveMRUList(TrsStorage& AStorage, std::string_view ASection, const std::vector<std::string>& AList,
-                 const std::string& AItem) {
+void SaveMRUList(TrsStorage& AStorage, std::string_view ASection, const std::vector<std::string>& AList, const std::string& AItem,
+                 size_t ACapacity) {
   if (AItem.empty()) return;
   // AItem at the head, then the list without AItem's first place: so an item already at the
   // head keeps the order, one further down moves up and a new one is inserted. Exact
@@ -193,7 +192,7 @@ void SaveMRUList(TrsStorage& AStorage, std::string_view ASection, const std::vec
       list.push_back(entry);
     }
   }
-  if (list.size() > kMRUCapacity) list.resize(kMRUCapacity);
+  if (list.size() > ACapacity) list.resize(ACapacity);
 
   const TCurrentSectionScope section(AStorage, ASection);
   AStorage.Clear();

@@ -54,9 +54,9 @@ std::string GetDataFolder(const std::string& AProgramPath);
 // ignoring case.
 void LoadMRUList(TrsStorage& AStorage, std::string_view ASection, std::vector<std::string>& AList);
 // Rewrites ASection of AStorage from AList with AItem at its head (moved there, or inserted;
-// exact comparison), at most 10 entries, under the keys Item01..Item10. Nothing for an empty
-// AItem.
-void SaveMRUList(TrsStorage& AStorage, std::string_view ASection, const std::vector<std::string>& AList,
-                 const std::string& AItem);
+// exact comparison), at most ACapacity entries, under the keys Item01, Item02, ... Nothing for
+// an empty AItem.
+void SaveMRUList(TrsStorage& AStorage, std::string_view ASection, const std::vector<std::string>& AList, const std::string& AItem,
+                 size_t ACapacity = 10);
 
 }  // namespace velloran

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -18,11 +19,14 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressBar>
+#include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
@@ -49,6 +53,9 @@
 #include "PlatformSystem.h"
 #include "PlatformText.h"
 #include "ProgressDialog.h"
+#include "QueryBar.h"
+#include "QueryParser.h"
+#include "QueryScan.h"
 #include "SettingsKeys.h"
 #include "Storage.h"
 #include "ValueText.h"
@@ -72,6 +79,8 @@ QIcon ActionIcon(const QString& AName) {
 
 // Refusals: a translucent red over the palette's own base reads in light and dark palettes.
 QBrush RefusalBrush() { return QBrush(QColor(230, 40, 40, 56)); }
+// The cells a find marks: amber, as a text editor marks what it found.
+QBrush FindBrush() { return QBrush(QColor(255, 190, 0, 120)); }
 
 // A cell's and a header's margins beside their text, in the font's own terms.
 int CellMargin(const QFontMetrics& AMetrics) { return AMetrics.averageCharWidth() * 2 + 4; }
@@ -94,14 +103,17 @@ void CutUtf8(std::string& AText, size_t AMaxBytes) {
 }
 
 // The record list: Home and End go to the first and the last record (not the row's first and
-// last cell), and there is no type-ahead: each key would parse records one by one from the
-// current row, for seconds on a large log (a find over the whole log replaces it).
+// last cell), and typing goes to the find bar: the view's own type-ahead would parse records
+// one by one from the current row, for seconds on a large log.
 class TLogListView : public QTableView {
  public:
   using QTableView::QTableView;
-  void keyboardSearch(const QString&) override {}
+  void keyboardSearch(const QString& AText) override {
+    if (OnTypeAhead && !AText.trimmed().isEmpty()) OnTypeAhead(AText);
+  }
   // Ctrl+C (ARaw false) and Ctrl+Shift+C (true): the view would copy one cell itself.
   std::function<void(bool ARaw)> OnCopy;
+  std::function<void(const QString& AText)> OnTypeAhead;
 
  protected:
   void keyPressEvent(QKeyEvent* AEvent) override {
@@ -229,12 +241,97 @@ int TLogTableModel::columnCount(const QModelIndex& AParent) const {
   return FColumns.empty() ? 1 : static_cast<int>(FColumns.size());  // no columns: the row number
 }
 
-const TrdlDataRow* TLogTableModel::Row(int AIndex) const {
-  if (AIndex != FListRowIndex) {
-    FListRowIndex = AIndex;
+int64_t TLogTableModel::RecordOfRow(int ARow) const {
+  if (ARow < 0 || ARow >= FRowCount) return -1;
+  return FFiltered ? int64_t{FFilterRows[static_cast<size_t>(ARow)]} : int64_t{ARow};
+}
+
+int TLogTableModel::RowOfRecord(int64_t ARecord) const {
+  if (ARecord < 0) return -1;
+  if (!FFiltered) return ARecord < FRowCount ? static_cast<int>(ARecord) : -1;
+  const auto found = std::lower_bound(FFilterRows.begin(), FFilterRows.end(), ARecord);
+  return found != FFilterRows.end() && *found == ARecord ? static_cast<int>(found - FFilterRows.begin()) : -1;
+}
+
+void TLogTableModel::BeginFilter() {
+  beginResetModel();
+  FFiltered = true;
+  FFilterRows.clear();
+  FRowCount = 0;
+  endResetModel();
+}
+
+void TLogTableModel::AppendFilterRows(const std::vector<uint32_t>& ARecords) {
+  if (!FFiltered || ARecords.empty()) return;
+  // A list holds at most INT_MAX rows; matches beyond stay off the list.
+  const size_t room = static_cast<size_t>(INT_MAX) - FFilterRows.size();
+  const size_t count = std::min(room, ARecords.size());
+  if (count == 0) return;
+  beginInsertRows(QModelIndex(), FRowCount, FRowCount + static_cast<int>(count) - 1);
+  FFilterRows.insert(FFilterRows.end(), ARecords.begin(), ARecords.begin() + static_cast<std::ptrdiff_t>(count));
+  FRowCount = static_cast<int>(FFilterRows.size());
+  endInsertRows();
+}
+
+void TLogTableModel::Redraw() {
+  ForgetRows();
+  if (FRowCount > 0) emit dataChanged(index(0, 0), index(FRowCount - 1, columnCount() - 1));
+}
+
+void TLogTableModel::SetFindQuery(std::shared_ptr<const TCompiledQuery> AQuery) {
+  FFindQuery = std::move(AQuery);
+  FFindMatches.clear();
+  FMarksRecord = -1;
+  Redraw();
+}
+
+void TLogTableModel::AppendFindMatches(const std::vector<uint32_t>& ARecords) {
+  if (FFindQuery == nullptr || ARecords.empty()) return;
+  FFindMatches.insert(FFindMatches.end(), ARecords.begin(), ARecords.end());
+  FMarksRecord = -1;
+  // The rows of these records are drawn again: one range from the first to the last.
+  int first = RowOfRecord(ARecords.front());
+  int last = RowOfRecord(ARecords.back());
+  if (FFiltered) {
+    first = static_cast<int>(std::lower_bound(FFilterRows.begin(), FFilterRows.end(), ARecords.front()) - FFilterRows.begin());
+    last = static_cast<int>(std::upper_bound(FFilterRows.begin(), FFilterRows.end(), ARecords.back()) - FFilterRows.begin()) - 1;
+  }
+  if (first >= 0 && last >= first) emit dataChanged(index(first, 0), index(last, columnCount() - 1));
+}
+
+bool TLogTableModel::CellMarked(int ARow, int AColumn) const {
+  if (FFindQuery == nullptr || AColumn < 0 || static_cast<size_t>(AColumn) >= FColumns.size()) return false;
+  const int64_t record = RecordOfRow(ARow);
+  if (record != FMarksRecord) {
+    FMarksRecord = record;
+    FMarks.assign(FColumns.size(), false);
+    // Only the cells of a matching record: a cell that satisfies one term of a record that
+    // fails the query is no find.
+    if (record >= 0 && std::binary_search(FFindMatches.begin(), FFindMatches.end(), record)) {
+      for (size_t column = 0; column < FColumns.size(); ++column) {
+        const TCell cell = CellAt(record, FColumns[column]);
+        FMarks[column] = cell.Item != nullptr && FFindQuery->CellMatches(FColumns[column].CaptionUtf8, cell.Item->RawText());
+      }
+    }
+  }
+  return FMarks[static_cast<size_t>(AColumn)];
+}
+
+bool TLogTableModel::RawCellValue(int64_t ARecord, int AColumn, std::string& AValue) const {
+  AValue.clear();
+  if (AColumn < 0 || static_cast<size_t>(AColumn) >= FColumns.size()) return false;
+  const TCell cell = CellAt(ARecord, FColumns[static_cast<size_t>(AColumn)]);
+  if (cell.Item == nullptr) return false;
+  AValue = cell.Item->RawText();
+  return true;
+}
+
+const TrdlDataRow* TLogTableModel::Row(int64_t ARecord) const {
+  if (ARecord != FListRowIndex) {
+    FListRowIndex = ARecord;
     ++FRowFetches;
     try {
-      FListRowValid = FData.GetRow(AIndex, FListRow);
+      FListRowValid = ARecord >= 0 && FData.GetRow(ARecord, FListRow);
     } catch (const ErdlLogMonitorError&) {
       // A line that can no longer be read (the log shrank under the list, or a line too long
       // to read) shows as an empty row: an error raised from inside a paint would come back
@@ -246,26 +343,26 @@ const TrdlDataRow* TLogTableModel::Row(int AIndex) const {
   return FListRowValid ? &FListRow : nullptr;
 }
 
-uint32_t TLogTableModel::PacketTypeAt(int AIndex) const {
-  if (AIndex < 0 || AIndex >= FRowCount || Row(AIndex) == nullptr) return 0;
+uint32_t TLogTableModel::PacketTypeOfRecord(int64_t ARecord) const {
+  if (ARecord < 0 || ARecord >= FRecordCount || Row(ARecord) == nullptr) return 0;
   return FListRowPacketType;
 }
 
-int64_t TLogTableModel::RequestOfRow(int AIndex) const {
-  if (!IsReplyPacketType(PacketTypeAt(AIndex))) return -1;
-  const auto known = FRequestOfReply.find(AIndex);
+int64_t TLogTableModel::RequestOfRecord(int64_t ARecord) const {
+  if (!IsReplyPacketType(PacketTypeOfRecord(ARecord))) return -1;
+  const auto known = FRequestOfReply.find(ARecord);
   if (known != FRequestOfReply.end()) return known->second;
   int64_t request = -1;
   try {
-    request = FFinder.RequestOfReply(AIndex, FListRow);
+    request = FFinder.RequestOfReply(ARecord, FListRow);
   } catch (const ErdlLogMonitorError&) {  // NOLINT(bugprone-empty-catch): an unreadable neighbour pairs with nothing
   }
-  FRequestOfReply.emplace(AIndex, request);
+  FRequestOfReply.emplace(ARecord, request);
   return request;
 }
 
-const TrdlDataRow* TLogTableModel::RequestRow(int AIndex) const {
-  const int64_t request = RequestOfRow(AIndex);
+const TrdlDataRow* TLogTableModel::RequestRow(int64_t ARecord) const {
+  const int64_t request = RequestOfRecord(ARecord);
   if (request < 0) return nullptr;
   if (request != FRequestRowIndex) {
     FRequestRowIndex = request;
@@ -278,12 +375,12 @@ const TrdlDataRow* TLogTableModel::RequestRow(int AIndex) const {
   return FRequestRowValid ? &FRequestRow : nullptr;
 }
 
-TLogTableModel::TCell TLogTableModel::CellAt(int ARow, const TViewColumn& AColumn) const {
-  const TrdlDataRow* row = Row(ARow);
+TLogTableModel::TCell TLogTableModel::CellAt(int64_t ARecord, const TViewColumn& AColumn) const {
+  const TrdlDataRow* row = Row(ARecord);
   if (row == nullptr) return {};
   if (const TrdlDataRowItem* own = row->ItemByName(AColumn.CaptionUtf8)) return {own, false};
   if (!FRequestFields || FRawValues || !IsReplyPacketType(FListRowPacketType)) return {};
-  const TrdlDataRow* request = RequestRow(ARow);
+  const TrdlDataRow* request = RequestRow(ARecord);
   if (request == nullptr) return {};
   return {request->ItemByName(AColumn.CaptionUtf8), true};
 }
@@ -338,12 +435,15 @@ QVariant TLogTableModel::data(const QModelIndex& AIndex, int ARole) const {
       ARole != Qt::ToolTipRole)
     return {};
   if (FSuspended && FSuspended()) return {};  // nothing is parsed while the store is rebuilt
-  const TrdlDataRow* row = Row(AIndex.row());
+  const int64_t record = RecordOfRow(AIndex.row());
+  const TrdlDataRow* row = Row(record);
   if (row == nullptr) return ARole == Qt::DisplayRole ? QVariant(QString()) : QVariant();
+  const bool marked = (ARole == Qt::BackgroundRole || ARole == Qt::FontRole) && CellMarked(AIndex.row(), AIndex.column());
   if (ARole == Qt::BackgroundRole) {
+    if (marked) return QVariant(FindBrush());
     return FListRowPacketType == ptAccessReject ? QVariant(RefusalBrush()) : QVariant();
   }
-  if (FColumns.empty()) return ARole == Qt::DisplayRole ? QVariant(QString::number(AIndex.row())) : QVariant();
+  if (FColumns.empty()) return ARole == Qt::DisplayRole ? QVariant(QString::number(record)) : QVariant();
   TViewColumn& viewColumn = const_cast<TViewColumn&>(FColumns[column]);  // binding is a cache
   if (viewColumn.Binding < 0 && BindColumn(viewColumn)) {
     // The alignment of this column's cells changes with its first binding.
@@ -351,26 +451,28 @@ QVariant TLogTableModel::data(const QModelIndex& AIndex, int ARole) const {
     QMetaObject::invokeMethod(
         self,
         [self, column] {
+          if (self->FRowCount <= 0 || column >= self->FColumns.size()) return;
           emit self->dataChanged(self->index(0, static_cast<int>(column)),
                                  self->index(self->FRowCount - 1, static_cast<int>(column)));
         },
         Qt::QueuedConnection);
   }
-  const TCell cell = CellAt(AIndex.row(), viewColumn);
+  const TCell cell = CellAt(record, viewColumn);
   switch (ARole) {
     case Qt::DisplayRole:
       return DisplayText(cell, viewColumn);
     case Qt::ForegroundRole:
       return cell.Inherited ? QVariant(QApplication::palette().brush(QPalette::PlaceholderText)) : QVariant();
     case Qt::FontRole: {
-      if (!cell.Inherited) return {};
+      if (!cell.Inherited && !marked) return {};
       QFont font;
-      font.setItalic(true);
+      font.setItalic(cell.Inherited);
+      font.setBold(marked);  // the mark shows also on a selected row, whose highlight hides the tint
       return font;
     }
     case Qt::ToolTipRole:
       return cell.Inherited && cell.Item != nullptr
-                 ? QVariant(QStringLiteral("From the request, record %1").arg(RequestOfRow(AIndex.row()) + 1))
+                 ? QVariant(QStringLiteral("From the request, record %1").arg(RequestOfRecord(record) + 1))
                  : QVariant();
     default:
       return {};
@@ -394,6 +496,7 @@ void TLogTableModel::SetRequestFields(bool AValue) {
 
 void TLogTableModel::ForgetRows() {
   FListRowIndex = -1;
+  FMarksRecord = -1;
   FRequestOfReply.clear();
   FRequestRowIndex = -1;
 }
@@ -416,13 +519,17 @@ QVariant TLogTableModel::headerData(int ASection, Qt::Orientation AOrientation, 
 void TLogTableModel::ResetRows(int ACount) {
   ForgetRows();
   beginResetModel();
+  FFiltered = false;
+  FFilterRows.clear();
+  FFilterRows.shrink_to_fit();
   FRowCount = ACount;
+  FRecordCount = ACount;
   endResetModel();
 }
 
 void TLogTableModel::SetRowCount(int ACount) {
   ForgetRows();
-  if (ACount == FRowCount) {
+  if (ACount == FRowCount && !FFiltered) {
     // The same number of rows (an export, or the same log again): keep the selection, redraw.
     if (FRowCount > 0) emit dataChanged(index(0, 0), index(FRowCount - 1, columnCount() - 1));
     return;
@@ -433,6 +540,7 @@ void TLogTableModel::SetRowCount(int ACount) {
 void TLogTableModel::SetViewColumns(const QStringList& ACaptions) {
   beginResetModel();
   FColumns.clear();
+  FMarksRecord = -1;
   for (const QString& caption : ACaptions) {
     std::string name = ToUtf8(caption);
     const TCodedAttribute codes = TCodedAttribute::Of(name);
@@ -493,6 +601,9 @@ TfrmMain::TfrmMain(TMainWindowContext AContext, QWidget* AParent, std::function<
 }
 
 TfrmMain::~TfrmMain() {
+  // The scans first: no match may reach the list while the window goes.
+  FFilterScan.reset();
+  FFindScan.reset();
   if (!FLayoutSaved) {
     try {
       SaveLayout();
@@ -570,6 +681,34 @@ void TfrmMain::CreateActions() {
     FDetailsIndex = -1;
     if (DetailsVisible()) tmrItemDetails->start();
   });
+  actFind = new QAction("&Find...", this);
+  actFind->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+  actFind->setStatusTip("Find records with a query; F3 and Shift+F3 go to the next and the previous one");
+  actFindNext = new QAction("Find &next", this);
+  actFindNext->setShortcut(QKeySequence(Qt::Key_F3));
+  actFindNext->setStatusTip("Select the next record that matches the find query");
+  actFindPrevious = new QAction("Find pre&vious", this);
+  actFindPrevious->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3));
+  actFindPrevious->setStatusTip("Select the previous record that matches the find query");
+  actFilter = new QAction("F&ilter...", this);
+  actFilter->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+  actFilter->setStatusTip("Show only the records that match a query");
+  actClearFilter = new QAction("C&lear filter", this);
+  actClearFilter->setStatusTip("Show every record again");
+  actFilterOnValue = new QAction("Filter on this &value", this);
+  actExcludeValue = new QAction("E&xclude this value", this);
+  connect(actFind, &QAction::triggered, this, [this] { ShowFindBar(); });
+  connect(actFindNext, &QAction::triggered, this, [this] { Guarded([this] { FindNext(false); }); });
+  connect(actFindPrevious, &QAction::triggered, this, [this] { Guarded([this] { FindNext(true); }); });
+  connect(actFilter, &QAction::triggered, this, [this] {
+    FilterBar->cbQuery->setFocus(Qt::ShortcutFocusReason);
+    FilterBar->Edit()->selectAll();
+  });
+  connect(actClearFilter, &QAction::triggered, this, [this] { Guarded([this] { ClearFilter(); }); });
+  connect(actFilterOnValue, &QAction::triggered, this,
+          [this] { Guarded([this] { FilterOnCell(FPopupRow, FPopupColumn, false); }); });
+  connect(actExcludeValue, &QAction::triggered, this,
+          [this] { Guarded([this] { FilterOnCell(FPopupRow, FPopupColumn, true); }); });
   connect(actGoToPartner, &QAction::triggered, this, [this] { Guarded([this] { GoToPartner(); }); });
   connect(actOpen, &QAction::triggered, this, [this] { Guarded([this] { actOpenExecute(); }); });
   connect(actExport, &QAction::triggered, this, [this] { Guarded([this] { actExportExecute(); }); });
@@ -607,6 +746,13 @@ void TfrmMain::CreateMenus() {
   QMenu* edit = menuBar()->addMenu("&Edit");
   edit->addAction(actCopy);
   edit->addAction(actCopyRaw);
+  edit->addSeparator();
+  edit->addAction(actFind);
+  edit->addAction(actFindNext);
+  edit->addAction(actFindPrevious);
+  edit->addSeparator();
+  edit->addAction(actFilter);
+  edit->addAction(actClearFilter);
   QMenu* view = menuBar()->addMenu("&View");
   view->addAction(actColumnsCustomize);
   view->addSeparator();
@@ -620,6 +766,9 @@ void TfrmMain::CreateMenus() {
   QMenu* help = menuBar()->addMenu("&Help");
   help->addAction(actAbout);
   pmData = new QMenu(this);
+  pmData->addAction(actFilterOnValue);
+  pmData->addAction(actExcludeValue);
+  pmData->addSeparator();
   pmData->addAction(actCopy);
   pmData->addAction(actCopyRaw);
   pmData->addSeparator();
@@ -656,8 +805,26 @@ void TfrmMain::CreateClient() {
 
   FModel = new TLogTableModel(FData, this);
   FModel->SetSuspended([this] { return ProgressActive(); });
-  auto* list = new TLogListView(spltDetails);
+  // The list's pane: the filter bar, the find bar when it is asked for, the list.
+  auto* pnlList = new QWidget(spltDetails);
+  auto* listLayout = new QVBoxLayout(pnlList);
+  listLayout->setContentsMargins(0, 0, 0, 0);
+  listLayout->setSpacing(4);
+  CreateQueryBars(pnlList);
+  listLayout->addWidget(FilterBar);
+  listLayout->addWidget(FindBar);
+  auto* list = new TLogListView(pnlList);
   list->OnCopy = [this](bool ARaw) { Guarded([this, ARaw] { CopySelectedRecords(ARaw); }); };
+  // The first key typed in the list starts a new find text; the box then has the focus and
+  // takes the next keys itself.
+  list->OnTypeAhead = [this](const QString& AText) {
+    const bool fresh = FindBar->isHidden() || !FindBar->cbQuery->hasFocus();
+    ShowFindBar();
+    if (fresh) FindBar->SetText(QString());
+    FindBar->Edit()->end(false);
+    FindBar->Edit()->insert(AText);
+  };
+  listLayout->addWidget(list, 1);
   lvData = list;
   lvData->setModel(FModel);
   lvData->setShowGrid(true);
@@ -687,9 +854,11 @@ void TfrmMain::CreateClient() {
   disconnect(lvData->horizontalHeader(), &QHeaderView::sectionHandleDoubleClicked, lvData, nullptr);
   connect(lvData->horizontalHeader(), &QHeaderView::sectionHandleDoubleClicked, this,
           [this](int ASection) { FitColumnToScreenRows(ASection); });
-  connect(lvData, &QWidget::customContextMenuRequested, this,
-          [this](const QPoint& APoint) { pmData->popup(lvData->viewport()->mapToGlobal(APoint)); });
-  connect(lvData->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { UpdateStatusBar(); });
+  connect(lvData, &QWidget::customContextMenuRequested, this, [this](const QPoint& APoint) { ShowListMenu(APoint); });
+  connect(lvData->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+    FSelectAnchor = false;  // the user chose: a record the filter finds later takes nothing away
+    UpdateStatusBar();
+  });
   connect(lvData->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { UpdateStatusBar(); });
   connect(lvData, &QAbstractItemView::doubleClicked, this, [this] {
     if (SelectedIndex() >= 0) SetDetailsVisible(true);
@@ -758,7 +927,7 @@ void TfrmMain::CreateClient() {
     if (AItem != nullptr) SelectRecord(AItem->data(0, Qt::UserRole).toLongLong());
   });
   detailsLayout->addWidget(lvExchange, 2);
-  spltDetails->addWidget(lvData);
+  spltDetails->addWidget(pnlList);
   spltDetails->addWidget(pnlDetails);
   spltDetails->setStretchFactor(0, 1);
   spltDetails->setStretchFactor(1, 0);
@@ -781,6 +950,50 @@ void TfrmMain::CreateStatusBar() {
   sbrPanel1->setTextInteractionFlags(Qt::TextSelectableByMouse);
   statusBar()->addWidget(sbrPanel0);
   statusBar()->addWidget(sbrPanel1, 1);
+  sbrFilter = new QLabel(this);
+  sbrFilter->hide();
+  pbScan = new QProgressBar(this);
+  pbScan->setRange(0, 100);
+  pbScan->setMaximumWidth(120);
+  pbScan->setMaximumHeight(sbrPanel0->sizeHint().height());
+  pbScan->setTextVisible(false);
+  pbScan->hide();
+  statusBar()->addPermanentWidget(sbrFilter);
+  statusBar()->addPermanentWidget(pbScan);
+}
+
+void TfrmMain::CreateQueryBars(QWidget* AParent) {
+  const auto fieldNames = [this] { return CompletionFieldNames(); };
+  FilterBar = new TQueryBar("Filter:", "Show only the records that match, e.g. User-Name = alice and Packet-Type = Access-Reject",
+                            AParent);
+  FilterBar->setObjectName("FilterBar");
+  FilterBar->FieldNames = fieldNames;
+  FilterBar->sbClear->setToolTip("Show every record (Esc)");
+  connect(FilterBar, &TQueryBar::Entered, this, [this] { Guarded([this] { ApplyFilter(FilterBar->Text()); }); });
+  connect(FilterBar, &TQueryBar::Escaped, this, [this] { Guarded([this] { ClearFilter(); }); });
+  connect(FilterBar, &TQueryBar::Cleared, this, [this] { Guarded([this] { ClearFilter(); }); });
+
+  FindBar = new TQueryBar("Find:", "Select the next record that matches (Enter, F3; Shift for the previous one)", AParent);
+  FindBar->setObjectName("FindBar");
+  FindBar->FieldNames = fieldNames;
+  FindBar->sbClear->setToolTip("Close the find bar (Esc)");
+  const auto stepButton = [this](QAction* AAction, QChar AArrow) {
+    auto* button = new QToolButton(FindBar);
+    button->setAutoRaise(true);
+    button->setText(QString(AArrow));
+    button->setToolTip(AAction->text().remove('&') + " (" + AAction->shortcut().toString(QKeySequence::NativeText) + ")");
+    connect(button, &QToolButton::clicked, AAction, &QAction::trigger);
+    return button;
+  };
+  lblFindState = new QLabel(FindBar);
+  lblFindState->setObjectName("lblFindState");
+  FindBar->AddTrailingWidget(lblFindState);
+  FindBar->AddTrailingWidget(stepButton(actFindPrevious, QChar(0x25B2)));
+  FindBar->AddTrailingWidget(stepButton(actFindNext, QChar(0x25BC)));
+  connect(FindBar, &TQueryBar::Entered, this, [this](bool ABackward) { Guarded([this, ABackward] { FindNext(ABackward); }); });
+  connect(FindBar, &TQueryBar::Escaped, this, [this] { HideFindBar(); });
+  connect(FindBar, &TQueryBar::Cleared, this, [this] { HideFindBar(); });
+  FindBar->hide();
 }
 
 void TfrmMain::ApplyDefaultGeometry() {
@@ -799,8 +1012,11 @@ void TfrmMain::UpdateActions() {
   actReload->setEnabled(!FData.FileName().empty() && !ProgressActive());
   actCopy->setEnabled(selected);
   actCopyRaw->setEnabled(selected);
+  actClearFilter->setEnabled(FModel->Filtered());
   UpdatePartnerAction();
 }
+
+int64_t TfrmMain::SelectedRecord() const { return FModel->RecordOfRow(SelectedIndex()); }
 
 // The record the details pane and Go to work on: the current row when it is selected, else
 // the first selected one. Selections are read as ranges: Ctrl+A on a large log selects
@@ -854,7 +1070,12 @@ void TfrmMain::LoadLog(const std::string& AFileName) {
   // The same log again (Reload) keeps the selected record where it still exists; another log
   // starts at its first row, left edge, with nothing selected and an empty details pane.
   const bool sameLog = AFileName == FData.FileName() && FData.Count() > 0;
-  const int keep = sameLog ? SelectedIndex() : -1;
+  const int64_t keep = sameLog ? SelectedRecord() : -1;
+  // The scans read the file that is opened anew. A filter comes back on the same log; another
+  // log starts with all its records.
+  std::shared_ptr<const TCompiledQuery> filter = sameLog ? FFilterQuery : nullptr;
+  const int64_t anchor = keep >= 0 ? keep : FFilterAnchor;
+  DropScans(sameLog);
   ClearDetails();
   if (platform::LookupFile(AFileName).Size > kProgressThreshold) BeginProgress("Loading", "Loading data, please wait...");
   FSettings.WriteString(SettingsKeys::LogFileName, AFileName);
@@ -886,7 +1107,12 @@ void TfrmMain::LoadLog(const std::string& AFileName) {
   lvData->horizontalScrollBar()->setValue(0);
   lvData->scrollToTop();
   RefreshList();
-  if (keep >= 0) SelectRecord(std::min<int64_t>(keep, FData.Count() - 1));
+  if (filter != nullptr && FData.Count() > 0) {
+    FFilterAnchor = std::min<int64_t>(anchor, FData.Count() - 1);
+    StartFilterScan(filter);
+  } else if (keep >= 0) {
+    SelectRecord(std::min<int64_t>(keep, FData.Count() - 1));
+  }
   Trace("refresh ticks " + std::to_string(platform::TickCount() - refreshStart));
   UpdateTitle();
   NoteLoadOutcome();
@@ -924,7 +1150,11 @@ void TfrmMain::UpdateTitle() {
 
 void TfrmMain::RefreshList() {
   const int64_t count = FData.Count();
-  FModel->SetRowCount(static_cast<int>(std::min<int64_t>(count, INT_MAX)));
+  if (FModel->Filtered()) {
+    FModel->Redraw();
+  } else {
+    FModel->SetRowCount(static_cast<int>(std::min<int64_t>(count, INT_MAX)));
+  }
   BindColumns();
   lvData->viewport()->update();
   UpdateStatusBar();
@@ -939,13 +1169,15 @@ void TfrmMain::BindColumns() {
   lvData->horizontalHeader()->viewport()->update();
 }
 
+// The selected record's number and the log's count (a filter's count is its own panel's).
 void TfrmMain::UpdateStatusBar() {
-  const int selected = SelectedIndex();
-  const int count = FModel->rowCount();
+  const int64_t selected = SelectedRecord();
+  const int64_t count = FModel->RecordCount();
   QString position = selected >= 0 ? GroupedNumber(selected + 1) + ':' : QStringLiteral("-:");
   position += count <= 0 ? QStringLiteral("-") : GroupedNumber(count);
   sbrPanel0->setText(position);
   sbrPanel1->setText(LogStateText());
+  UpdateFilterStatus();
   if (DetailsVisible()) tmrItemDetails->start();  // restarts: 50 ms after the last change
 }
 
@@ -954,7 +1186,8 @@ void TfrmMain::UpdateStatusBar() {
 QString TfrmMain::LogStateText() const {
   const QString file = FromUtf8(FData.FileName());
   const TrdlLogMonitor& monitor = FData.LogMonitor();
-  if (!monitor.LastErrorText().empty() && FModel->rowCount() <= 0) return file + " (" + FromUtf8(monitor.LastErrorText()) + ")";
+  if (!monitor.LastErrorText().empty() && FModel->RecordCount() <= 0)
+    return file + " (" + FromUtf8(monitor.LastErrorText()) + ")";
   switch (FLoadOutcome) {
     case TLoadOutcome::loCancelled:
       return "Loading cancelled: " + file;
@@ -965,7 +1198,7 @@ QString TfrmMain::LogStateText() const {
   }
   if (monitor.Active() && monitor.LineBreak() == TrdlLineBreak::lbLF)
     return file + " (lines end in LF only: read with LF as the line break)";
-  if (!file.isEmpty() && FModel->rowCount() <= 0 && FLoadOutcome == TLoadOutcome::loOpened) return file + " is empty";
+  if (!file.isEmpty() && FModel->RecordCount() <= 0 && FLoadOutcome == TLoadOutcome::loOpened) return file + " is empty";
   return file;
 }
 
@@ -998,12 +1231,12 @@ void TfrmMain::ClearDetails() {
 
 void TfrmMain::tmrItemDetailsTimer() {
   tmrItemDetails->stop();
-  if (DetailsVisible()) ShowRecordDetails(SelectedIndex());
+  if (DetailsVisible()) ShowRecordDetails(SelectedRecord());
 }
 
-void TfrmMain::ShowRecordDetails(int AIndex) {
-  if (AIndex == FDetailsIndex && AIndex >= 0) return;
-  if (AIndex < 0 || ProgressActive() || !FData.GetRow(AIndex, FDetailsRow)) {
+void TfrmMain::ShowRecordDetails(int64_t ARecord) {
+  if (ARecord == FDetailsIndex && ARecord >= 0) return;
+  if (ARecord < 0 || ProgressActive() || !FData.GetRow(ARecord, FDetailsRow)) {
     ClearDetails();
     return;
   }
@@ -1038,7 +1271,7 @@ void TfrmMain::ShowRecordDetails(int AIndex) {
   };
   for (int j = 0; j < FDetailsRow.Count(); ++j) addLine(FDetailsRow.Items(j), false);
   // A reply's user, station and access point are its request's: listed after its own, dimmed.
-  const int64_t request = FModel->RequestFields() && !raw ? FModel->RequestOfRow(AIndex) : -1;
+  const int64_t request = FModel->RequestFields() && !raw ? FModel->RequestOfRecord(ARecord) : -1;
   if (request >= 0 && FData.ParseRecord(request, FExchangeRow)) {
     for (int j = 0; j < FExchangeRow.Count(); ++j) {
       const TrdlDataRowItem* item = FExchangeRow.Items(j);
@@ -1047,13 +1280,13 @@ void TfrmMain::ShowRecordDetails(int AIndex) {
   }
   while (lvDetails->topLevelItemCount() > lines) delete lvDetails->takeTopLevelItem(lvDetails->topLevelItemCount() - 1);
   lvDetails->setUpdatesEnabled(true);
-  FDetailsIndex = AIndex;
+  FDetailsIndex = ARecord;
   ++FDetailsFills;
-  ShowExchange(AIndex);
+  ShowExchange(ARecord);
 }
 
-void TfrmMain::ShowExchange(int AIndex) {
-  FDetailsExchange = AIndex >= 0 ? FExchangeFinder->Find(AIndex) : TExchange();
+void TfrmMain::ShowExchange(int64_t ARecord) {
+  FDetailsExchange = ARecord >= 0 ? FExchangeFinder->Find(ARecord) : TExchange();
   lblAnswer->setText(FromUtf8(FDetailsExchange.Answer));
   lblAnswer->setVisible(!FDetailsExchange.Answer.empty());
   FillExchange();
@@ -1091,13 +1324,13 @@ void TfrmMain::FillExchange() {
 }
 
 void TfrmMain::UpdatePartnerAction() {
-  const int selected = ProgressActive() ? -1 : SelectedIndex();
-  actGoToPartner->setText(FModel->PacketTypeAt(selected) == ptAccessRequest ? "&Go to reply" : "&Go to request");
+  const int64_t selected = ProgressActive() ? -1 : SelectedRecord();
+  actGoToPartner->setText(FModel->PacketTypeOfRecord(selected) == ptAccessRequest ? "&Go to reply" : "&Go to request");
   actGoToPartner->setEnabled(selected >= 0);
 }
 
 void TfrmMain::GoToPartner() {
-  const int selected = SelectedIndex();
+  const int64_t selected = SelectedRecord();
   if (selected < 0) return;
   const TExchange exchange = selected == FDetailsExchange.Origin ? FDetailsExchange : FExchangeFinder->Find(selected);
   if (exchange.Partner < 0) {
@@ -1107,12 +1340,20 @@ void TfrmMain::GoToPartner() {
   SelectRecord(exchange.Partner);
 }
 
-void TfrmMain::SelectRecord(int64_t AIndex) {
-  if (AIndex < 0 || AIndex >= FModel->rowCount()) return;
-  const QModelIndex target = FModel->index(static_cast<int>(AIndex), 0);
-  lvData->setCurrentIndex(target);
-  lvData->selectRow(static_cast<int>(AIndex));
+bool TfrmMain::SelectRecord(int64_t ARecord) {
+  if (ARecord < 0 || ARecord >= FModel->RecordCount()) return false;
+  const int row = FModel->RowOfRecord(ARecord);
+  if (row < 0) {
+    statusBar()->showMessage(
+        QStringLiteral("Record %1 is not among the records the filter shows").arg(GroupedNumber(ARecord + 1)), 5000);
+    return false;
+  }
+  const QModelIndex target = FModel->index(row, std::max(0, lvData->currentIndex().column()));
+  // Through the selection model: the view's own calls would extend the selection while Shift
+  // is held (Shift+F3).
+  lvData->selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   lvData->scrollTo(target, QAbstractItemView::EnsureVisible);
+  return true;
 }
 
 // --- the progress display ---------------------------------------------------------------------------
@@ -1381,6 +1622,16 @@ void TfrmMain::LoadLayout() {
   });
   ReadSetting(SettingsKeys::DetailsVisible,
               [this] { SetDetailsVisible(FSettings.ReadBoolean(SettingsKeys::DetailsVisible, false)); });
+  ReadSetting(SettingsKeys::QueryHistorySection, [this] {
+    std::vector<std::string> queries;
+    LoadMRUList(FSettings, SettingsKeys::QueryHistorySection, queries);
+    FQueryHistory.clear();
+    for (const std::string& query : queries) {
+      if (FQueryHistory.size() < kQueryHistorySize && !query.empty()) FQueryHistory << FromUtf8(query);
+    }
+    FilterBar->SetHistory(FQueryHistory);
+    FindBar->SetHistory(FQueryHistory);
+  });
 }
 
 void TfrmMain::SaveLayout() {
@@ -1432,9 +1683,29 @@ bool TfrmMain::DefaultSelectExportFile(std::string& AFileName, TDataExportFormat
   auto* names = new QCheckBox("Write code names instead of numbers (Access-Reject, not 3)", &dialog);
   names->setObjectName("cbCodeNames");
   names->setChecked(ExportCodeNames);
-  if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
-    grid->addWidget(names, grid->rowCount(), 0, 1, grid->columnCount());
+  // With a filter on show: all records or those on show.
+  QRadioButton* onShow = nullptr;
+  auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
+  if (FModel->Filtered() && grid != nullptr) {
+    auto* which = new QWidget(&dialog);
+    auto* whichLayout = new QHBoxLayout(which);
+    whichLayout->setContentsMargins(0, 0, 0, 0);
+    auto* all = new QRadioButton(QStringLiteral("&All records (%1)").arg(GroupedNumber(FData.Count())), which);
+    all->setObjectName("rbAllRecords");
+    onShow = new QRadioButton(QStringLiteral("&Records on show (%1%2)")
+                                  .arg(GroupedNumber(static_cast<int64_t>(FModel->FilterRows().size())),
+                                       FilterRunning() ? QStringLiteral(" found so far") : QString()),
+                              which);
+    onShow->setObjectName("rbRecordsOnShow");
+    (ExportRecordsOnShow ? onShow : all)->setChecked(true);
+    whichLayout->addWidget(all);
+    whichLayout->addWidget(onShow);
+    whichLayout->addStretch();
+    grid->addWidget(which, grid->rowCount(), 0, 1, grid->columnCount());
+  }
+  if (grid != nullptr) grid->addWidget(names, grid->rowCount(), 0, 1, grid->columnCount());
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+  if (onShow != nullptr) ExportRecordsOnShow = onShow->isChecked();
   ExportCodeNames = names->isChecked();
   FSettings.WriteBoolean(SettingsKeys::ExportCodeNames, ExportCodeNames);
   const QString filter = dialog.selectedNameFilter();
@@ -1462,6 +1733,16 @@ void TfrmMain::actExportExecute() {
   params.FileName = name;
   params.Format = format;
   params.Names = ExportCodeNames;
+  // A copy: matches that a running filter finds while the export lets events run must not
+  // move the vector the exporter reads.
+  std::vector<uint32_t> onShow;
+  const bool filtered = FModel->Filtered() && ExportRecordsOnShow;
+  if (filtered) {
+    onShow = FModel->FilterRows();
+    params.Records = &onShow;
+  }
+  const bool partial = filtered && FilterRunning();
+  const int64_t records = filtered ? static_cast<int64_t>(onShow.size()) : FData.Count();
   TDataExporter exporter(FData);
   if (platform::LookupFile(FData.FileName()).Size > kProgressThreshold) BeginProgress("Export", "Export data, please wait...");
   if (ProgressActive()) {
@@ -1483,11 +1764,12 @@ void TfrmMain::actExportExecute() {
   if (ProgressActive()) EndProgress();
   RefreshList();
   const QString file = FromUtf8(name);
-  statusBar()->showMessage(
+  QString message =
       whole ? QStringLiteral("Exported %1 records to %2 in %3 s")
-                  .arg(GroupedNumber(FData.Count()), file, QString::number(static_cast<double>(clock.elapsed()) / 1000.0, 'f', 1))
-            : QStringLiteral("Export cancelled: %1 holds the records written until then").arg(file),
-      15000);
+                  .arg(GroupedNumber(records), file, QString::number(static_cast<double>(clock.elapsed()) / 1000.0, 'f', 1))
+            : QStringLiteral("Export cancelled: %1 holds the records written until then").arg(file);
+  if (whole && partial) message += " (the records the filter had found by then)";
+  statusBar()->showMessage(message, 15000);
 }
 
 QString TfrmMain::JoinCaptions(const QString& ASeparator) const {
@@ -1508,7 +1790,7 @@ void TfrmMain::actColumnsCustomizeExecute() {
 // A new column set (the dialog's, or one column hidden): columns that stay keep their
 // widths, new ones fit their usual content, and the selected record stays selected.
 void TfrmMain::ApplyColumnChoice(const QString& ACaptions) {
-  const int selected = SelectedIndex();
+  const int64_t selected = SelectedRecord();
   ApplyColumnSet(ACaptions, QString());
   BindColumns();
   lvData->viewport()->update();
@@ -1542,7 +1824,7 @@ void TfrmMain::ApplyHeaderOrder() {
     widths << header->sectionSize(logical);
   }
   if (!moved) return;
-  const int selected = SelectedIndex();
+  const int64_t selected = SelectedRecord();
   {
     const QSignalBlocker blocker(header);
     for (int logical = 0; logical < header->count(); ++logical) header->moveSection(header->visualIndex(logical), logical);
@@ -1593,7 +1875,7 @@ QString TfrmMain::SelectedRecordsText(bool ARaw) {
     for (int row = std::max(top, last + 1); row <= bottom && copied < kMaxCopiedRecords; ++row, ++copied) {
       last = row;
       if (ARaw) {
-        text += FromUtf8(std::string(FData.RawRecord(row))) + '\n';
+        text += FromUtf8(std::string(FData.RawRecord(FModel->RecordOfRow(row)))) + '\n';
         continue;
       }
       for (int column = 0; column < FModel->columnCount(); ++column) {

@@ -5,7 +5,8 @@
 // Threading: everything runs on the GUI thread. Loading and exporting run inside the action
 // that started them; while a progress display runs, each progress step lets pending events
 // run, so the list then produces no data (the log store is being rebuilt) and every other
-// window is disabled.
+// window is disabled. Filters and finds scan the log on threads of their own (TQueryScan),
+// whose matches reach the list on the GUI thread in chunks.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "CodeNames.h"
+#include "CompiledQuery.h"
 #include "Exchange.h"
 #include "Exporter.h"
 #include "Rows.h"
@@ -31,6 +33,7 @@ class QDropEvent;
 class QFontMetrics;
 class QLabel;
 class QMenu;
+class QProgressBar;
 class QSplitter;
 class QTableView;
 class QTimer;
@@ -41,6 +44,8 @@ class QWidget;
 namespace velloran {
 
 class TData;
+class TQueryBar;
+class TQueryScan;
 class TfrmProgressDialog;
 class TrsStorage;
 class TTaskbarProgressIndicator;
@@ -80,11 +85,40 @@ class TLogTableModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& AIndex, int ARole = Qt::DisplayRole) const override;
   QVariant headerData(int ASection, Qt::Orientation AOrientation, int ARole = Qt::DisplayRole) const override;
 
-  // The list's row count becomes ACount; the reused row is refetched on the next request. The
-  // same count keeps the view's selection (the same log redrawn); ResetRows always starts
-  // afresh (another log: nothing of the previous one's selection may stay).
+  // Every record on show, ACount of them; the reused row is refetched on the next request.
+  // The same count unfiltered keeps the view's selection (the same log redrawn); ResetRows
+  // always starts afresh (another log: nothing of the previous one's selection may stay).
   void SetRowCount(int ACount);
   void ResetRows(int ACount);
+
+ public:  // the rows on show
+  // Row i shows record i, or with a filter the i-th of the filter's matches, which come in
+  // record order. Every conversion between rows and records goes through these two.
+  bool Filtered() const { return FFiltered; }
+  int64_t RecordOfRow(int ARow) const;
+  // -1: the record is not on show.
+  int RowOfRecord(int64_t ARecord) const;
+  // The records a filter shows (empty without one).
+  const std::vector<uint32_t>& FilterRows() const { return FFilterRows; }
+  // The records of the open log, filtered or not.
+  int64_t RecordCount() const { return FRecordCount; }
+  // A filter starts: no rows until its matches come.
+  void BeginFilter();
+  // The next matches of the filter, after every earlier one: rows inserted at the end.
+  void AppendFilterRows(const std::vector<uint32_t>& ARecords);
+  // Draws every row again (the same rows, the same selection).
+  void Redraw();
+
+ public:  // the cells a find marks
+  // The find whose matching records have their matching cells marked; null: none.
+  void SetFindQuery(std::shared_ptr<const TCompiledQuery> AQuery);
+  const TCompiledQuery* FindQuery() const { return FFindQuery.get(); }
+  // The next matches of the find (all records, not only those on show), ascending.
+  void AppendFindMatches(const std::vector<uint32_t>& ARecords);
+  const std::vector<uint32_t>& FindMatches() const { return FFindMatches; }
+  bool CellMarked(int ARow, int AColumn) const;
+
+ public:
   const std::vector<TViewColumn>& ViewColumns() const { return FColumns; }
   void SetViewColumns(const QStringList& ACaptions);
   // Binds every column whose data column exists by now; true when a binding changed.
@@ -104,10 +138,13 @@ class TLogTableModel : public QAbstractTableModel {
   // A reply's empty cells show its request's values.
   bool RequestFields() const { return FRequestFields; }
   void SetRequestFields(bool AValue);
-  // The Packet-Type of row AIndex; 0 when it has none or cannot be read.
-  uint32_t PacketTypeAt(int AIndex) const;
-  // The request whose values a reply's row shows, or -1.
-  int64_t RequestOfRow(int AIndex) const;
+  // The Packet-Type of record ARecord; 0 when it has none or cannot be read.
+  uint32_t PacketTypeOfRecord(int64_t ARecord) const;
+  // The request whose values a reply shows, or -1.
+  int64_t RequestOfRecord(int64_t ARecord) const;
+  // The value of record ARecord that the cell of view column AColumn shows, as the log holds
+  // it (its request's on a reply that lacks it); false when the cell is empty.
+  bool RawCellValue(int64_t ARecord, int AColumn, std::string& AValue) const;
   // Forgets what was learned of the rows (a new log, or the same one grown).
   void ForgetRows();
 
@@ -118,19 +155,27 @@ class TLogTableModel : public QAbstractTableModel {
     bool Inherited = false;
   };
   bool BindColumn(TViewColumn& AColumn) const;
-  const TrdlDataRow* Row(int AIndex) const;
-  const TrdlDataRow* RequestRow(int AIndex) const;
-  TCell CellAt(int ARow, const TViewColumn& AColumn) const;
+  const TrdlDataRow* Row(int64_t ARecord) const;
+  const TrdlDataRow* RequestRow(int64_t ARecord) const;
+  TCell CellAt(int64_t ARecord, const TViewColumn& AColumn) const;
   QVariant DisplayText(const TCell& ACell, const TViewColumn& AColumn) const;
   void AllChanged();
 
   TData& FData;
   std::vector<TViewColumn> FColumns;
   int FRowCount = 0;
+  int64_t FRecordCount = 0;
+  bool FFiltered = false;
+  std::vector<uint32_t> FFilterRows;
+  std::shared_ptr<const TCompiledQuery> FFindQuery;
+  std::vector<uint32_t> FFindMatches;
+  // The marked columns of one record, computed once for all its cells (-1: none yet).
+  mutable int64_t FMarksRecord = -1;
+  mutable std::vector<bool> FMarks;
   std::function<bool()> FSuspended;
   // The reused row, and which record it holds (-1: none). Mutable: a request fills it.
   mutable TrdlDataRow FListRow;
-  mutable int FListRowIndex = -1;
+  mutable int64_t FListRowIndex = -1;
   mutable bool FListRowValid = false;
   mutable uint32_t FListRowPacketType = 0;
   mutable int FRowFetches = 0;
@@ -138,7 +183,7 @@ class TLogTableModel : public QAbstractTableModel {
   bool FRequestFields = true;
   // Replies' requests found so far (-1: none), and the parsed row of the last one used.
   mutable TExchangeFinder FFinder;
-  mutable std::unordered_map<int, int64_t> FRequestOfReply;
+  mutable std::unordered_map<int64_t, int64_t> FRequestOfReply;
   mutable TrdlDataRow FRequestRow;
   mutable int64_t FRequestRowIndex = -1;
   mutable bool FRequestRowValid = false;
@@ -160,7 +205,8 @@ class TfrmMain : public QMainWindow {
   void RefreshList();
   void BindColumns();
   void UpdateStatusBar();
-  void ShowRecordDetails(int AIndex);
+  // ARecord: a record number (not a row of a filtered list).
+  void ShowRecordDetails(int64_t ARecord);
   bool DetailsVisible() const;
   void SetDetailsVisible(bool AValue);
   // The splash window to close one second after this window first shows.
@@ -202,6 +248,49 @@ class TfrmMain : public QMainWindow {
   void FitColumnToScreenRows(int AColumn);
   // Selects the selected record's partner: its reply when it is a request, else its request.
   void GoToPartner();
+  // Selects record ARecord and scrolls it into view; false (and a word in the status bar) when
+  // a filter hides it.
+  bool SelectRecord(int64_t ARecord);
+  // The record the details pane and Go to work on; -1: none selected.
+  int64_t SelectedRecord() const;
+
+ public:  // find and filter
+  // The filter bar above the list and the find bar under it (shown by Find).
+  TQueryBar* FilterBar = nullptr;
+  TQueryBar* FindBar = nullptr;
+  QLabel* lblFindState = nullptr;  // "12 matches", beside the find bar's buttons
+  QLabel* sbrFilter = nullptr;     // "12,345 of 952,830 records match"
+  QProgressBar* pbScan = nullptr;  // the filter's scan, while it runs
+  QAction *actFind = nullptr, *actFindNext = nullptr, *actFindPrevious = nullptr, *actFilter = nullptr, *actClearFilter = nullptr,
+          *actFilterOnValue = nullptr, *actExcludeValue = nullptr;
+  // Shows only the records that match AText (as they are found); a blank text shows all. A
+  // bad query marks the bar and changes nothing else. The selected record stays selected
+  // when it matches.
+  void ApplyFilter(const QString& AText);
+  // Every record again, the selected one (or the one selected before the filter) still
+  // selected and in view.
+  void ClearFilter();
+  // The query of the filter on show; empty: none.
+  QString FilterText() const;
+  bool FilterRunning() const;
+  // Moves the selection to the next (or previous) record on show that matches the find
+  // bar's query, wrapping at the ends; the matching cells are marked. A new query starts a
+  // find over the log, whose first match after the selection is then selected.
+  void FindNext(bool ABackward);
+  bool FindRunning() const;
+  void ShowFindBar();
+  void HideFindBar();
+  // The filter with the term that keeps (or with AExclude drops) the records whose column
+  // AColumn holds the value of row ARow: Field = "value" (Field != * for an empty cell).
+  void FilterOnCell(int ARow, int AColumn, bool AExclude);
+  // The term FilterOnCell adds.
+  QString CellTerm(int ARow, int AColumn, bool AExclude) const;
+  // The last queries of filter and find, most recent first, kept in the settings.
+  const QStringList& QueryHistory() const { return FQueryHistory; }
+  static constexpr int kQueryHistorySize = 20;
+  // With a filter on show: whether Export writes the records on show (the export dialog's
+  // choice) or all.
+  bool ExportRecordsOnShow = true;
   // Whether the export writes code names instead of numbers (the save dialog's check box).
   bool ExportCodeNames = false;
   QMenu* miOpenRecent = nullptr;
@@ -210,7 +299,8 @@ class TfrmMain : public QMainWindow {
   TLogTableModel* Model() const { return FModel; }
   // The dialog of the running progress display; null when none runs.
   TfrmProgressDialog* ProgressDialog() const;
-  int DetailsIndex() const { return FDetailsIndex; }
+  // The record the details pane shows; -1: none.
+  int DetailsIndex() const { return static_cast<int>(FDetailsIndex); }
   int DetailsWidth() const { return FDetailsWidth; }
   // How often the details pane was filled (for tests of the 50 ms burst rule).
   int DetailsFills() const { return FDetailsFills; }
@@ -274,11 +364,22 @@ class TfrmMain : public QMainWindow {
   void ApplyColumnSet(const QString& ACaptions, const QString& AWidths);
   int DefaultColumnWidth(const QString& ACaption) const;
   QString DefaultWidths(const QString& ACaptions) const;
-  void ShowExchange(int AIndex);
+  void ShowExchange(int64_t ARecord);
   void FillExchange();
   void UpdatePartnerAction();
-  void SelectRecord(int64_t AIndex);
   void ClearDetails();
+  void CreateQueryBars(QWidget* AParent);
+  void StartFilterScan(std::shared_ptr<const TCompiledQuery> AQuery);
+  void FilterMatchesFound(const std::vector<uint32_t>& AMatches);
+  void FilterFinished();
+  void DropScans(bool AKeepFilterText);
+  bool TryFindStep();
+  void UpdateFilterStatus();
+  void UpdateFindState();
+  void RememberQuery(const QString& AText);
+  void ShowListMenu(const QPoint& APoint);
+  std::shared_ptr<const TCompiledQuery> CompileInto(TQueryBar* ABar, const QString& AText);
+  QStringList CompletionFieldNames() const;
   void ApplyDetailsWidth();
   void ApplyColumnChoice(const QString& ACaptions);
   void UpdateTitle();
@@ -302,7 +403,7 @@ class TfrmMain : public QMainWindow {
   TExchange FDetailsExchange;
   std::string FRecentFile;
   QTimer* FRecentTimer = nullptr;
-  int FDetailsIndex = -1;
+  int64_t FDetailsIndex = -1;
   int FDetailsFills = 0;
   int FDetailsWidth = 185;  // the pane's width, kept while it is hidden
   std::unique_ptr<TTaskbarProgressIndicator> FTaskbarProgress;
@@ -314,6 +415,21 @@ class TfrmMain : public QMainWindow {
   TLoadOutcome FLoadOutcome = TLoadOutcome::loNone;
   bool FLoading = false;        // LoadLog runs: a cancel in the progress display cancels a load
   bool FLoadCancelled = false;  // the progress display's Cancel ended the running load
+  // The filter on show (null: none), its scan, and the record to select when it clears with
+  // nothing selected (the one selected when it was applied).
+  std::shared_ptr<const TCompiledQuery> FFilterQuery;
+  std::unique_ptr<TQueryScan> FFilterScan;
+  int64_t FFilterAnchor = -1;
+  // The anchor is selected when it comes among the matches, unless the user chose another.
+  bool FSelectAnchor = false;
+  // The find: its scan (over every record) and the step waiting for matches (0: none,
+  // 1: next, -1: previous) from record FFindFrom.
+  std::unique_ptr<TQueryScan> FFindScan;
+  int FFindPending = 0;
+  int64_t FFindFrom = -1;
+  QStringList FQueryHistory;
+  int FPopupRow = -1;  // the cell the list's context menu was opened on
+  int FPopupColumn = -1;
 };
 
 // The file types of the export dialog.

@@ -31,5 +31,7 @@ inline constexpr std::string_view ExportFileName = "\\Export\\FileName";
 inline constexpr std::string_view ColumnsDialogBounds = "\\CustomizeColumns\\Bounds";
 // The section of the recent-file list: keys Item01..Item10, most recent first.
 inline constexpr std::string_view RecentSection = "OpenRecent";
+// The section of the last queries of filter and find: keys Item01..Item20, most recent first.
+inline constexpr std::string_view QueryHistorySection = "QueryHistory";
 
 }  // namespace velloran::SettingsKeys
