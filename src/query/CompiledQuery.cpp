@@ -170,6 +170,21 @@ struct TCompiledQuery::TEval {
     if (IsReply < 0) IsReply = IsReplyPacketType(PacketTypeOf(Row)) ? 1 : 0;
     return IsReply == 1;
   }
+  // The row's values decoded and folded, made once for all the words of a query.
+  bool FoldedMade = false;
+  std::vector<std::string> FoldedValues;
+  const std::vector<std::string>& Folded() {
+    if (!FoldedMade) {
+      FoldedMade = true;
+      FoldedValues.resize(static_cast<size_t>(Row.Count()));
+      std::string scratch;
+      for (int i = 0; i < Row.Count(); ++i) {
+        FoldedValues[static_cast<size_t>(i)].clear();
+        AppendFolded(DecodedView(Row.Items(i)->RawText(), scratch), FoldedValues[static_cast<size_t>(i)]);
+      }
+    }
+    return FoldedValues;
+  }
   const TrdlDataRow* RequestRow() {
     if (!RequestAsked) {
       RequestAsked = true;
@@ -209,6 +224,10 @@ std::shared_ptr<const TCompiledQuery> TCompiledQuery::Compile(std::string_view A
   query->CompileNode(query->FTree);
   if (!query->MatchesAll()) {
     query->FAnchors = query->AnchorsOf(query->FTree);
+    // Each anchor is one more pass over every window: past a few dozen, parsing every line is
+    // cheaper.
+    constexpr size_t kMaxAnchors = 64;
+    if (query->FAnchors.size() > kMaxAnchors) query->FAnchors.clear();
     for (const TQueryAnchor& anchor : query->FAnchors) {
       const TQueryTerm& term = *query->FTerms[static_cast<size_t>(anchor.Term)];
       query->FAnchorsSeeValues = query->FAnchorsSeeValues || anchor.Kind == TQueryAnchor::akValue;
@@ -292,8 +311,8 @@ bool TCompiledQuery::TermHolds(const TQueryTerm& ATerm, TEval& AEval) const {
   const auto test = [&](std::string_view ARaw) { return ATerm.ValueHolds(ARaw); };
   if (ATerm.Kind == TQueryKind::qkText) {
     const TrdlDataRow& row = AEval.Row;
-    for (int i = 0; i < row.Count(); ++i) {
-      if (test(row.Items(i)->RawText())) return true;
+    for (const std::string& value : AEval.Folded()) {
+      if (Contains(value, ATerm.Folded)) return true;
     }
     for (const auto& named : ATerm.NamedValues) {
       const std::vector<uint32_t>& values = named.second;
