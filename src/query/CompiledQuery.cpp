@@ -160,6 +160,8 @@ bool TQueryTerm::ValueHolds(std::string_view ARaw) const {
 
 // What one evaluation of a row knows: the row, and its request once asked for.
 struct TCompiledQuery::TEval {
+  TEval(const TrdlDataRow& ARow, const TRequestRowFn& ARequestFn) : Row(ARow), RequestFn(ARequestFn) {}
+
   const TrdlDataRow& Row;
   const TRequestRowFn& RequestFn;
   int IsReply = -1;  // -1: not yet known
