@@ -35,6 +35,22 @@ const uint8_t* FindBreak(const uint8_t* APtr, const uint8_t* AEnd) {
   return APtr;
 }
 
+}  // namespace
+
+TrdlLineSpan LineSpanAt(const uint8_t* ABytes, size_t ASize, size_t AFrom, TrdlLineBreak ABreak) {
+  const auto breakByte = static_cast<uint8_t>(ABreak);
+  const uint8_t* const begin = ABytes + AFrom;
+  const uint8_t* const end = ABytes + ASize;
+  const uint8_t* last = FindBreakByte(begin, end, breakByte);
+  const uint8_t* next = last;
+  while (next < end && *next == breakByte) ++next;
+  if (next < end && *next == kLF) ++next;
+  while (last > begin && IsBreak(last[-1])) --last;
+  return {AFrom, static_cast<size_t>(last - ABytes), static_cast<size_t>(next - ABytes)};
+}
+
+namespace {
+
 // Half of ASize, rounded past the next multiple of AGranularity.
 int64_t ShrunkBlockSize(int64_t ASize, int64_t AGranularity) { return ((ASize / 2 + 1) / AGranularity + 1) * AGranularity; }
 

@@ -61,6 +61,17 @@ inline constexpr size_t kLineBreakProbeSize = 65536;
 TrdlLineBreak DetectLineBreak(const uint8_t* ABytes, size_t ASize);
 // The same from an open file's head; CR for a file that cannot be read.
 TrdlLineBreak FileLineBreak(platform::TReadOnlyFile& AFile);
+
+// One line of bytes held whole (a window of the log that begins at a line's start), by the
+// walk's rules: it ends at the first ABreak byte; that run of breaks and one LF after it are
+// its line break; break bytes at its end are not its text. For readers of the file that walk
+// lines on their own threads, such as the scanner.
+struct TrdlLineSpan {
+  size_t Begin = 0;
+  size_t End = 0;   // of its text
+  size_t Next = 0;  // where the next line begins (ASize for the last)
+};
+TrdlLineSpan LineSpanAt(const uint8_t* ABytes, size_t ASize, size_t AFrom, TrdlLineBreak ABreak);
 using TLogMonitorChangeEvent = std::function<void(TrdlLogMonitor* Sender, int StartLineIndex, int LineCount)>;
 using TDebugLogMessageEvent = std::function<void(void* Sender, const std::string& Value)>;
 // True: index this line.

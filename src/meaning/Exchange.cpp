@@ -7,6 +7,7 @@
 
 #include "CodeNames.h"
 #include "DecodedText.h"
+#include "LogData.h"
 
 namespace velloran {
 
@@ -36,12 +37,6 @@ bool Holds(std::string_view ALine, std::string_view ANeedle) {
   return ::memmem(ALine.data(), ALine.size(), ANeedle.data(), ANeedle.size()) != nullptr;
 }
 
-// A hexadecimal line (after an optional byte-order mark) hides its text from a byte search.
-bool IsHexLine(std::string_view ALine) {
-  if (ALine.size() >= 3 && static_cast<unsigned char>(ALine[0]) == 0xEF) ALine.remove_prefix(3);
-  return ALine.size() >= 2 && ALine[0] == '0' && ALine[1] == 'x';
-}
-
 // "2,000 records", "1 record".
 std::string RecordsText(int64_t AValue) {
   std::string text = std::to_string(AValue);
@@ -63,7 +58,7 @@ struct TExchangeFinder::TKey {
     return key;
   }
   // Whether a raw line may belong: it holds the Class text, or hides its text as hex.
-  bool MayHold(std::string_view ALine) const { return Holds(ALine, Needle) || IsHexLine(ALine); }
+  bool MayHold(std::string_view ALine) const { return Holds(ALine, Needle) || TData::IsHexLine(ALine); }
 };
 
 uint32_t PacketTypeOf(const TrdlDataRow& ARow) {

@@ -129,6 +129,26 @@ int AnchorCost(const std::vector<TQueryAnchor>& AAnchors) {
 
 constexpr size_t kMinValueAnchor = 3;
 
+// The extent of the value of the element whose start tag begins at ALine[ATagAt] (a "<"), by
+// the parser's rules: the name runs to the next space, the value from the ">" after it to the
+// next "<" (or the line's end).
+struct TRawElement {
+  std::string_view Name;
+  size_t ValueBegin = 0;
+  size_t ValueEnd = 0;
+};
+
+TRawElement RawElementAt(std::string_view ALine, size_t ATagAt) {
+  TRawElement element;
+  const size_t nameStart = std::min(ATagAt + 1, ALine.size());
+  const size_t nameEnd = std::min(ALine.find(' ', nameStart), ALine.size());
+  element.Name = ALine.substr(nameStart, nameEnd - nameStart);
+  const size_t tagEnd = std::min(ALine.find('>', nameEnd), ALine.size());
+  element.ValueBegin = std::min(tagEnd + 1, ALine.size());
+  element.ValueEnd = std::min(ALine.find('<', element.ValueBegin), ALine.size());
+  return element;
+}
+
 }  // namespace
 
 bool TQueryTerm::ValueHolds(std::string_view ARaw) const {
@@ -465,27 +485,6 @@ std::vector<TQueryAnchor> TCompiledQuery::AnchorsOf(const TQueryNode& ANode) {
   return {tag(term.Field, termIndex)};
 }
 
-bool RawElementAt(std::string_view ALine, size_t ATagAt, TRawElement& AElement) {
-  const size_t nameStart = ATagAt + 1;
-  if (nameStart > ALine.size()) return false;
-  size_t nameEnd = ALine.find(' ', nameStart);
-  if (nameEnd == std::string_view::npos) nameEnd = ALine.size();
-  AElement.Name = ALine.substr(nameStart, nameEnd - nameStart);
-  size_t tagEnd = ALine.find('>', nameEnd);
-  if (tagEnd == std::string_view::npos) tagEnd = ALine.size();
-  AElement.ValueBegin = std::min(tagEnd + 1, ALine.size());
-  size_t valueEnd = ALine.find('<', AElement.ValueBegin);
-  AElement.ValueEnd = valueEnd == std::string_view::npos ? ALine.size() : valueEnd;
-  return true;
-}
-
-bool TCompiledQuery::AnchorHolds(const TQueryAnchor& AAnchor, std::string_view ALine, size_t AAt) const {
-  size_t begin = 0, end = 0;
-  const TAnchorPlace place = PlaceOfAnchor(AAnchor, ALine, AAt, begin, end);
-  if (place != TAnchorPlace::apValue) return place == TAnchorPlace::apYes;
-  return AnchorValueHolds(AAnchor, ALine.substr(begin, end - begin));
-}
-
 bool TCompiledQuery::AnchorValueHolds(const TQueryAnchor& AAnchor, std::string_view AValue) const {
   const TQueryTerm& term = *FTerms[static_cast<size_t>(AAnchor.Term)];
   return term.Kind == TQueryKind::qkPresent || term.ValueHolds(AValue);
@@ -498,7 +497,7 @@ TCompiledQuery::TAnchorPlace TCompiledQuery::PlaceOfAnchor(const TQueryAnchor& A
   if (AAnchor.Kind == TQueryAnchor::akTag) {
     const size_t after = AAt + AAnchor.Needle.size();
     if (after < ALine.size() && ALine[after] != ' ') return TAnchorPlace::apNo;
-    RawElementAt(ALine, AAt, element);
+    element = RawElementAt(ALine, AAt);
   } else {
     // A value anchor: the element around it is the one whose "<" comes last before it.
     const void* open = AAt > 0 ? ::memrchr(ALine.data(), '<', AAt) : nullptr;
@@ -509,7 +508,7 @@ TCompiledQuery::TAnchorPlace TCompiledQuery::PlaceOfAnchor(const TQueryAnchor& A
     // only the parser can tell.
     const TAnchorPlace outside = closeInBetween ? TAnchorPlace::apYes : TAnchorPlace::apNo;
     if (tagAt + 1 < ALine.size() && ALine[tagAt + 1] == '/') return outside;
-    RawElementAt(ALine, tagAt, element);
+    element = RawElementAt(ALine, tagAt);
     if (element.ValueBegin > AAt) return outside;
     if (term.Kind != TQueryKind::qkText && !SameTextIgnoringAsciiCase(element.Name, term.Field)) return TAnchorPlace::apNo;
   }

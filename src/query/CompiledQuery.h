@@ -65,10 +65,9 @@ class TCompiledQuery {
   // Whether a matching reply may hold no anchor itself because a term takes the field from
   // its request: the scan then also tests the replies of every candidate request.
   bool JoinsReplies() const { return FJoinsReplies; }
-  // The check of an anchor found at ALine[AAt]: false when the line cannot match through it.
-  bool AnchorHolds(const TQueryAnchor& AAnchor, std::string_view ALine, size_t AAt) const;
-  // The same in two steps, for lines that may only be read under a guard: where the value to
-  // test lies (reads the line, allocates nothing), then the test of that value.
+  // The check of an anchor found at ALine[AAt], in two steps for lines that may only be read
+  // under a guard: where the value to test lies (reads the line, allocates nothing), then the
+  // test of that value.
   enum class TAnchorPlace { apNo, apYes, apValue };
   TAnchorPlace PlaceOfAnchor(const TQueryAnchor& AAnchor, std::string_view ALine, size_t AAt, size_t& AValueBegin,
                              size_t& AValueEnd) const;
@@ -91,15 +90,5 @@ class TCompiledQuery {
   bool FAnchorsSeeValues = false;
   bool FJoinsReplies = false;
 };
-
-// The extent of the value of the element whose start tag begins at ALine[ATagAt] (a "<"), by
-// the parser's rules: the name runs to the next space, the value from the ">" after it to the
-// next "<". False when no name ends before the line does.
-struct TRawElement {
-  std::string_view Name;
-  size_t ValueBegin = 0;
-  size_t ValueEnd = 0;
-};
-bool RawElementAt(std::string_view ALine, size_t ATagAt, TRawElement& AElement);
 
 }  // namespace velloran

@@ -25,6 +25,12 @@ class TLiteralFinder {
   bool MatchesAt(const uint8_t* AAt) const;
   size_t FindScalar(const uint8_t* ABytes, size_t ASize, size_t AFrom) const;
   size_t FindVector(const uint8_t* ABytes, size_t ASize, size_t AFrom) const;
+#if defined(__x86_64__)
+  // The vector searches: the first match in whole vectors, else ASize with ATail where the
+  // scalar search takes over.
+  __attribute__((target("avx2"))) size_t FindAvx2(const uint8_t* ABytes, size_t ASize, size_t AFrom, size_t& ATail) const;
+  size_t FindSse2(const uint8_t* ABytes, size_t ASize, size_t AFrom, size_t& ATail) const;
+#endif
 
   std::string FNeedle;
   size_t FRare1 = 0, FRare2 = 0;   // places in the needle of its two rarest bytes

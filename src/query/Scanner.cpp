@@ -21,42 +21,9 @@ namespace velloran {
 
 namespace {
 
-constexpr uint8_t kCR = 13;
-constexpr uint8_t kLF = 10;
 constexpr int64_t kStretchBytes = int64_t{16} << 20;  // a worker's window
 constexpr size_t kSliceBytes = size_t{256} << 10;     // searched for every needle while in cache
 constexpr int64_t kMaxGroupRead = int64_t{512} << 20;
-
-bool IsBreak(uint8_t AByte) { return AByte == kCR || AByte == kLF; }
-
-// One line by the log store's rules: it ends at the first break byte; the run of break bytes
-// and one LF after it belong to the break; break bytes at its end are not its text.
-struct TLineSpan {
-  size_t Begin = 0;
-  size_t End = 0;   // of its text
-  size_t Next = 0;  // where the next line begins
-};
-
-TLineSpan LineFrom(const uint8_t* ABytes, size_t ASize, size_t AFrom, uint8_t ABreak) {
-  TLineSpan line{AFrom, ASize, ASize};
-  const void* found = AFrom < ASize ? std::memchr(ABytes + AFrom, ABreak, ASize - AFrom) : nullptr;
-  size_t end = found != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(found) - ABytes) : ASize;
-  size_t next = end;
-  while (next < ASize && ABytes[next] == ABreak) ++next;
-  if (next < ASize && ABytes[next] == kLF) ++next;
-  while (end > AFrom && IsBreak(ABytes[end - 1])) --end;
-  line.End = end;
-  line.Next = next;
-  return line;
-}
-
-bool IsHexLineStart(const uint8_t* ABytes, size_t ASize) {
-  if (ASize >= 3 && ABytes[0] == 0xEF && ABytes[1] == 0xBB && (ABytes[2] == 0xBF || ABytes[2] == 0xBE)) {
-    ABytes += 3;
-    ASize -= 3;
-  }
-  return ASize >= 2 && ABytes[0] == '0' && ABytes[1] == 'x';
-}
 
 // Records of one log read by number with pread, a group of kGroupRecords lines at a time:
 // what the exchange of a candidate needs beyond the worker's window.
@@ -85,7 +52,8 @@ class TGroupReader : public TRecordSource {
       for (; record <= groupLast; ++record) {
         const auto& line = group.Lines[static_cast<size_t>(record - group.First)];
         while (hit < line.first) hit = AFinder.Find(bytes, end, hit + 1);
-        const bool holds = hit < line.second || IsHexLineStart(bytes + line.first, line.second - line.first);
+        const bool holds =
+            hit < line.second || TData::IsHexLine(std::string_view(group.Bytes).substr(line.first, line.second - line.first));
         if (holds && !AOnRecord(record)) return false;
       }
     }
@@ -127,7 +95,7 @@ class TGroupReader : public TRecordSource {
     const auto* bytes = reinterpret_cast<const uint8_t*>(group.Bytes.data());
     size_t at = 0;
     for (int64_t record = group.First; record < last; ++record) {
-      const TLineSpan line = LineFrom(bytes, group.Bytes.size(), at, static_cast<uint8_t>(FTarget.Break));
+      const TrdlLineSpan line = LineSpanAt(bytes, group.Bytes.size(), at, FTarget.Break);
       group.Lines.emplace_back(line.Begin, line.End);
       at = line.Next;
     }
@@ -257,7 +225,7 @@ class TStretchScan {
         FBase(ABaseOffset),
         FOut(AOut),
         FRecord(AFirstRecord),
-        FBreak(static_cast<uint8_t>(AState.Target.Break)) {}
+        FBreak(AState.Target.Break) {}
 
   // False when the window could not be read (the file shrank) or the scan was stopped.
   bool Run(const std::stop_token& AStop);
@@ -281,7 +249,7 @@ class TStretchScan {
   std::vector<uint32_t>& FOut;
   int64_t FRecord;  // the line cursor: record FRecord begins at FLineAt
   size_t FLineAt = 0;
-  uint8_t FBreak;
+  TrdlLineBreak FBreak;
 };
 
 bool TStretchScan::Run(const std::stop_token& AStop) {
@@ -300,7 +268,7 @@ bool TStretchScan::LocateLine(size_t AAt, THit& AHit) {
     FLineAt = static_cast<size_t>(offsets[target] - FBase);
   }
   while (FRecord < FEnd) {
-    const TLineSpan line = LineFrom(FBytes, FSize, FLineAt, FBreak);
+    const TrdlLineSpan line = LineSpanAt(FBytes, FSize, FLineAt, FBreak);
     if (AAt < line.Next || line.Next >= FSize) {
       AHit.Record = FRecord;
       AHit.LineBegin = line.Begin;
@@ -364,7 +332,7 @@ bool TStretchScan::CandidateFromHit(const THit& AHit, bool& ARead) {
   const size_t length = AHit.LineEnd - AHit.LineBegin;
   if (AHit.Anchor == kHexStart) {
     bool hex = false;
-    auto check = [&] { hex = IsHexLineStart(line, length); };
+    auto check = [&] { hex = TData::IsHexLine(std::string_view(reinterpret_cast<const char*>(line), length)); };
     ARead = platform::RunGuarded(check);
     return hex;
   }
@@ -382,7 +350,7 @@ bool TStretchScan::CandidateFromHit(const THit& AHit, bool& ARead) {
 }
 
 bool TStretchScan::RunEveryLine(const std::stop_token& AStop) {
-  std::vector<TLineSpan> lines;
+  std::vector<TrdlLineSpan> lines;
   int64_t record = FFirst;
   size_t at = 0;
   while (record < FEnd && at < FSize) {
@@ -391,12 +359,12 @@ bool TStretchScan::RunEveryLine(const std::stop_token& AStop) {
     const size_t until = std::min(FSize, at + kSliceBytes);
     auto walk = [&] {
       while (record + static_cast<int64_t>(lines.size()) < FEnd && at < FSize && (lines.empty() || at < until)) {
-        lines.push_back(LineFrom(FBytes, FSize, at, FBreak));
+        lines.push_back(LineSpanAt(FBytes, FSize, at, FBreak));
         at = lines.back().Next;
       }
     };
     if (!platform::RunGuarded(walk)) return false;
-    for (const TLineSpan& line : lines) {
+    for (const TrdlLineSpan& line : lines) {
       if (!TestLine(record++, line.Begin, line.End)) return false;
     }
   }
@@ -519,7 +487,7 @@ bool FileHoldsField(const TScanTarget& ATarget, std::string_view AField, const s
     auto search = [&] {
       for (size_t at = finder.Find(bytes, size, 0); at < size && !holds; at = finder.Find(bytes, size, at + 1)) {
         const size_t after = at + finder.Needle().size();
-        holds = after >= size || bytes[after] == ' ' || IsBreak(bytes[after]);
+        holds = after >= size || bytes[after] == ' ' || bytes[after] == '\r' || bytes[after] == '\n';
       }
     };
     if (!platform::RunGuarded(search)) return true;

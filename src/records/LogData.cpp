@@ -237,6 +237,11 @@ TrdlDataType TData::DetectDataType(std::string_view AAttributes) {
   }
 }
 
+bool TData::IsHexLine(std::string_view ALine) {
+  if (ALine.substr(0, 3) == kByteOrderMark || ALine.substr(0, 3) == kReversedMark) ALine.remove_prefix(3);
+  return ALine.substr(0, 2) == "0x";
+}
+
 std::string TData::HexToText(std::string_view AChars) {
   const size_t n = AChars.size();
   const bool separated = (n > 1 && AChars[1] == ',') || (n > 2 && AChars[2] == ',');

@@ -63,6 +63,9 @@ class TData : public TRecordSource {
   // The characters after "0x" of a hexadecimal line, one character per decoded byte (its code
   // being the byte's value, written here as UTF-8); empty text for a bad character.
   static std::string HexToText(std::string_view AChars);
+  // Whether ALine (after a byte-order mark) is in the hexadecimal form, which hides its text
+  // from a search of the raw bytes.
+  static bool IsHexLine(std::string_view ALine);
 
  private:
   void DoDataGetCount(int& ACount) const;
