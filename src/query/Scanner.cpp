@@ -33,6 +33,8 @@ class TGroupReader : public TRecordSource {
   bool Open() { return FFile.Open(FTarget.Path); }
   int64_t RecordCount() const override { return FTarget.Records; }
   std::string_view RawRecord(int64_t AIndex) override {
+    // Before the target's first group lies nothing a scan of its records may reach.
+    if (AIndex < FTarget.BaseRecord) return {};
     const TGroup& group = GroupOf(AIndex / TScanTarget::kGroupRecords);
     const auto& span = group.Lines[static_cast<size_t>(AIndex - group.First)];
     if (static_cast<int64_t>(span.second - span.first) > TrdlLogMonitor::kMaxLineLength)
@@ -81,8 +83,9 @@ class TGroupReader : public TRecordSource {
     FNextSlot = (FNextSlot + 1) % FGroups.size();
     group.Index = -1;
     const auto groups = static_cast<int64_t>(FTarget.GroupOffsets.size());
-    const int64_t begin = FTarget.GroupOffsets[static_cast<size_t>(AGroup)];
-    const int64_t end = AGroup + 1 < groups ? FTarget.GroupOffsets[static_cast<size_t>(AGroup + 1)] : FTarget.EndOffset;
+    const int64_t slot = AGroup - FTarget.BaseRecord / TScanTarget::kGroupRecords;
+    const int64_t begin = FTarget.GroupOffsets[static_cast<size_t>(slot)];
+    const int64_t end = slot + 1 < groups ? FTarget.GroupOffsets[static_cast<size_t>(slot + 1)] : FTarget.EndOffset;
     if (end - begin > kMaxGroupRead) throw ErdlLogMonitorError("lines too long to read in " + FTarget.Path);
     group.Bytes.resize(static_cast<size_t>(end - begin));
     const int64_t read = FFile.ReadAt(begin, group.Bytes.data(), group.Bytes.size());
@@ -125,13 +128,27 @@ constexpr int kReference = -2;
 
 // ---------------------------------------------------------------------------------------------
 
-TScanTarget TScanTarget::Of(TData& AData, int64_t ARecords) {
+namespace {
+
+int64_t GroupStart(int64_t ARecord) {
+  return std::max<int64_t>(0, ARecord) / TScanTarget::kGroupRecords * TScanTarget::kGroupRecords;
+}
+
+}  // namespace
+
+int64_t TScanTarget::ScanStartRecord() const {
+  return FirstRecord == 0 ? 0 : GroupStart(FirstRecord - TExchangeFinder::kDefaultWindow);
+}
+
+TScanTarget TScanTarget::Of(TData& AData, int64_t ARecords, int64_t AFirstRecord) {
   TScanTarget target;
   TrdlLogMonitor& monitor = AData.LogMonitor();
   target.Path = monitor.FileName();
   target.Break = monitor.LineBreak();
   target.Records = ARecords < 0 ? AData.Count() : std::min(ARecords, AData.Count());
-  for (int64_t record = 0; record < target.Records; record += kGroupRecords)
+  target.FirstRecord = std::clamp<int64_t>(AFirstRecord, 0, target.Records);
+  target.BaseRecord = target.FirstRecord == 0 ? 0 : GroupStart(target.ScanStartRecord() - TExchangeFinder::kDefaultWindow);
+  for (int64_t record = target.BaseRecord; record < target.Records; record += kGroupRecords)
     target.GroupOffsets.push_back(monitor.Item(static_cast<int>(record)).Offset);
   target.EndOffset = monitor.FileSize();
   return target;
@@ -194,14 +211,15 @@ void TScanner::TState::Plan() {
   HexFinder.emplace("0x");
   if (Query->AnchorsSeeValues()) ReferenceFinder.emplace("&#");
   const auto groups = static_cast<int64_t>(Target.GroupOffsets.size());
-  int64_t group = 0;
+  // group: a slot of GroupOffsets, counted from BaseRecord.
+  int64_t group = (Target.ScanStartRecord() - Target.BaseRecord) / TScanTarget::kGroupRecords;
   while (group < groups) {
     TStretch stretch;
-    stretch.FirstRecord = group * TScanTarget::kGroupRecords;
+    stretch.FirstRecord = Target.BaseRecord + group * TScanTarget::kGroupRecords;
     stretch.Begin = Target.GroupOffsets[static_cast<size_t>(group)];
     int64_t next = group + 1;
     while (next < groups && Target.GroupOffsets[static_cast<size_t>(next)] - stretch.Begin < Target.WindowBytes) ++next;
-    stretch.EndRecord = std::min(Target.Records, next * TScanTarget::kGroupRecords);
+    stretch.EndRecord = std::min(Target.Records, Target.BaseRecord + next * TScanTarget::kGroupRecords);
     stretch.End = next < groups ? Target.GroupOffsets[static_cast<size_t>(next)] : Target.EndOffset;
     Stretches.push_back(stretch);
     group = next;
@@ -259,12 +277,13 @@ bool TStretchScan::Run(const std::stop_token& AStop) {
 bool TStretchScan::LocateLine(size_t AAt, THit& AHit) {
   // Jump to the group that holds AAt when it lies past the cursor's group.
   const auto& offsets = FState.Target.GroupOffsets;
-  const auto group = static_cast<size_t>(FRecord / TScanTarget::kGroupRecords);
+  const int64_t base = FState.Target.BaseRecord;
+  const auto group = static_cast<size_t>((FRecord - base) / TScanTarget::kGroupRecords);
   const int64_t at = FBase + static_cast<int64_t>(AAt);
   if (group + 1 < offsets.size() && offsets[group + 1] <= at) {
     const auto above = std::upper_bound(offsets.begin(), offsets.end(), at);
     const auto target = static_cast<size_t>(above - offsets.begin()) - 1;
-    FRecord = static_cast<int64_t>(target) * TScanTarget::kGroupRecords;
+    FRecord = base + static_cast<int64_t>(target) * TScanTarget::kGroupRecords;
     FLineAt = static_cast<size_t>(offsets[target] - FBase);
   }
   while (FRecord < FEnd) {
@@ -540,6 +559,8 @@ void TScanner::TState::Deliver(std::stop_token AStop) {
     if (finished) break;
     std::sort(pending.begin(), pending.end());
     pending.erase(std::unique(pending.begin(), pending.end()), pending.end());
+    // What lies before FirstRecord was scanned only for the exchanges of the records after it.
+    pending.erase(pending.begin(), std::lower_bound(pending.begin(), pending.end(), static_cast<uint32_t>(Target.FirstRecord)));
     const int64_t bound = delivered < Stretches.size() ? Stretches[delivered].FirstRecord : Target.Records;
     const auto split =
         std::lower_bound(pending.begin(), pending.end(), static_cast<uint32_t>(std::min<int64_t>(bound, UINT32_MAX)));
@@ -554,14 +575,14 @@ void TScanner::TState::Deliver(std::stop_token AStop) {
   for (std::jthread& worker : workers) worker.join();
   outcome.Cancelled = AStop.stop_requested();
   outcome.Error = Error;
-  if (!outcome.Cancelled && outcome.Error.empty()) outcome.MissingFields = MissingFields(AStop);
+  if (!outcome.Cancelled && outcome.Error.empty() && Target.FirstRecord == 0) outcome.MissingFields = MissingFields(AStop);
   if (Callbacks.OnFinished) Callbacks.OnFinished(outcome);
 }
 
 void TScanner::TState::DeliverEveryRecord(const std::stop_token& AStop) {
   TScanOutcome outcome;
   constexpr int64_t kChunk = int64_t{1} << 20;
-  for (int64_t first = 0; first < Target.Records && !AStop.stop_requested(); first += kChunk) {
+  for (int64_t first = Target.FirstRecord; first < Target.Records && !AStop.stop_requested(); first += kChunk) {
     std::vector<uint32_t> chunk(static_cast<size_t>(std::min(kChunk, Target.Records - first)));
     for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<uint32_t>(first + static_cast<int64_t>(i));
     outcome.Matches += static_cast<int64_t>(chunk.size());

@@ -32,15 +32,22 @@ struct TScanTarget {
   std::string Path;
   TrdlLineBreak Break = TrdlLineBreak::lbCR;
   int64_t Records = 0;
-  std::vector<int64_t> GroupOffsets;  // record i * kGroupRecords begins here
+  // Only the records [FirstRecord, Records) are reported: a scan of what a growing log added.
+  // The scan starts one exchange window earlier (a request there may have its reply among
+  // them), and GroupOffsets start another window before that (that request's own lookback).
+  int64_t FirstRecord = 0;
+  int64_t BaseRecord = 0;             // a multiple of kGroupRecords
+  std::vector<int64_t> GroupOffsets;  // record BaseRecord + i * kGroupRecords begins here
   int64_t EndOffset = 0;              // the end of the last record's line break
   // The bytes of a worker's window (whole groups, at least one); small in tests of the edges
   // between windows.
   int64_t WindowBytes = int64_t{16} << 20;
 
-  // The records [0, ARecords) of AData's open log (ARecords < 0: all it holds now). Throws
-  // what the log store throws for an unreadable index.
-  static TScanTarget Of(TData& AData, int64_t ARecords = -1);
+  // The records [AFirstRecord, ARecords) of AData's open log (ARecords < 0: all it holds now).
+  // Throws what the log store throws for an unreadable index.
+  static TScanTarget Of(TData& AData, int64_t ARecords = -1, int64_t AFirstRecord = 0);
+  // Where the scan's first stretch starts: one exchange window before FirstRecord.
+  int64_t ScanStartRecord() const;
 };
 
 struct TScanOutcome {
