@@ -19,8 +19,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "CompiledQuery.h"
 #include "DecodedText.h"
 #include "Exchange.h"
 #include "Exporter.h"
@@ -55,6 +57,31 @@ class EOutputError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// A query that cannot be parsed: exit 2 as grep does for a bad pattern.
+class EBadQuery : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// AText compiled, or EBadQuery with the parser's reason and column.
+std::shared_ptr<const TCompiledQuery> CompileQuery(const std::string& AText) {
+  try {
+    return TCompiledQuery::Compile(AText);
+  } catch (const EQuerySyntax& e) {
+    throw EBadQuery(std::string("bad query: ") + e.what());
+  }
+}
+
+// Flushes standard output; EOutputError when something written did not get through (a full
+// disk, a closed pipe).
+void FlushStandardOutput() {
+  std::cout.flush();
+  if (!std::cout) {
+    const int error = errno;
+    throw EOutputError(std::string("Cannot write to standard output: ") + std::strerror(error));
+  }
+}
 
 // Progress on standard error, only when it is a terminal; Ctrl+C cancels through the same
 // callback.
@@ -171,44 +198,95 @@ void CheckLineNumber(const std::string& AFileName, long long ALine, int64_t ACou
   }
 }
 
-// Every line of the log, then every line as the log grows, until Ctrl+C. A last line still
+struct TFollowOptions {
+  std::string Where;     // a query: only the lines of the records it matches
+  bool FromEnd = false;  // none of the whole lines the log holds at the start
+};
+
+// Which lines follow prints under --where: each record tested as grep tests it, a reply
+// taking the fields it lacks from its request. The request lies before the reply, so a line
+// is judged once, when it is whole, and no later line changes the verdict.
+class TFollowFilter {
+ public:
+  // AQuery null: every line passes.
+  TFollowFilter(TData& AData, std::shared_ptr<const TCompiledQuery> AQuery)
+      : FData(AData), FQuery(std::move(AQuery)), FFinder(AData) {}
+
+  bool Filters() const { return FQuery != nullptr; }
+
+  // Whether record ARecord, whose line is ALine, is printed.
+  bool Passes(int64_t ARecord, std::string_view ALine) {
+    if (!FQuery) return true;
+    FData.ParseRaw(ALine, FRow);
+    const TRequestRowFn request = [&]() -> const TrdlDataRow* {
+      try {
+        const int64_t found = FFinder.RequestOfReply(ARecord, FRow);
+        if (found >= 0 && FData.ParseRecord(found, FRequestRow)) return &FRequestRow;
+      } catch (const ErdlLogMonitorError&) {  // NOLINT(bugprone-empty-catch): an unreadable request answers for nothing
+      }
+      return nullptr;
+    };
+    return FQuery->Matches(FRow, request);
+  }
+
+ private:
+  TData& FData;
+  std::shared_ptr<const TCompiledQuery> FQuery;
+  TExchangeFinder FFinder;
+  TrdlDataRow FRow, FRequestRow;
+};
+
+// A log without lines yet leaves the monitor inactive: tries again until lines come.
+void WaitForLines(TrdlLogMonitor& AMonitor, TLoopDispatcher& ADispatcher) {
+  while (!AMonitor.Active()) {
+    if (gInterrupted != 0) throw TInterrupted();
+    ADispatcher.ProcessPending(std::chrono::milliseconds(250));
+    AMonitor.SetActive(true);
+    if (!AMonitor.Active() && !AMonitor.LastErrorText().empty()) throw std::runtime_error(AMonitor.LastErrorText());
+  }
+}
+
+// The lines a writer has finished: all but a last line still without its line break.
+int WholeLines(const TrdlLogMonitor& AMonitor) { return AMonitor.Count() - (AMonitor.LastLineOpen() ? 1 : 0); }
+
+// Every line of the log (--from-end: none of those it holds now), then every line as the log
+// grows, until Ctrl+C; --where prints only the lines of matching records. A last line still
 // without its line break is held back until it is whole; a log that shrank or was replaced
 // starts again from its first line.
-int FollowCommand(TData& AData, const std::string& AFileName) {
+int FollowCommand(TData& AData, const std::string& AFileName, const TFollowOptions& AOptions) {
+  std::shared_ptr<const TCompiledQuery> query = AOptions.Where.empty() ? nullptr : CompileQuery(AOptions.Where);
+  // The empty query: every line, unparsed, as grep reports it.
+  if (query && query->MatchesAll()) query = nullptr;
   OpenLog(AData, AFileName);
   TrdlLogMonitor& monitor = AData.LogMonitor();
   const auto dispatcher = std::make_shared<TLoopDispatcher>();
   monitor.SetDispatcher(dispatcher);
-  // A log without lines yet leaves the monitor inactive: try again until lines come.
-  while (!monitor.Active()) {
-    if (gInterrupted != 0) throw TInterrupted();
-    dispatcher->ProcessPending(std::chrono::milliseconds(250));
-    monitor.SetActive(true);
-    if (!monitor.Active() && !monitor.LastErrorText().empty()) throw std::runtime_error(monitor.LastErrorText());
-  }
-  int printed = 0;
+  // The lines before it were printed or passed over. A log without lines at the start has
+  // nothing for --from-end to skip: whatever comes was added afterwards.
+  int next = AOptions.FromEnd && monitor.Active() ? WholeLines(monitor) : 0;
+  WaitForLines(monitor, *dispatcher);
+  TFollowFilter filter(AData, std::move(query));
   std::string line;
   const auto printWholeLines = [&] {
-    const int whole = monitor.Count() - (monitor.LastLineOpen() ? 1 : 0);
-    for (; printed < whole; ++printed) {
+    for (const int whole = WholeLines(monitor); next < whole; ++next) {
       try {
-        monitor.Get(printed, line);
+        monitor.Get(next, line);
       } catch (const ErdlLogMonitorShrank&) {
         // Cut under us: nothing more is printed until the growth step that the cut signals
         // indexes the log anew and starts again from its first line.
         break;
+      } catch (const ErdlLogMonitorError&) {
+        if (!filter.Filters()) throw;
+        continue;  // a line too long to read never matches, as in grep
       }
+      if (!filter.Passes(next, line)) continue;
       std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
       std::cout.put('\n');
     }
-    std::cout.flush();
-    if (!std::cout) {
-      const int error = errno;
-      throw EOutputError(std::string("Cannot write to standard output: ") + std::strerror(error));
-    }
+    FlushStandardOutput();
   };
   monitor.SetOnLogGrow([&](TrdlLogMonitor*, int AStart, int) {
-    if (AStart >= 0 && AStart < printed) printed = AStart;  // indexed anew from there
+    if (AStart >= 0 && AStart < next) next = AStart;  // indexed anew from there
     printWholeLines();
   });
   printWholeLines();
@@ -312,12 +390,6 @@ struct TGrepOptions {
   bool Show = false;
 };
 
-// A query that cannot be parsed: exit 2 as grep does for a bad pattern.
-class EBadQuery : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 // Runs one scan of AData's open log, handing chunks of matches to AOnMatches on this thread
 // as they come; Ctrl+C cancels it.
 TScanOutcome RunScan(TData& AData, std::shared_ptr<const TCompiledQuery> AQuery,
@@ -358,13 +430,7 @@ TScanOutcome RunScan(TData& AData, std::shared_ptr<const TCompiledQuery> AQuery,
 
 int GrepCommand(const TGrepOptions& AOptions) {
   if (AOptions.Arguments.size() < 2) throw EBadQuery("grep needs at least one FILE and a QUERY");
-  const std::string& text = AOptions.Arguments.back();
-  std::shared_ptr<const TCompiledQuery> query;
-  try {
-    query = TCompiledQuery::Compile(text);
-  } catch (const EQuerySyntax& e) {
-    throw EBadQuery(std::string("bad query: ") + e.what());
-  }
+  const std::shared_ptr<const TCompiledQuery> query = CompileQuery(AOptions.Arguments.back());
   const bool prefix = AOptions.Arguments.size() > 2;
   int64_t total = 0;
   std::vector<std::string> missing;
@@ -429,13 +495,7 @@ std::string SeparatorProblem(const std::string& AText) {
 
 int ExportCommand(TData& AData, const std::string& AFileName, const TExportOptions& AOptions) {
   std::shared_ptr<const TCompiledQuery> query;
-  if (!AOptions.Where.empty()) {
-    try {
-      query = TCompiledQuery::Compile(AOptions.Where);
-    } catch (const EQuerySyntax& e) {
-      throw EBadQuery(std::string("bad query: ") + e.what());
-    }
-  }
+  if (!AOptions.Where.empty()) query = CompileQuery(AOptions.Where);
   OpenLog(AData, AFileName);
   TDataExportParams params;
   std::vector<uint32_t> records;
@@ -520,8 +580,16 @@ int main(int argc, char** argv) {
                  "The record's exchange instead: a one-line answer, then its records (number, Timestamp, Packet-Type)");
   CLI::App* columns = app.add_subcommand("columns", "Parse every record; print one Name<TAB>Type line per column");
   addFile(columns);
-  CLI::App* follow = app.add_subcommand("follow", "Print every line, then each line as the log grows, until Ctrl+C");
+  TFollowOptions followOptions;
+  CLI::App* follow = app.add_subcommand(
+      "follow", "Print every line (--from-end: none of them), then each whole line as the log grows, until Ctrl+C");
   addFile(follow);
+  follow
+      ->add_option("--where", followOptions.Where,
+                   "Only the lines of the records QUERY matches, a reply with its request's fields (see docs/queries.md)")
+      ->type_name("QUERY");
+  follow->add_flag("--from-end", followOptions.FromEnd,
+                   "Start at the end, as tail -f: only lines added after the start (a replaced log: from its first line)");
   CLI::App* exportCommand = app.add_subcommand("export", "Write every record to OUT as CSV or XML");
   addFile(exportCommand);
   exportCommand->add_option("OUT", exportOptions.Out, "The file to write (replaced when it exists)")->required();
@@ -569,13 +637,9 @@ int main(int argc, char** argv) {
     if (show->parsed()) result = ShowCommand(data, fileName, lineNumber, showOptions);
     if (columns->parsed()) result = ColumnsCommand(data, fileName);
     if (exportCommand->parsed()) result = ExportCommand(data, fileName, exportOptions);
-    if (follow->parsed()) result = FollowCommand(data, fileName);
+    if (follow->parsed()) result = FollowCommand(data, fileName, followOptions);
     if (grep->parsed()) result = GrepCommand(grepOptions);
-    std::cout.flush();
-    if (!std::cout) {
-      const int error = errno;
-      throw EOutputError(std::string("Cannot write to standard output: ") + std::strerror(error));
-    }
+    FlushStandardOutput();
     // Ctrl+C after the last progress report still interrupted the command.
     if (gInterrupted != 0) throw TInterrupted();
   } catch (const TInterrupted&) {

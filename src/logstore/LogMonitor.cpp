@@ -386,7 +386,17 @@ void TrdlLogMonitor::DoLogGrow() {
     FNeedGrowAfterUnfreeze = true;
     return;
   }
+  // A deleted log keeps its lines: the open file still serves them (on POSIX its bytes live
+  // until it is closed), and its readers keep what they show. A log of the name that appears
+  // later is another file, indexed anew by the step that finds it.
+  FFileGone = HFile.IsOpen() && !platform::LookupFile(FFileName).Found;
+  if (FFileGone) {
+    DebugMessage(fmt::format("TrclLogMonitor.DoLogGrow: {} was deleted; its lines stay", FFileName));
+    if (FOnGrow) FOnGrow(this, -1, 0);
+    return;
+  }
   const int64_t oldSize = FFileSize;
+  const int oldCount = Count();
   const uint8_t oldBreak = FBreak;
   const bool unmapped = !HFile.IsOpen();
   MapFile(false);
@@ -394,6 +404,7 @@ void TrdlLogMonitor::DoLogGrow() {
   int start = -1;
   int count = 0;
   FIndexComplete = false;
+  FIndexedAnew = false;
   const platform::TFileIdentity identity = platform::FileIdentity(FFileName);
   // A small log whose head gained its first CR (or first LF) now breaks its lines otherwise.
   const bool breakChanged = FBreak != oldBreak && oldSize > 0;
@@ -403,6 +414,7 @@ void TrdlLogMonitor::DoLogGrow() {
     DebugMessage(
         fmt::format("TrclLogMonitor.DoLogGrow: {} shrank, was replaced or changed its line breaks; indexing it anew", FFileName));
     FFileIdentity = identity;
+    FIndexedAnew = oldCount > 0;
     FIndexData->ItemsClear(0);
     FLastLineOpen = false;
     FOpenTailOffset = -1;

@@ -204,6 +204,12 @@ class TrdlLogMonitor {
   // Whether the last line has no line break yet (a writer in the middle of it): the next
   // growth step reads it again from its start and replaces its item.
   bool LastLineOpen() const { return FLastLineOpen; }
+  // Whether the last growth step found the log shrunk or replaced and indexed it anew from
+  // its first line (the lines it held before are gone), rather than adding lines.
+  bool IndexedAnew() const { return FIndexedAnew; }
+  // Whether the last growth step found the log's name gone: its lines stay readable and
+  // unchanged until a file of that name appears again.
+  bool FileGone() const { return FFileGone; }
   bool WholeLogGrowOnActive() const { return FWholeLogGrowOnActive; }
   void SetWholeLogGrowOnActive(bool AValue) { FWholeLogGrowOnActive = AValue; }
 
@@ -342,6 +348,8 @@ class TrdlLogMonitor {
   uint8_t FBreak = static_cast<uint8_t>(TrdlLineBreak::lbCR);  // the byte that ends lines
   uint32_t FPreferredBlockSize = 1048576;
   bool FReplaceLastItem = false;  // the walk's first line replaces the last item
+  bool FIndexedAnew = false;      // the last growth step started again from the first line
+  bool FFileGone = false;         // the last growth step found no file of the name
 };
 
 }  // namespace velloran

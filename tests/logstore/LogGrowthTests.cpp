@@ -113,6 +113,7 @@ TEST_F(LogGrowthTest, ALogThatShrankIsIndexedAnewAsOneStepFromZero) {
   EXPECT_EQ(Lines(), std::vector<std::string>{"x"});
   EXPECT_EQ(FSteps.back().Start, 0);
   EXPECT_EQ(FSteps.back().Count, 1);
+  EXPECT_TRUE(FMonitor.IndexedAnew());
 }
 
 TEST_F(LogGrowthTest, ARotatedLogIsIndexedAnew) {
@@ -121,6 +122,24 @@ TEST_F(LogGrowthTest, ARotatedLogIsIndexedAnew) {
   ASSERT_EQ(std::rename(rotated.c_str(), FPath.c_str()), 0);
   FMonitor.ForcedGrow();
   EXPECT_EQ(Lines(), (std::vector<std::string>{"n1", "n2", "n3"}));
+  EXPECT_TRUE(FMonitor.IndexedAnew());
+  Append(FPath, "n4\r\n");
+  FMonitor.ForcedGrow();
+  EXPECT_FALSE(FMonitor.IndexedAnew());  // an append adds lines
+}
+
+// A deleted log keeps serving the lines it had (its readers keep what they show); a log of
+// the name written later is another file, indexed from its first line.
+TEST_F(LogGrowthTest, ADeletedLogKeepsItsLinesUntilANewOneAppears) {
+  Open("a\r\nb\r\n");
+  ASSERT_EQ(std::remove(FPath.c_str()), 0);
+  ASSERT_TRUE(FDispatcher->ProcessUntil([&] { return FMonitor.FileGone(); }, 5s));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(FSteps.back().Start, -1);
+  FDir.Write("IN261209.log", "x\r\n");
+  ASSERT_TRUE(FDispatcher->ProcessUntil([&] { return !FMonitor.FileGone() && FMonitor.Count() == 1; }, 5s));
+  EXPECT_EQ(Lines(), std::vector<std::string>{"x"});
+  EXPECT_TRUE(FMonitor.IndexedAnew());
 }
 
 TEST_F(LogGrowthTest, FreezeHoldsStepsAndUnfreezeRunsOne) {
