@@ -72,6 +72,8 @@ std::string SpecialFolderPath(int ACsidl) {
       return XdgFolder("XDG_CONFIG_HOME", "/.config");
     case kCsidlLocalAppData:
       return XdgFolder("XDG_DATA_HOME", "/.local/share");
+    case kCsidlInternetCache:
+      return XdgFolder("XDG_CACHE_HOME", "/.cache");
     case kCsidlCommonAppData:
       return FirstDataDir();
     case kCsidlProgramFiles:

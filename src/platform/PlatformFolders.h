@@ -13,6 +13,7 @@ inline constexpr int kCsidlCommonAppData = 35;    // first of $XDG_DATA_DIRS, de
 inline constexpr int kCsidlProgramFiles = 38;     // /usr
 inline constexpr int kCsidlCommonDocuments = 46;  // the XDG documents folder, default ~/Documents
 inline constexpr int kCsidlPersonal = 5;          // the user's own documents: the same XDG documents folder
+inline constexpr int kCsidlInternetCache = 32;    // $XDG_CACHE_HOME, default ~/.cache: what may be rebuilt
 
 // The folder's path without a trailing separator, or empty text for an unknown number or
 // when the folder cannot be named (no home directory).
