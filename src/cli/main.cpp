@@ -277,7 +277,7 @@ int FollowCommand(TData& AData, const std::string& AFileName, const TFollowOptio
         break;
       } catch (const ErdlLogMonitorError&) {
         if (!filter.Filters()) throw;
-        continue;  // a line too long to read never matches, as in grep
+        continue;  // an unreadable line (too long) never matches, as in grep
       }
       if (!filter.Passes(next, line)) continue;
       std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
@@ -582,11 +582,12 @@ int main(int argc, char** argv) {
   addFile(columns);
   TFollowOptions followOptions;
   CLI::App* follow = app.add_subcommand(
-      "follow", "Print every line (--from-end: none of them), then each whole line as the log grows, until Ctrl+C");
+      "follow", "Print every line, then each whole line as the log grows, until Ctrl+C (--from-end: only the new lines)");
   addFile(follow);
   follow
       ->add_option("--where", followOptions.Where,
-                   "Only the lines of the records QUERY matches, a reply with its request's fields (see docs/queries.md)")
+                   "Only the lines of the records QUERY matches; a reply takes the fields it lacks from its request "
+                   "(see docs/queries.md)")
       ->type_name("QUERY");
   follow->add_flag("--from-end", followOptions.FromEnd,
                    "Start at the end, as tail -f: only lines added after the start (a replaced log: from its first line)");

@@ -295,7 +295,13 @@ TEST(CliTest, ExportErrors) {
 // velloran follow as a child process, its standard output read through a pipe.
 class TFollower {
  public:
-  explicit TFollower(const std::string& ALog) {
+  // AOptions follow the log's name on the command line.
+  explicit TFollower(const std::string& ALog, const std::vector<std::string>& AOptions = {}) {
+    std::vector<std::string> arguments{VELLORAN_CLI, "follow", ALog};
+    arguments.insert(arguments.end(), AOptions.begin(), AOptions.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
     int fds[2];
     if (::pipe(fds) != 0) return;
     FPid = ::fork();
@@ -303,7 +309,7 @@ class TFollower {
       ::dup2(fds[1], STDOUT_FILENO);
       ::close(fds[0]);
       ::close(fds[1]);
-      ::execl(VELLORAN_CLI, VELLORAN_CLI, "follow", ALog.c_str(), static_cast<char*>(nullptr));
+      ::execv(VELLORAN_CLI, argv.data());
       ::_exit(127);
     }
     ::close(fds[1]);
@@ -316,9 +322,9 @@ class TFollower {
   TFollower(const TFollower&) = delete;
   TFollower& operator=(const TFollower&) = delete;
 
-  // Reads until the output holds AText or 5 seconds pass.
-  bool WaitFor(const std::string& AText) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  // Reads until the output holds AText or ATimeout passes.
+  bool WaitFor(const std::string& AText, std::chrono::milliseconds ATimeout = std::chrono::seconds(5)) {
+    const auto deadline = std::chrono::steady_clock::now() + ATimeout;
     while (Out.find(AText) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
       pollfd ready{FOut, POLLIN, 0};
       if (::poll(&ready, 1, 100) <= 0) continue;
@@ -377,6 +383,67 @@ TEST(CliTest, FollowPrintsTheLogThenEachWholeLineAsItGrows) {
   ASSERT_TRUE(follower.WaitFor("four, half whole\n"));
   EXPECT_EQ(follower.Stop(), 130);
   EXPECT_EQ(follower.Out, "one\ntwo\nthree\nfour, half whole\n");  // the half line was held back
+}
+
+// follow --where prints what grep reports for the log as it stands: a reply that lacks the
+// user's name matches through its request, whether that request was there at the start or
+// came later, and a half-written line is judged only once it is whole.
+TEST(CliTest, FollowWherePrintsTheLinesOfMatchingRecordsAsGrepFindsThem) {
+  TTempDir dir;
+  using velloran::test::EventLine;
+  const std::string bob = EventLine({{"User-Name", "bob"}, {"Class", "K1"}, {"Packet-Type", "1"}});
+  const std::string eve = EventLine({{"User-Name", "eve"}, {"Class", "K2"}, {"Packet-Type", "1"}});
+  const std::string bobRejected = EventLine({{"Class", "K1"}, {"Packet-Type", "3"}});
+  const std::string eveRejected = EventLine({{"Class", "K2"}, {"Packet-Type", "3"}});
+  const std::string stranger = EventLine({{"Class", "K9"}, {"Packet-Type", "2"}});  // no request in the log
+  const std::string bobAgain = EventLine({{"User-Name", "bob"}, {"Class", "K3"}, {"Packet-Type", "1"}});
+  const std::string bobAccepted = EventLine({{"Class", "K3"}, {"Packet-Type", "2"}});
+  const std::string log = dir.Write("IN261209.log", velloran::test::LogOf({bob, eve}));
+  const std::string query = "User-Name = bob";
+  TFollower follower(log, {"--where", query});
+  ASSERT_TRUE(follower.WaitFor(bob + "\n"));
+  // The half line already names bob: were it judged before it is whole, it would be printed twice.
+  const size_t half = bobAgain.find("</User-Name>") + std::string("</User-Name>").size();
+  AppendTo(log, velloran::test::LogOf({eveRejected, bobRejected, stranger}) + bobAgain.substr(0, half));
+  ASSERT_TRUE(follower.WaitFor(bobRejected + "\n"));
+  AppendTo(log, bobAgain.substr(half) + "\r\n" + bobAccepted + "\r\n");
+  ASSERT_TRUE(follower.WaitFor(bobAccepted + "\n"));
+  EXPECT_EQ(follower.Stop(), 130);
+  EXPECT_EQ(follower.Out, bob + "\n" + bobRejected + "\n" + bobAgain + "\n" + bobAccepted + "\n");
+  EXPECT_EQ(follower.Out, RunCli("grep " + Quote(log) + " " + Quote(query), dir).Out);
+}
+
+// --from-end prints only lines added after the start; a log replaced later is printed from
+// its first line.
+TEST(CliTest, FollowFromEndSkipsWhatTheLogHeldAtTheStart) {
+  TTempDir dir;
+  const std::string log = dir.Write("IN261209.log", "old one\r\nold two\r\n");
+  TFollower follower(log, {"--from-end"});
+  // Lines appended before the follower has indexed the log are old to it too: append until
+  // one is printed, then every later one must be.
+  int appended = 0;
+  do {
+    AppendTo(log, "new " + std::to_string(appended++) + "\r\n");
+  } while (!follower.WaitFor("new ", std::chrono::milliseconds(200)) && appended < 50);
+  AppendTo(log, "last\r\n");
+  ASSERT_TRUE(follower.WaitFor("last\n"));
+  ASSERT_THAT(follower.Out, ::testing::StartsWith("new "));
+  std::string expected;
+  for (int i = std::stoi(follower.Out.substr(4)); i < appended; ++i) expected += "new " + std::to_string(i) + "\n";
+  EXPECT_EQ(follower.Out, expected + "last\n");
+  dir.Write("IN261209.log", "fresh\r\n");  // truncated and rewritten, shorter than before
+  ASSERT_TRUE(follower.WaitFor("fresh\n"));
+  EXPECT_EQ(follower.Stop(), 130);
+  EXPECT_EQ(follower.Out, expected + "last\nfresh\n");
+}
+
+TEST(CliTest, FollowRefusesABadQueryBeforeFollowing) {
+  TTempDir dir;
+  const std::string log = dir.Write("IN261209.log", "one\r\n");
+  const TResult result = RunCli("follow " + Quote(log) + " --from-end --where " + Quote("(a"), dir);
+  EXPECT_EQ(result.ExitCode, 2);
+  EXPECT_EQ(result.Out, "");
+  EXPECT_EQ(result.Err, "velloran: bad query: missing ')' for the '(' at column 1\n");
 }
 
 }  // namespace
