@@ -349,6 +349,20 @@ void About(QPainter& APainter) {
   APainter.drawRoundedRect(QRectF(10.4, 10, 3.2, 8.5), 1, 1);
 }
 
+// An arrow down onto a line: the view goes to the end of the log and stays there.
+void FollowEnd(QPainter& APainter) {
+  QLinearGradient fill(0, 2, 0, 18);
+  fill.setColorAt(0, kIconBlueTop);
+  fill.setColorAt(1, kIconBlueBottom);
+  APainter.setPen(QPen(QColor(0x12, 0x3c, 0x8c), 1, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  APainter.setBrush(fill);
+  const QPointF arrow[] = {{9, 2.5}, {15, 2.5}, {15, 9.5}, {20, 9.5}, {12, 17.5}, {4, 9.5}, {9, 9.5}};
+  APainter.drawPolygon(arrow, 7);
+  APainter.setPen(Qt::NoPen);
+  APainter.setBrush(QColor(0x2b, 0x3f, 0x7a));
+  APainter.drawRoundedRect(QRectF(3, 19.5, 18, 2.5), 1, 1);
+}
+
 QImage ActionIcon(const TIconPainter& ADraw, int ASize) {
   QImage image = NewImage(ASize, ASize);
   QPainter painter(&image);
@@ -380,8 +394,10 @@ int main(int argc, char** argv) {
     ok = Save(ProgramIcon(size), out.filePath(QString("images/velloran-%1.png").arg(size))) && ok;
 
   const std::vector<std::pair<const char*, TIconPainter>> actions = {
-      {"folder_open", FolderOpen}, {"Export", Export}, {"door_exit", DoorExit}, {"table_selection_column", TableSelectionColumn},
+      {"folder_open", FolderOpen}, {"Export", Export},
+      {"door_exit", DoorExit},     {"table_selection_column", TableSelectionColumn},
       {"notebook", Notebook},      {"about", About},
+      {"follow_end", FollowEnd},
   };
   for (const auto& [name, draw] : actions)
     for (int size : {16, 24})

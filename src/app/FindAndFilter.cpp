@@ -102,9 +102,11 @@ void TfrmMain::ApplyFilter(const QString& AText) {
 
 void TfrmMain::StartFilterScan(std::shared_ptr<const TCompiledQuery> AQuery) {
   // The target first: when the index cannot be read nothing has changed yet.
-  TScanTarget target = TScanTarget::Of(FData);
+  TScanTarget target = TScanTarget::Of(FData, FData.WholeCount());
   FFilterScan.reset();  // cancels the running scan and waits for its threads
   FFilterQuery = AQuery;
+  FFilterEnd = target.Records;
+  FFilterAdding = false;
   FModel->BeginFilter();
   FSelectAnchor = FFilterAnchor >= 0;
   FFilterScan = std::make_unique<TQueryScan>(std::move(AQuery), std::move(target));
@@ -124,6 +126,7 @@ void TfrmMain::FilterMatchesFound(const std::vector<uint32_t>& AMatches) {
     if (SelectedIndex() < 0 && std::binary_search(AMatches.begin(), AMatches.end(), FFilterAnchor)) SelectRecord(FFilterAnchor);
   }
   if (FFindPending != 0) TryFindStep();
+  ScrollToEndIfFollowing();
   UpdateFilterStatus();
 }
 
@@ -132,6 +135,10 @@ void TfrmMain::FilterFinished() {
   FSelectAnchor = false;
   UpdateFilterStatus();
   UpdateActions();
+  // Records appended while it ran are searched next, once this signal has returned (the scan
+  // that emits it is replaced).
+  if (outcome.Error.empty() && FFilterEnd < FModel->RecordCount())
+    QTimer::singleShot(0, this, [this] { Guarded([this] { ScanAddedRecords(); }); });
   if (!outcome.MissingFields.empty()) {
     const QString hint = "No record so far has " + FieldList(outcome.MissingFields);
     FilterBar->ShowHint(hint);
@@ -158,7 +165,8 @@ void TfrmMain::UpdateFilterStatus() {
       QStringLiteral("%1 of %2 records match")
           .arg(GroupedNumber(static_cast<int64_t>(FModel->FilterRows().size())), GroupedNumber(FModel->RecordCount())));
   sbrFilter->show();
-  const bool running = FilterRunning();
+  // A scan of appended records is brief: no bar flickers for it.
+  const bool running = FilterRunning() && !FFilterAdding;
   if (running) pbScan->setValue(FFilterScan->Percent());
   pbScan->setVisible(running);
 }
@@ -177,7 +185,7 @@ void TfrmMain::ClearFilter() {
   FFilterQuery.reset();
   FFilterAnchor = -1;
   FSelectAnchor = false;
-  FModel->ResetRows(static_cast<int>(std::min<int64_t>(FData.Count(), INT_MAX)));
+  FModel->ResetRows(static_cast<int>(std::min<int64_t>(FData.WholeCount(), INT_MAX)));
   if (target >= 0) SelectRecord(target);
   lvData->setFocus();
   UpdateStatusBar();
@@ -314,30 +322,38 @@ void TfrmMain::FindNext(bool ABackward) {
     std::shared_ptr<const TCompiledQuery> query = CompileInto(FindBar, text);
     if (query == nullptr) return;
     RememberQuery(text);
-    TScanTarget target = TScanTarget::Of(FData);
-    FFindScan.reset();
-    FModel->SetFindQuery(query);
-    FFindScan = std::make_unique<TQueryScan>(std::move(query), std::move(target));
-    connect(FFindScan.get(), &TQueryScan::MatchesFound, this, [this](const std::vector<uint32_t>& AMatches) {
-      FModel->AppendFindMatches(AMatches);
-      if (FFindPending != 0) TryFindStep();
-      UpdateFindState();
-    });
-    connect(FFindScan.get(), &TQueryScan::ProgressChanged, this, [this] { UpdateFindState(); });
-    connect(FFindScan.get(), &TQueryScan::Finished, this, [this] {
-      const std::vector<std::string> missing = FFindScan->Outcome().MissingFields;
-      if (!missing.empty()) FindBar->ShowHint("No record so far has " + FieldList(missing));
-      if (!FFindScan->Outcome().Error.empty())
-        FindBar->ShowHint(QStringLiteral("The search stopped early: %1").arg(FromUtf8(FFindScan->Outcome().Error)));
-      TryFindStep();
-      UpdateFindState();
-    });
-    FFindScan->Start();
+    StartFindScan(std::move(query), 0);
   }
   FFindPending = ABackward ? -1 : 1;
   FFindFrom = SelectedRecord();
   TryFindStep();
   UpdateFindState();
+}
+
+// A find over the records from AFirstRecord on (0: a new find; later: the records appended
+// since the last scan, whose matches join those found).
+void TfrmMain::StartFindScan(std::shared_ptr<const TCompiledQuery> AQuery, int64_t AFirstRecord) {
+  TScanTarget target = TScanTarget::Of(FData, FModel->RecordCount(), AFirstRecord);
+  FFindScan.reset();
+  if (AFirstRecord == 0) FModel->SetFindQuery(AQuery);
+  FFindEnd = target.Records;
+  FFindScan = std::make_unique<TQueryScan>(std::move(AQuery), std::move(target));
+  connect(FFindScan.get(), &TQueryScan::MatchesFound, this, [this](const std::vector<uint32_t>& AMatches) {
+    FModel->AppendFindMatches(AMatches);
+    if (FFindPending != 0) TryFindStep();
+    UpdateFindState();
+  });
+  connect(FFindScan.get(), &TQueryScan::ProgressChanged, this, [this] { UpdateFindState(); });
+  connect(FFindScan.get(), &TQueryScan::Finished, this, [this] {
+    const TScanOutcome& outcome = FFindScan->Outcome();
+    if (!outcome.MissingFields.empty()) FindBar->ShowHint("No record so far has " + FieldList(outcome.MissingFields));
+    if (!outcome.Error.empty()) FindBar->ShowHint(QStringLiteral("The search stopped early: %1").arg(FromUtf8(outcome.Error)));
+    if (outcome.Error.empty() && FFindEnd < FModel->RecordCount())
+      QTimer::singleShot(0, this, [this] { Guarded([this] { ScanAddedRecords(); }); });
+    TryFindStep();
+    UpdateFindState();
+  });
+  FFindScan->Start();
 }
 
 // The step FFindPending asks for, once the matches it needs are known: true when it is done

@@ -114,6 +114,8 @@ class TLogListView : public QTableView {
   // Ctrl+C (ARaw false) and Ctrl+Shift+C (true): the view would copy one cell itself.
   std::function<void(bool ARaw)> OnCopy;
   std::function<void(const QString& AText)> OnTypeAhead;
+  // End (with any modifiers), after the view has gone to the last record.
+  std::function<void()> OnEnd;
 
  protected:
   void keyPressEvent(QKeyEvent* AEvent) override {
@@ -124,6 +126,7 @@ class TLogListView : public QTableView {
       return;
     }
     QTableView::keyPressEvent(AEvent);
+    if (OnEnd && AEvent->key() == Qt::Key_End) OnEnd();
   }
   // Several records can be selected (for Copy), yet Ctrl with a movement key still goes and
   // selects, as in a list of one selection: Ctrl+End selects the last record.
@@ -270,6 +273,16 @@ void TLogTableModel::AppendFilterRows(const std::vector<uint32_t>& ARecords) {
   beginInsertRows(QModelIndex(), FRowCount, FRowCount + static_cast<int>(count) - 1);
   FFilterRows.insert(FFilterRows.end(), ARecords.begin(), ARecords.begin() + static_cast<std::ptrdiff_t>(count));
   FRowCount = static_cast<int>(FFilterRows.size());
+  endInsertRows();
+}
+
+void TLogTableModel::AddRecords(int64_t ACount) {
+  if (ACount <= FRecordCount) return;
+  FRecordCount = ACount;
+  const int rows = static_cast<int>(std::min<int64_t>(ACount, INT_MAX));
+  if (FFiltered || rows <= FRowCount) return;
+  beginInsertRows(QModelIndex(), FRowCount, rows - 1);
+  FRowCount = rows;
   endInsertRows();
 }
 
@@ -601,9 +614,11 @@ TfrmMain::TfrmMain(TMainWindowContext AContext, QWidget* AParent, std::function<
 }
 
 TfrmMain::~TfrmMain() {
-  // The scans first: no match may reach the list while the window goes.
+  // The scans and the growth steps first: no match and no record may reach the list while
+  // the window goes.
   FFilterScan.reset();
   FFindScan.reset();
+  StopWatchingLog();
   if (!FLayoutSaved) {
     try {
       SaveLayout();
@@ -657,6 +672,8 @@ void TfrmMain::CreateActions() {
   actReopenLast = new QAction("Re&open last log at start", this);
   actReopenLast->setCheckable(true);
   actReopenLast->setStatusTip("Open the log that was open last when the program starts");
+  CreateLiveActions();
+  actFollowEnd->setIcon(ActionIcon("follow_end"));
   actCopyValue = new QAction("Copy &value", this);
   actCopyDetails = new QAction("Copy &all", this);
   actRawValues = new QAction("Show &raw values", this);
@@ -762,7 +779,11 @@ void TfrmMain::CreateMenus() {
   view->addAction(actRawValues);
   view->addAction(actRequestFields);
   view->addSeparator();
+  view->addAction(actFollowEnd);
+  view->addAction(actFollowNewest);
+  view->addSeparator();
   view->addAction(actReopenLast);
+  view->addAction(actKeepLineIndexes);
   QMenu* help = menuBar()->addMenu("&Help");
   help->addAction(actAbout);
   pmData = new QMenu(this);
@@ -790,6 +811,8 @@ void TfrmMain::CreateToolBar() {
     openButton->setPopupMode(QToolButton::MenuButtonPopup);
   }
   toolbar->addAction(actExport);
+  toolbar->addSeparator();
+  toolbar->addAction(actFollowEnd);
   toolbar->addSeparator();
   toolbar->addAction(actExit);
 }
@@ -824,6 +847,7 @@ void TfrmMain::CreateClient() {
     FindBar->Edit()->end(false);
     FindBar->Edit()->insert(AText);
   };
+  list->OnEnd = [this] { SetFollowEnd(true); };
   listLayout->addWidget(list, 1);
   lvData = list;
   lvData->setModel(FModel);
@@ -855,10 +879,15 @@ void TfrmMain::CreateClient() {
   connect(lvData->horizontalHeader(), &QHeaderView::sectionHandleDoubleClicked, this,
           [this](int ASection) { FitColumnToScreenRows(ASection); });
   connect(lvData, &QWidget::customContextMenuRequested, this, [this](const QPoint& APoint) { ShowListMenu(APoint); });
-  connect(lvData->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+  connect(lvData->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& ACurrent) {
     FSelectAnchor = false;  // the user chose: a record the filter finds later takes nothing away
+    // An earlier record chosen: the view stays with it rather than following the end.
+    if (FollowEnd() && ACurrent.isValid() && ACurrent.row() < FModel->rowCount() - 1) SetFollowEnd(false);
     UpdateStatusBar();
   });
+  // Only the user's own scrolling triggers actions; the value changes after the signal.
+  connect(lvData->verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
+          [this] { QTimer::singleShot(0, this, [this] { ListScrolledByUser(); }); });
   connect(lvData->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { UpdateStatusBar(); });
   connect(lvData, &QAbstractItemView::doubleClicked, this, [this] {
     if (SelectedIndex() >= 0) SetDetailsVisible(true);
@@ -958,6 +987,13 @@ void TfrmMain::CreateStatusBar() {
   pbScan->setMaximumHeight(sbrPanel0->sizeHint().height());
   pbScan->setTextVisible(false);
   pbScan->hide();
+  sbrNewerLog = new QLabel(this);
+  sbrNewerLog->hide();
+  connect(sbrNewerLog, &QLabel::linkActivated, this, [this] {
+    const std::string newer = FNewerLog;
+    if (!newer.empty()) Guarded([this, newer] { LoadLog(newer, true); });
+  });
+  statusBar()->addPermanentWidget(sbrNewerLog);
   statusBar()->addPermanentWidget(sbrFilter);
   statusBar()->addPermanentWidget(pbScan);
 }
@@ -1063,7 +1099,7 @@ void TfrmMain::actOpenExecute() {
   if (SelectLogFile && SelectLogFile(name)) LoadLog(name);
 }
 
-void TfrmMain::LoadLog(const std::string& AFileName) {
+void TfrmMain::LoadLog(const std::string& AFileName, bool AKeepFilter) {
   Trace("Loading " + AFileName);
   AddRecentFile(AFileName);
   RebuildRecentMenus();
@@ -1073,9 +1109,9 @@ void TfrmMain::LoadLog(const std::string& AFileName) {
   const int64_t keep = sameLog ? SelectedRecord() : -1;
   // The scans read the file that is opened anew. A filter comes back on the same log; another
   // log starts with all its records.
-  std::shared_ptr<const TCompiledQuery> filter = sameLog ? FFilterQuery : nullptr;
-  const int64_t anchor = keep >= 0 ? keep : FFilterAnchor;
-  DropScans(sameLog);
+  std::shared_ptr<const TCompiledQuery> filter = sameLog || AKeepFilter ? FFilterQuery : nullptr;
+  const int64_t anchor = keep >= 0 ? keep : sameLog ? FFilterAnchor : -1;
+  DropScans(filter != nullptr);
   ClearDetails();
   if (platform::LookupFile(AFileName).Size > kProgressThreshold) BeginProgress("Loading", "Loading data, please wait...");
   FSettings.WriteString(SettingsKeys::LogFileName, AFileName);
@@ -1089,6 +1125,8 @@ void TfrmMain::LoadLog(const std::string& AFileName) {
   FLoading = true;
   FLoadCancelled = false;
   FLoadOutcome = TLoadOutcome::loNone;
+  StopWatchingLog();
+  PrepareLineIndex();
   try {
     FData.Open(AFileName);
   } catch (...) {
@@ -1103,16 +1141,20 @@ void TfrmMain::LoadLog(const std::string& AFileName) {
   Trace("Load ticks " + std::to_string(platform::TickCount() - start));
   if (ProgressActive()) EndProgress();
   const uint32_t refreshStart = platform::TickCount();
-  FModel->ResetRows(static_cast<int>(std::min<int64_t>(FData.Count(), INT_MAX)));
+  const int64_t whole = FData.WholeCount();
+  FModel->ResetRows(static_cast<int>(std::min<int64_t>(whole, INT_MAX)));
   lvData->horizontalScrollBar()->setValue(0);
   lvData->scrollToTop();
   RefreshList();
-  if (filter != nullptr && FData.Count() > 0) {
-    FFilterAnchor = std::min<int64_t>(anchor, FData.Count() - 1);
+  if (filter != nullptr && whole > 0) {
+    FFilterAnchor = std::min<int64_t>(anchor, whole - 1);
     StartFilterScan(filter);
   } else if (keep >= 0) {
-    SelectRecord(std::min<int64_t>(keep, FData.Count() - 1));
+    SelectRecord(std::min<int64_t>(keep, whole - 1));
   }
+  WatchLog();
+  NoteLineIndex();
+  ScrollToEndIfFollowing();
   Trace("refresh ticks " + std::to_string(platform::TickCount() - refreshStart));
   UpdateTitle();
   NoteLoadOutcome();
@@ -1149,7 +1191,7 @@ void TfrmMain::UpdateTitle() {
 }
 
 void TfrmMain::RefreshList() {
-  const int64_t count = FData.Count();
+  const int64_t count = FData.WholeCount();
   if (FModel->Filtered()) {
     FModel->Redraw();
   } else {
@@ -1196,6 +1238,7 @@ QString TfrmMain::LogStateText() const {
     default:
       break;
   }
+  if (!FLiveNotice.isEmpty()) return file + " \u2014 " + FLiveNotice;
   if (monitor.Active() && monitor.LineBreak() == TrdlLineBreak::lbLF)
     return file + " (lines end in LF only: read with LF as the line break)";
   if (!file.isEmpty() && FModel->RecordCount() <= 0 && FLoadOutcome == TLoadOutcome::loOpened) return file + " is empty";
@@ -1613,6 +1656,12 @@ void TfrmMain::LoadLayout() {
               [this] { ExportCodeNames = FSettings.ReadBoolean(SettingsKeys::ExportCodeNames, false); });
   ReadSetting(SettingsKeys::ReopenLastLog,
               [this] { actReopenLast->setChecked(FSettings.ReadBoolean(SettingsKeys::ReopenLastLog, false)); });
+  ReadSetting(SettingsKeys::FollowEnd,
+              [this] { actFollowEnd->setChecked(FSettings.ReadBoolean(SettingsKeys::FollowEnd, false)); });
+  ReadSetting(SettingsKeys::FollowNewest,
+              [this] { actFollowNewest->setChecked(FSettings.ReadBoolean(SettingsKeys::FollowNewest, false)); });
+  ReadSetting(SettingsKeys::KeepLineIndexes,
+              [this] { actKeepLineIndexes->setChecked(FSettings.ReadBoolean(SettingsKeys::KeepLineIndexes, true)); });
   ReadSetting(SettingsKeys::DetailsColumnsWidths, [this] {
     const QString detailsWidths = FromUtf8(FSettings.ReadString(SettingsKeys::DetailsColumnsWidths, ""));
     for (int i = 0; i < 2 && !detailsWidths.isEmpty(); ++i) {

@@ -30,6 +30,7 @@
 class QAction;
 class QDragEnterEvent;
 class QDropEvent;
+class QFileSystemWatcher;
 class QFontMetrics;
 class QLabel;
 class QMenu;
@@ -49,6 +50,7 @@ class TQueryScan;
 class TfrmProgressDialog;
 class TrsStorage;
 class TTaskbarProgressIndicator;
+class TDispatcher;
 
 // What the main window works on, owned by whoever creates the window and outliving it: the
 // program hands in its application-wide objects, a test its own.
@@ -108,6 +110,9 @@ class TLogTableModel : public QAbstractTableModel {
   void AppendFilterRows(const std::vector<uint32_t>& ARecords);
   // Draws every row again (the same rows, the same selection).
   void Redraw();
+  // The log grew to ACount records: rows for them at the end, or with a filter only the count
+  // (the filter's scan of the new records brings the rows).
+  void AddRecords(int64_t ACount);
 
  public:  // the cells a find marks
   // The find whose matching records have their matching cells marked; null: none.
@@ -201,7 +206,9 @@ class TfrmMain : public QMainWindow {
   ~TfrmMain() override;
 
  public:  // loading and the list
-  void LoadLog(const std::string& AFileName);
+  // AKeepFilter: the filter on show applies to the new log too (a switch to the newer log of
+  // the same scheme); the same log again always keeps it.
+  void LoadLog(const std::string& AFileName, bool AKeepFilter = false);
   void RefreshList();
   void BindColumns();
   void UpdateStatusBar();
@@ -293,6 +300,25 @@ class TfrmMain : public QMainWindow {
   bool ExportRecordsOnShow = true;
   // Whether the export writes code names instead of numbers (the save dialog's check box).
   bool ExportCodeNames = false;
+  // --- the live log ---
+  // The log is watched while it is open: records its writer appends join the list, a log that
+  // shrank or was replaced is read again, a deleted one stays on show.
+  QAction *actFollowEnd = nullptr, *actFollowNewest = nullptr, *actKeepLineIndexes = nullptr;
+  // Offers the newer log of the open one's naming scheme ("Switch to IN261210.log").
+  QLabel* sbrNewerLog = nullptr;
+  // Keeps the last record in view as records arrive; scrolling up or selecting an earlier
+  // record turns it off, End on again.
+  bool FollowEnd() const;
+  void SetFollowEnd(bool AValue);
+  // The newer log that continues the open one, as the status bar offers it; empty: none.
+  const std::string& NewerLog() const { return FNewerLog; }
+  // Looks for a newer log of the open one's naming scheme: switches to it with Follow newest
+  // file on, else offers it in the status bar.
+  void CheckForNewerLog();
+  // What the growth watching last said of the log ("The log was replaced; reloaded"); empty: nothing.
+  const QString& LiveNotice() const { return FLiveNotice; }
+  // Records the filter and the find have searched (the rest were appended since).
+  int64_t FilterEnd() const { return FFilterEnd; }
   QMenu* miOpenRecent = nullptr;
   QMenu* pmRecentLogs = nullptr;
   QMenu* pmData = nullptr;
@@ -389,6 +415,19 @@ class TfrmMain : public QMainWindow {
   void ShowHeaderMenu(const QPoint& APoint);
   void ShowDetailsMenu(const QPoint& APoint);
   void ReadSetting(std::string_view AKey, const std::function<void()>& ARead);
+  void CreateLiveActions();
+  void PrepareLineIndex();
+  void NoteLineIndex();
+  void WatchLog();
+  void StopWatchingLog();
+  void LogGrew();
+  void RecordsAdded();
+  void LogReplaced();
+  void ScanAddedRecords();
+  void StartFindScan(std::shared_ptr<const TCompiledQuery> AQuery, int64_t AFirstRecord);
+  void ScrollToEndIfFollowing();
+  void ListScrolledByUser();
+  void GrowthProgress(int APercents, bool& AIsCanceled);
   void FitIntoScreen();
   TData& FData;
   TrsStorage& FSettings;
@@ -428,6 +467,18 @@ class TfrmMain : public QMainWindow {
   int FFindPending = 0;
   int64_t FFindFrom = -1;
   QStringList FQueryHistory;
+  // The live log: the dispatcher of its growth steps, the watch of its folder for a newer log
+  // of its scheme, and what the status bar says of it.
+  std::shared_ptr<TDispatcher> FDispatcher;
+  QFileSystemWatcher* FFolderWatcher = nullptr;
+  QTimer* tmrFolder = nullptr;
+  std::string FNewerLog;
+  QString FLiveNotice;
+  int64_t FFilterEnd = 0;        // the filter scans have covered the records before this
+  bool FFilterAdding = false;    // the running filter scan searches appended records only
+  int64_t FFindEnd = 0;          // the same for the find
+  int64_t FGrowthStartSize = 0;  // the log's size before the running growth step
+  bool FIndexNoticeShown = false;
   int FPopupRow = -1;  // the cell the list's context menu was opened on
   int FPopupColumn = -1;
 };

@@ -21,6 +21,10 @@ inline constexpr std::string_view ShowRawValues = "\\View\\ShowRawValues";
 inline constexpr std::string_view ShowRequestFields = "\\View\\ShowRequestFields";
 // Whether the log opened last opens again when the program starts.
 inline constexpr std::string_view ReopenLastLog = "\\View\\ReopenLastLog";
+inline constexpr std::string_view FollowEnd = "\\View\\FollowEnd";
+inline constexpr std::string_view FollowNewest = "\\View\\FollowNewest";
+// Whether the line index of every opened log is kept in the user's cache folder.
+inline constexpr std::string_view KeepLineIndexes = "\\View\\KeepLineIndexes";
 // Whether an export writes code names instead of numbers in coded columns.
 inline constexpr std::string_view ExportCodeNames = "\\Export\\CodeNames";
 // The log opened last, proposed by the next Open.

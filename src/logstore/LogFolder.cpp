@@ -104,8 +104,7 @@ int TrimIndexCache(const std::string& AFolder, uint64_t AMaxBytes, const std::st
   fs::directory_iterator it(AFolder, error);
   for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
     std::error_code fileError;
-    if (!platform::EndsWithIgnoringAsciiCase(it->path().filename().string(), ".idx") || !it->is_regular_file(fileError))
-      continue;
+    if (!platform::EndsWithIgnoringAsciiCase(it->path().filename().string(), ".idx") || !it->is_regular_file(fileError)) continue;
     const uint64_t size = it->file_size(fileError);
     const fs::file_time_type written = it->last_write_time(fileError);
     if (fileError) continue;

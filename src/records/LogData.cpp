@@ -101,6 +101,29 @@ bool TData::GetRow(int64_t AIndex, TrdlDataRow& ARow) {
   return FRows.RowGet(static_cast<int>(AIndex), ARow);
 }
 
+int64_t TData::WholeCount() {
+  const int64_t count = Count();
+  if (count == 0 || !FLogMonitor->LastLineOpen()) return count;
+  std::string_view line;
+  try {
+    line = FLogMonitor->GetView(static_cast<int>(count - 1));
+  } catch (const ErdlLogMonitorError&) {
+    return count - 1;  // cut or unreadable: it is no whole record either
+  }
+  if (line.substr(0, 3) == kByteOrderMark) line.remove_prefix(3);
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+  // Only the start of an event is held back: other text without a break (a file that is no
+  // log, padding) is shown as it always was.
+  const bool hex = StartsWithIgnoringAsciiCase(line, "0x");
+  const bool eventStart = hex || StartsWithIgnoringAsciiCase(line, "<Event") ||
+                          (!line.empty() && line.size() < 6 && StartsWithIgnoringAsciiCase("<Event", line));
+  if (!eventStart) return count;
+  // The hexadecimal form ends in the bytes of "</Event>" written as hex digits.
+  const bool whole =
+      hex ? platform::EndsWithIgnoringAsciiCase(line, "3C2F4576656E743E") : platform::EndsWithIgnoringAsciiCase(line, "</Event>");
+  return whole ? count : count - 1;
+}
+
 void TData::DoDataGetCount(int& ACount) const { ACount = static_cast<int>(Count()); }
 
 std::string_view TData::RawRecord(int64_t AIndex) { return FLogMonitor->GetView(static_cast<int>(AIndex)); }

@@ -31,6 +31,10 @@ class TData : public TRecordSource {
   void Open(const std::string& AFileName);
   // Lines of the open log; 0 before the first Open and after a cancelled or failed one.
   int64_t Count() const;
+  // The records a reader of a growing log shows: Count, less a last line whose writer has not
+  // finished it (no line break after it yet, and the start of an event without its end). A
+  // log whose final event lacks only its line break shows it.
+  int64_t WholeCount();
   // Row AIndex into ARow; false for an index outside 0..Count-1.
   bool GetRow(int64_t AIndex, TrdlDataRow& ARow);
   TrdlDataColumns& Columns() { return FRows.Columns(); }

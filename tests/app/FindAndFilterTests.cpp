@@ -141,6 +141,7 @@ class TFindAndFilterTests : public QObject {
   void init() {
     FDir = std::make_unique<test::TTempDir>();
     ::setenv("XDG_CONFIG_HOME", FDir->File("config").c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", FDir->File("cache").c_str(), 1);  // saved line indexes
     FDataModule = std::make_unique<Tdm>(std::vector<std::string>{"nosplash"}, nullptr, FDir->File("data"));
     FErrors.clear();
     FNotices.clear();
@@ -400,6 +401,8 @@ class TFindAndFilterTests : public QObject {
     const std::string path = FDir->Write("sessions.log", log);
     FWindow->LoadLog(path);
     const TRecords all = BruteForce("bob");
+    // The cut reaches the scan before the growth watching reads the log anew.
+    FData->LogMonitor().Freeze();
     std::filesystem::resize_file(path, log.size() / 2);
     Enter(FWindow->FilterBar, "bob");
     QTRY_VERIFY(FilterDone());

@@ -131,6 +131,7 @@ class TMainWindowTests : public QObject {
   void init() {
     FDir = std::make_unique<test::TTempDir>();
     ::setenv("XDG_CONFIG_HOME", FDir->File("config").c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", FDir->File("cache").c_str(), 1);  // saved line indexes
     FDataModule = std::make_unique<Tdm>(std::vector<std::string>{"nosplash"}, nullptr, FDir->File("data"));
     NewWindow();
     FErrors.clear();

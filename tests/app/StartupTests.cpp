@@ -134,6 +134,7 @@ class TStartupTests : public QObject {
 
 void TStartupTests::initTestCase() {
   qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(FConfigHome.Path().string()));
+  qputenv("XDG_CACHE_HOME", QByteArray::fromStdString((FConfigHome.Path() / "cache").string()));  // saved line indexes
   // Every data module reads this file; a stray one would change what the tests see.
   QVERIFY2(!std::filesystem::exists(DefaultArgumentFile()), DefaultArgumentFile().c_str());
 }

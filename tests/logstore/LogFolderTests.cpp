@@ -30,13 +30,10 @@ TEST(LogFolderTest, ContinuesLogFollowsTheServersNamingSchemes) {
       {"IN2612.log", "IN261209.log", false},    // a daily log is no month's successor...
       {"IN261209.log", "IN2701.log", false},    // ...nor the other way round
       {"iaslog9.log", "iaslog10.log", true},    // counters compare as numbers
-      {"iaslog10.log", "iaslog9.log", false},
-      {"iaslog1.log", "iaslog2.txt", false},  // another extension
-      {"iaslog1.log", "other2.log", false},   // other letters
-      {"radius.log", "radius1.log", true},    // a counter added to a plain name
-      {"radius.log", "radiusx.log", false},
-      {"srv-a-07.log", "srv-a-08.log", true},
-      {"srv-a-07.log", "srv-b-08.log", false},
+      {"iaslog10.log", "iaslog9.log", false},     {"iaslog1.log", "iaslog2.txt", false},  // another extension
+      {"iaslog1.log", "other2.log", false},                                               // other letters
+      {"radius.log", "radius1.log", true},                                                // a counter added to a plain name
+      {"radius.log", "radiusx.log", false},       {"srv-a-07.log", "srv-a-08.log", true}, {"srv-a-07.log", "srv-b-08.log", false},
       {"IN261209.log", "IN261210.log.gz", false},  // a compressed copy is no log to follow
   };
   for (const TCase& c : cases) EXPECT_EQ(ContinuesLog(c.Current, c.Candidate), c.Continues) << c.Current << " -> " << c.Candidate;

@@ -199,6 +199,32 @@ TEST_F(DataFacadeTest, RowsOfAnOpenLog) {
   EXPECT_FALSE(FData.GetRow(2, FRow));
 }
 
+// A reader of a growing log holds back only a last line that is the start of an unfinished
+// event; a final event without its break, and other text, show.
+TEST_F(DataFacadeTest, WholeCountHoldsBackOnlyAnUnfinishedLastEvent) {
+  struct TCase {
+    std::string Tail;  // after one whole event line
+    int64_t Whole;
+  };
+  const std::string hexEvent = "0x3C4576656E743E3C2F4576656E743E";  // <Event></Event>
+  const TCase cases[] = {
+      {"", 1},
+      {kEvent, 2},                                    // whole, only its break is missing
+      {kEvent + "  ", 2},                             // trailing blanks
+      {"<Event><A data_type=\"1\">x</A>", 1},         // half an event
+      {"<Ev", 1},                                     // the first bytes of one
+      {"\xEF\xBB\xBF<Event><A data_type=\"1\">", 1},  // with a byte-order mark
+      {hexEvent, 2},
+      {hexEvent.substr(0, 20), 1},
+      {"some text", 2},  // no event: shown as it always was
+      {"\n\n\n", 2},
+  };
+  for (const TCase& c : cases) {
+    FData.Open(FDir.Write("tail.log", kEvent + "\r\n" + c.Tail));
+    EXPECT_EQ(FData.WholeCount(), c.Whole) << c.Tail;
+  }
+}
+
 TEST_F(DataFacadeTest, ColumnsOfEarlierLogsStayAhead) {
   FData.Open(FDir.Write("first.log", R"(<Event><Z data_type="1">z</Z><A data_type="1">a</A></Event>)"));
   FData.GetRow(0, FRow);
