@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
   velloran::TrsStorage settings;  // in memory only: the default layout, nothing saved
   velloran::TfrmMain window({data, settings, {}});
   window.resize(1280, 800);
+  window.actKeepLineIndexes->setChecked(false);  // every round walks the log (reopening is the live bench's)
   window.show();
   QApplication::processEvents();
   QTableView& view = *window.lvData;

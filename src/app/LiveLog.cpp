@@ -70,6 +70,10 @@ void TfrmMain::CreateLiveActions() {
 
   // Owned by the shared pointer (the log store's watcher threads keep it alive), not by the window.
   FDispatcher = std::make_shared<TQtDispatcher>([this](const std::string& AMessage) { ShowError(FromUtf8(AMessage)); });
+  tmrWatch = new QTimer(this);
+  tmrWatch->setSingleShot(true);
+  tmrWatch->setInterval(0);
+  connect(tmrWatch, &QTimer::timeout, this, [this] { Guarded([this] { WatchLog(); }); });
   FFolderWatcher = new QFileSystemWatcher(this);
   tmrFolder = new QTimer(this);
   tmrFolder->setSingleShot(true);
@@ -80,6 +84,10 @@ void TfrmMain::CreateLiveActions() {
 
 // The log outlives the window: nothing of the window may be called once it has gone.
 void TfrmMain::StopWatchingLog() {
+  tmrWatch->stop();
+  FLiveNotice.clear();
+  FNewerLog.clear();
+  sbrNewerLog->hide();
   TrdlLogMonitor& monitor = FData.LogMonitor();
   monitor.SetMonitorChanges(false);
   monitor.SetOnLogGrow(nullptr);
@@ -143,11 +151,10 @@ void TfrmMain::NoteLineIndex() {
 // a newer log of its scheme.
 void TfrmMain::WatchLog() {
   TrdlLogMonitor& monitor = FData.LogMonitor();
-  FLiveNotice.clear();
-  FNewerLog.clear();
-  sbrNewerLog->hide();
-  if (!FFolderWatcher->directories().isEmpty()) FFolderWatcher->removePaths(FFolderWatcher->directories());
-  if (!monitor.Active()) return;
+  if (!monitor.Active()) {
+    if (!FFolderWatcher->directories().isEmpty()) FFolderWatcher->removePaths(FFolderWatcher->directories());
+    return;
+  }
   monitor.SetDispatcher(FDispatcher);
 #ifdef _WIN32
   // Windows publishes a writer's new size only when the file is opened: open it every second.
@@ -157,8 +164,13 @@ void TfrmMain::WatchLog() {
   monitor.SetOnProgress([this](void*, int APercents, bool& AIsCanceled) { GrowthProgress(APercents, AIsCanceled); });
   FGrowthStartSize = monitor.FileSize();
   monitor.SetMonitorChanges(true);
+  // Watching a folder costs the system a walk of what it knows of the folder: a log of the
+  // same folder keeps the watch.
   const QString folder = QFileInfo(FromUtf8(monitor.FileName())).absolutePath();
-  if (!folder.isEmpty()) FFolderWatcher->addPath(folder);
+  if (FFolderWatcher->directories() != QStringList{folder}) {
+    if (!FFolderWatcher->directories().isEmpty()) FFolderWatcher->removePaths(FFolderWatcher->directories());
+    FFolderWatcher->addPath(folder);
+  }
   CheckForNewerLog();
 }
 

@@ -1152,7 +1152,9 @@ void TfrmMain::LoadLog(const std::string& AFileName, bool AKeepFilter) {
   } else if (keep >= 0) {
     SelectRecord(std::min<int64_t>(keep, whole - 1));
   }
-  WatchLog();
+  // The watching starts once the first rows are on screen; a growth step finds what was
+  // written meanwhile.
+  tmrWatch->start();
   NoteLineIndex();
   ScrollToEndIfFollowing();
   Trace("refresh ticks " + std::to_string(platform::TickCount() - refreshStart));

@@ -472,6 +472,7 @@ class TfrmMain : public QMainWindow {
   std::shared_ptr<TDispatcher> FDispatcher;
   QFileSystemWatcher* FFolderWatcher = nullptr;
   QTimer* tmrFolder = nullptr;
+  QTimer* tmrWatch = nullptr;  // starts the watching of a log just loaded
   std::string FNewerLog;
   QString FLiveNotice;
   int64_t FFilterEnd = 0;        // the filter scans have covered the records before this
