@@ -7,13 +7,13 @@
 //    core over the same wall time.
 // Prints the figures; never fails on them.
 //   velloran-live-bench LOG [ROUNDS [SECONDS]]
+#include <sys/resource.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QEventLoop>
 #include <QTableView>
 #include <QTimer>
-#include <sys/resource.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -70,17 +70,16 @@ double ProcessCpuSeconds() {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
+int64_t NowNs() { return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count(); }
 
 // One request of the log's kind, its write time in Acct-Session-Id.
 std::string RecordLine(int64_t ANumber, int64_t AWrittenNs) {
-  return "<Event><Timestamp data_type=\"4\">12/10/2026 18:00:00.000</Timestamp><Computer-Name data_type=\"1\">NPS01</Computer-Name>"
+  return "<Event><Timestamp data_type=\"4\">12/10/2026 18:00:00.000</Timestamp><Computer-Name "
+         "data_type=\"1\">NPS01</Computer-Name>"
          "<User-Name data_type=\"1\">CORP\\user" +
          std::to_string(ANumber % 500) +
-         "</User-Name><Packet-Type data_type=\"0\">1</Packet-Type><Acct-Session-Id data_type=\"1\">" + std::to_string(AWrittenNs) +
-         "</Acct-Session-Id></Event>\r\n";
+         "</User-Name><Packet-Type data_type=\"0\">1</Packet-Type><Acct-Session-Id data_type=\"1\">" +
+         std::to_string(AWrittenNs) + "</Acct-Session-Id></Event>\r\n";
 }
 
 // Appends one record per millisecond until stopped, each with one write.
@@ -110,15 +109,16 @@ std::vector<double> MeasureLatency(double ASeconds, int64_t& ARecords) {
   velloran::TLogTableModel& model = *viewer.Window->Model();
   std::vector<double> latencies;
   velloran::TrdlDataRow row;
-  QObject::connect(&model, &QAbstractItemModel::rowsInserted, viewer.Window.get(), [&](const QModelIndex&, int AFirst, int ALast) {
-    viewer.Window->lvData->viewport()->repaint();  // the new rows on screen
-    const int64_t painted = NowNs();
-    for (int r = AFirst; r <= ALast; ++r) {
-      if (!viewer.Data.GetRow(model.RecordOfRow(r), row)) continue;
-      const int64_t written = std::atoll(row.ValueByName("Acct-Session-Id").c_str());
-      if (written > 0) latencies.push_back(static_cast<double>(painted - written) / 1e6);
-    }
-  });
+  QObject::connect(&model, &QAbstractItemModel::rowsInserted, viewer.Window.get(),
+                   [&](const QModelIndex&, int AFirst, int ALast) {
+                     viewer.Window->lvData->viewport()->repaint();  // the new rows on screen
+                     const int64_t painted = NowNs();
+                     for (int r = AFirst; r <= ALast; ++r) {
+                       if (!viewer.Data.GetRow(model.RecordOfRow(r), row)) continue;
+                       const int64_t written = std::atoll(row.ValueByName("Acct-Session-Id").c_str());
+                       if (written > 0) latencies.push_back(static_cast<double>(painted - written) / 1e6);
+                     }
+                   });
   std::atomic<bool> stop{false};
   std::thread writer(WriteRecords, log, std::cref(stop));
   RunEventLoopFor(ASeconds);
