@@ -63,6 +63,8 @@ void TfrmMain::CreateLiveActions() {
   });
   connect(actFollowNewest, &QAction::toggled, this, [this](bool AChecked) {
     FSettings.WriteBoolean(SettingsKeys::FollowNewest, AChecked);
+    // Turned on by the user: the newest log now is the one to be on.
+    if (AChecked) FNewestAtOpen.clear();
     if (AChecked) Guarded([this] { CheckForNewerLog(); });
   });
   connect(actKeepLineIndexes, &QAction::toggled, this,
@@ -171,6 +173,8 @@ void TfrmMain::WatchLog() {
     if (!FFolderWatcher->directories().isEmpty()) FFolderWatcher->removePaths(FFolderWatcher->directories());
     FFolderWatcher->addPath(folder);
   }
+  // A log opened on purpose stays open: only a newer log that appears from now on is followed.
+  FNewestAtOpen = NewestLogAfter(monitor.FileName());
   CheckForNewerLog();
 }
 
@@ -261,7 +265,7 @@ void TfrmMain::CheckForNewerLog() {
     sbrNewerLog->hide();
     return;
   }
-  if (actFollowNewest->isChecked()) {
+  if (actFollowNewest->isChecked() && newer != FNewestAtOpen) {
     LoadLog(newer, true);
     return;
   }

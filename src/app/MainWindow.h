@@ -312,8 +312,8 @@ class TfrmMain : public QMainWindow {
   void SetFollowEnd(bool AValue);
   // The newer log that continues the open one, as the status bar offers it; empty: none.
   const std::string& NewerLog() const { return FNewerLog; }
-  // Looks for a newer log of the open one's naming scheme: switches to it with Follow newest
-  // file on, else offers it in the status bar.
+  // Looks for a newer log of the open one's naming scheme: switches to one that appeared since
+  // the open log was loaded when Follow newest file is on, else offers it in the status bar.
   void CheckForNewerLog();
   // What the growth watching last said of the log ("The log was replaced; reloaded"); empty: nothing.
   const QString& LiveNotice() const { return FLiveNotice; }
@@ -474,6 +474,7 @@ class TfrmMain : public QMainWindow {
   QTimer* tmrFolder = nullptr;
   QTimer* tmrWatch = nullptr;  // starts the watching of a log just loaded
   std::string FNewerLog;
+  std::string FNewestAtOpen;  // the newest log of the scheme when the open log was loaded
   QString FLiveNotice;
   int64_t FFilterEnd = 0;        // the filter scans have covered the records before this
   bool FFilterAdding = false;    // the running filter scan searches appended records only

@@ -283,6 +283,11 @@ class TLiveLogTests : public QObject {
     QTRY_VERIFY(!FWindow->FilterRunning());
     QCOMPARE(FWindow->FilterText(), QStringLiteral("carol"));
     QCOMPARE(RowsOnShow(), BruteForce("carol"));
+    // An older log opened on purpose stays open; the newest is offered.
+    FWindow->LoadLog(log);
+    QTRY_VERIFY(!FWindow->sbrNewerLog->isHidden());
+    QVERIFY2(FWindow->sbrNewerLog->text().contains("IN261211.log"), qPrintable(FWindow->sbrNewerLog->text()));
+    QCOMPARE(FData->FileName(), log);
   }
 
   // --- the saved line index ---------------------------------------------------------------------------
