@@ -212,6 +212,7 @@ bool TrdlLogMonitor::OpenAndIndex() {
   }
   if (count == 0 && start < 0) return false;
   FIndexComplete = true;
+  NoteHead();
   ReportProgress(100);
   if (FWholeLogGrowOnActive) {
     if (FOnGrow) FOnGrow(this, 0, Count());
@@ -408,7 +409,7 @@ void TrdlLogMonitor::DoLogGrow() {
   const platform::TFileIdentity identity = platform::FileIdentity(FFileName);
   // A small log whose head gained its first CR (or first LF) now breaks its lines otherwise.
   const bool breakChanged = FBreak != oldBreak && oldSize > 0;
-  if (FFileSize < oldSize || !(identity == FFileIdentity) || breakChanged) {
+  if (FFileSize < oldSize || !(identity == FFileIdentity) || breakChanged || !HeadStayed()) {
     // Shrunk or replaced: the old items describe another file. The store stays open (it is
     // never used after being closed); it is emptied and the whole file indexed as one step.
     DebugMessage(
@@ -429,8 +430,26 @@ void TrdlLogMonitor::DoLogGrow() {
   }
   RewalkInMemoryIfTheIndexFileFailed(start, count);
   FIndexComplete = true;
+  NoteHead();
   if (FOnGrow) FOnGrow(this, start, count);
 }
+
+// The CRC of the log's first bytes as far as kHeadCheckBytes, read now (0 when unreadable).
+uint32_t TrdlLogMonitor::HeadCRC(int64_t ALength) const {
+  std::string head(static_cast<size_t>(ALength), '\0');
+  if (ALength <= 0 || HFile.ReadAt(0, head.data(), head.size()) != ALength) return 0;
+  return CalcCRC32(head.data(), head.size());
+}
+
+void TrdlLogMonitor::NoteHead() {
+  FHeadLength = std::min<int64_t>(FFileSize, kHeadCheckBytes);
+  FHeadCRC = HeadCRC(FHeadLength);
+}
+
+// A log cut to nothing and written again between two steps keeps its inode and may have grown
+// past its old size: only its bytes tell. The head's are rewritten by then (other times, other
+// sessions), so a changed head means another file.
+bool TrdlLogMonitor::HeadStayed() const { return FHeadLength <= 0 || HeadCRC(FHeadLength) == FHeadCRC; }
 
 void TrdlLogMonitor::Freeze() {
   if (FIsFreezed) return;

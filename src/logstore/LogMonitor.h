@@ -288,6 +288,12 @@ class TrdlLogMonitor {
   void FlushTimerManage(int AMilliseconds);
   void DoLogGrow();
   void DoFlushChanges();
+  // The log's first bytes as the last walk or step found them, to tell a log rewritten in
+  // place from one that grew.
+  static constexpr int64_t kHeadCheckBytes = 4096;
+  uint32_t HeadCRC(int64_t ALength) const;
+  void NoteHead();
+  bool HeadStayed() const;
   // Where a growth step starts reading: at the old end, or at the start of a last line that
   // was still open (whose item it then replaces).
   int64_t GrowthStart(int64_t AOldSize);
@@ -350,6 +356,8 @@ class TrdlLogMonitor {
   bool FReplaceLastItem = false;  // the walk's first line replaces the last item
   bool FIndexedAnew = false;      // the last growth step started again from the first line
   bool FFileGone = false;         // the last growth step found no file of the name
+  int64_t FHeadLength = 0;        // how many first bytes FHeadCRC covers
+  uint32_t FHeadCRC = 0;
 };
 
 }  // namespace velloran

@@ -128,6 +128,18 @@ TEST_F(LogGrowthTest, ARotatedLogIsIndexedAnew) {
   EXPECT_FALSE(FMonitor.IndexedAnew());  // an append adds lines
 }
 
+// Cut to nothing and written again, longer, before the next step: the same inode and a larger
+// size look like growth; the changed head shows it is another log.
+TEST_F(LogGrowthTest, ALogRewrittenInPlaceAndLongerIsIndexedAnew) {
+  Open("a1\r\nb1\r\n");
+  FMonitor.Freeze();
+  FDir.Write("IN261209.log", "x1\r\ny1\r\nz1\r\n");  // truncates the same file
+  FMonitor.Unfreeze();
+  ASSERT_TRUE(FDispatcher->ProcessUntil([&] { return FMonitor.Count() == 3; }, 5s));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"x1", "y1", "z1"}));
+  EXPECT_TRUE(FMonitor.IndexedAnew());
+}
+
 // A deleted log keeps serving the lines it had (its readers keep what they show); a log of
 // the name written later is another file, indexed from its first line.
 TEST_F(LogGrowthTest, ADeletedLogKeepsItsLinesUntilANewOneAppears) {
