@@ -27,7 +27,6 @@ namespace velloran {
 
 namespace {
 
-QString FromUtf8(std::string_view AText) { return QString::fromUtf8(AText.data(), static_cast<qsizetype>(AText.size())); }
 std::string ToUtf8(const QString& AText) { return AText.toUtf8().toStdString(); }
 
 // "the field X" or "the fields X, Y".

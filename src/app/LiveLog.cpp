@@ -33,8 +33,6 @@ namespace velloran {
 
 namespace {
 
-QString FromUtf8(std::string_view AText) { return QString::fromUtf8(AText.data(), static_cast<qsizetype>(AText.size())); }
-
 int RowsFor(int64_t ARecords) { return static_cast<int>(std::min<int64_t>(ARecords, INT_MAX)); }
 
 // A growth step that reads more than this shows the progress display.
@@ -63,9 +61,10 @@ void TfrmMain::CreateLiveActions() {
   });
   connect(actFollowNewest, &QAction::toggled, this, [this](bool AChecked) {
     FSettings.WriteBoolean(SettingsKeys::FollowNewest, AChecked);
+    if (!AChecked) return;
     // Turned on by the user: the newest log now is the one to be on.
-    if (AChecked) FNewestAtOpen.clear();
-    if (AChecked) Guarded([this] { CheckForNewerLog(); });
+    FNewestAtOpen.clear();
+    Guarded([this] { CheckForNewerLog(); });
   });
   connect(actKeepLineIndexes, &QAction::toggled, this,
           [this](bool AChecked) { FSettings.WriteBoolean(SettingsKeys::KeepLineIndexes, AChecked); });
@@ -175,7 +174,7 @@ void TfrmMain::WatchLog() {
   }
   // A log opened on purpose stays open: only a newer log that appears from now on is followed.
   FNewestAtOpen = NewestLogAfter(monitor.FileName());
-  CheckForNewerLog();
+  OfferNewerLog(FNewestAtOpen);
 }
 
 // A long growth step (a log that grew by a gigabyte while open) shows the progress display; the
@@ -199,23 +198,23 @@ void TfrmMain::LogGrew() {
     return;
   }
   if (FLiveNotice == QStringLiteral("The log was deleted")) FLiveNotice.clear();
-  if (monitor.IndexedAnew() || FData.WholeCount() < FModel->RecordCount()) {
+  const int64_t whole = FData.WholeCount();
+  if (monitor.IndexedAnew() || whole < FModel->RecordCount()) {
     LogReplaced();
     return;
   }
-  RecordsAdded();
+  RecordsAdded(whole);
 }
 
 // The lines after the old end are new records: rows for them (or a scan of them under a
 // filter), the find's matches among them, and the view at the end when following.
-void TfrmMain::RecordsAdded() {
-  const int64_t whole = FData.WholeCount();
-  if (whole == FModel->RecordCount()) {
+void TfrmMain::RecordsAdded(int64_t AWhole) {
+  if (AWhole == FModel->RecordCount()) {
     // The last line was read again (its writer finished it): the same records, redrawn.
     FModel->Redraw();
     return;
   }
-  FModel->AddRecords(whole);
+  FModel->AddRecords(AWhole);
   BindColumns();
   ScanAddedRecords();
   ScrollToEndIfFollowing();
@@ -259,19 +258,23 @@ void TfrmMain::LogReplaced() {
 
 void TfrmMain::CheckForNewerLog() {
   const std::string& current = FData.FileName();
-  const std::string newer = current.empty() || !FData.LogMonitor().Active() ? std::string() : NewestLogAfter(current);
-  if (newer.empty()) {
+  OfferNewerLog(current.empty() || !FData.LogMonitor().Active() ? std::string() : NewestLogAfter(current));
+}
+
+// ANewer: the newest log of the open one's scheme now (empty: none).
+void TfrmMain::OfferNewerLog(std::string ANewer) {
+  if (ANewer.empty()) {
     FNewerLog.clear();
     sbrNewerLog->hide();
     return;
   }
-  if (actFollowNewest->isChecked() && newer != FNewestAtOpen) {
-    LoadLog(newer, true);
+  if (actFollowNewest->isChecked() && ANewer != FNewestAtOpen) {
+    LoadLog(ANewer, true);
     return;
   }
-  if (newer == FNewerLog) return;
-  FNewerLog = newer;
-  const QString name = QFileInfo(FromUtf8(newer)).fileName().toHtmlEscaped();
+  if (ANewer == FNewerLog) return;
+  FNewerLog = ANewer;
+  const QString name = QFileInfo(FromUtf8(ANewer)).fileName().toHtmlEscaped();
   sbrNewerLog->setText(QStringLiteral("A newer log appeared: <a href=\"switch\">Switch to %1</a>").arg(name));
   sbrNewerLog->show();
 }

@@ -67,7 +67,6 @@ namespace {
 constexpr const char* kProgramTitle = "Velloran Viewer";
 constexpr int64_t kProgressThreshold = 20971520;  // bigger logs load with the progress display
 
-QString FromUtf8(const std::string& AText) { return QString::fromUtf8(AText.data(), static_cast<qsizetype>(AText.size())); }
 std::string ToUtf8(const QString& AText) { return AText.toUtf8().toStdString(); }
 
 QIcon ActionIcon(const QString& AName) {
@@ -208,6 +207,8 @@ QString CommaField(const QString& AText, int AIndex) {
 }
 
 int CommaFieldCount(const QString& AText) { return AText.isEmpty() ? 0 : static_cast<int>(AText.count(',')) + 1; }
+
+QString FromUtf8(std::string_view AText) { return QString::fromUtf8(AText.data(), static_cast<qsizetype>(AText.size())); }
 
 QString GroupedNumber(int64_t ACount) {
   QLocale locale;

@@ -421,7 +421,8 @@ class TfrmMain : public QMainWindow {
   void WatchLog();
   void StopWatchingLog();
   void LogGrew();
-  void RecordsAdded();
+  void RecordsAdded(int64_t AWhole);
+  void OfferNewerLog(std::string ANewer);
   void LogReplaced();
   void ScanAddedRecords();
   void StartFindScan(std::shared_ptr<const TCompiledQuery> AQuery, int64_t AFirstRecord);
@@ -499,6 +500,8 @@ struct TExportTarget {
 TExportTarget ExportTargetFor(const std::string& AName, TExportChoice AChoice);
 // ACount with the locale's thousands separators (English ones where the locale is C).
 QString GroupedNumber(int64_t ACount);
+// Text of the log and the core (UTF-8) as Qt shows it.
+QString FromUtf8(std::string_view AText);
 
 // Column sets as comma lists: the captions and the widths of a list's columns.
 QString DefaultViewCaptions();

@@ -209,31 +209,24 @@ struct TFollowOptions {
 class TFollowFilter {
  public:
   // AQuery null: every line passes.
-  TFollowFilter(TData& AData, std::shared_ptr<const TCompiledQuery> AQuery)
-      : FData(AData), FQuery(std::move(AQuery)), FFinder(AData) {}
+  TFollowFilter(TData& AData, std::shared_ptr<const TCompiledQuery> AQuery) : FData(AData), FQuery(std::move(AQuery)) {
+    if (FQuery) FTest.emplace(*FQuery, AData);
+  }
 
   bool Filters() const { return FQuery != nullptr; }
 
   // Whether record ARecord, whose line is ALine, is printed.
   bool Passes(int64_t ARecord, std::string_view ALine) {
-    if (!FQuery) return true;
+    if (!FTest) return true;
     FData.ParseRaw(ALine, FRow);
-    const TRequestRowFn request = [&]() -> const TrdlDataRow* {
-      try {
-        const int64_t found = FFinder.RequestOfReply(ARecord, FRow);
-        if (found >= 0 && FData.ParseRecord(found, FRequestRow)) return &FRequestRow;
-      } catch (const ErdlLogMonitorError&) {  // NOLINT(bugprone-empty-catch): an unreadable request answers for nothing
-      }
-      return nullptr;
-    };
-    return FQuery->Matches(FRow, request);
+    return FTest->Matches(ARecord, FRow);
   }
 
  private:
   TData& FData;
   std::shared_ptr<const TCompiledQuery> FQuery;
-  TExchangeFinder FFinder;
-  TrdlDataRow FRow, FRequestRow;
+  std::optional<TRecordTest> FTest;
+  TrdlDataRow FRow;
 };
 
 // A log without lines yet leaves the monitor inactive: tries again until lines come.

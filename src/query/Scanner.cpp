@@ -647,25 +647,29 @@ std::vector<uint32_t> ScanAll(std::shared_ptr<const TCompiledQuery> AQuery, cons
   return matches;
 }
 
+bool TRecordTest::Matches(int64_t ARecord, const TrdlDataRow& ARow) {
+  const TRequestRowFn request = [&]() -> const TrdlDataRow* {
+    try {
+      const int64_t found = FFinder.RequestOfReply(ARecord, ARow);
+      if (found >= 0 && FSource.ParseRecord(found, FRequestRow)) return &FRequestRow;
+    } catch (const ErdlLogMonitorError&) {  // NOLINT(bugprone-empty-catch): an unreadable request answers for nothing
+    }
+    return nullptr;
+  };
+  return FQuery.Matches(ARow, request);
+}
+
 std::vector<uint32_t> MatchEveryRecord(const TCompiledQuery& AQuery, TRecordSource& ASource) {
   std::vector<uint32_t> matches;
-  TExchangeFinder finder(ASource);
-  TrdlDataRow row, requestRow;
+  TRecordTest test(AQuery, ASource);
+  TrdlDataRow row;
   for (int64_t i = 0; i < ASource.RecordCount(); ++i) {
     try {
       ASource.ParseRecord(i, row);
     } catch (const ErdlLogMonitorError&) {
       continue;  // an unreadable line never matches
     }
-    const TRequestRowFn request = [&]() -> const TrdlDataRow* {
-      try {
-        const int64_t found = finder.RequestOfReply(i, row);
-        if (found >= 0 && ASource.ParseRecord(found, requestRow)) return &requestRow;
-      } catch (const ErdlLogMonitorError&) {  // NOLINT(bugprone-empty-catch): an unreadable request answers for nothing
-      }
-      return nullptr;
-    };
-    if (AQuery.Matches(row, request)) matches.push_back(static_cast<uint32_t>(i));
+    if (test.Matches(i, row)) matches.push_back(static_cast<uint32_t>(i));
   }
   return matches;
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "CompiledQuery.h"
+#include "Exchange.h"
 #include "LogMonitor.h"
 #include "RecordSource.h"
 
@@ -93,6 +94,23 @@ class TScanner {
 // export). Throws nothing; the outcome tells what happened.
 std::vector<uint32_t> ScanAll(std::shared_ptr<const TCompiledQuery> AQuery, const TScanTarget& ATarget, TScanOutcome& AOutcome,
                               unsigned AThreads = 0);
+
+// One record at a time tested as a scan tests it: a reply takes the fields it lacks from its
+// request, found through the exchange in ASource (which must outlive the test). The reference
+// scan and `velloran follow --where` use it.
+class TRecordTest {
+ public:
+  TRecordTest(const TCompiledQuery& AQuery, TRecordSource& ASource) : FQuery(AQuery), FSource(ASource), FFinder(ASource) {}
+  // Whether record ARecord, parsed into ARow, matches (an unreadable request answers for
+  // nothing).
+  bool Matches(int64_t ARecord, const TrdlDataRow& ARow);
+
+ private:
+  const TCompiledQuery& FQuery;
+  TRecordSource& FSource;
+  TExchangeFinder FFinder;
+  TrdlDataRow FRequestRow;
+};
 
 // The reference: every record of ASource parsed and tested, with the exchange's request for
 // replies (records whose line cannot be read never match).

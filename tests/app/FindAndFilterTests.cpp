@@ -31,6 +31,7 @@
 #include "QueryScan.h"
 #include "Scanner.h"
 #include "TestFiles.h"
+#include "WindowTestBase.h"
 
 using namespace velloran;
 
@@ -65,34 +66,10 @@ std::string SessionsLog(int ASessions) {
 
 }  // namespace
 
-class TFindAndFilterTests : public QObject {
+class TFindAndFilterTests : public test::TWindowTestBase {
   Q_OBJECT
 
  private:
-  std::unique_ptr<test::TTempDir> FDir;
-  std::unique_ptr<Tdm> FDataModule;
-  std::unique_ptr<TData> FData;
-  std::unique_ptr<TfrmMain> FWindow;
-  QStringList FErrors;
-  QStringList FNotices;
-
-  void NewWindow() {
-    FWindow.reset();
-    FData = std::make_unique<TData>();
-    FWindow = std::make_unique<TfrmMain>(TMainWindowContext{*FData, FDataModule->rsStorage, {}}, nullptr,
-                                         [this](const QString& AMessage) { FErrors << AMessage; });
-    FWindow->ShowNotice = [this](const QString& AMessage) { FNotices << AMessage; };
-    FWindow->show();
-    QVERIFY(QTest::qWaitForWindowExposed(FWindow.get()));
-  }
-  void Restart() {
-    FWindow->close();
-    FWindow.reset();
-    FDataModule.reset();
-    FDataModule = std::make_unique<Tdm>(std::vector<std::string>{"nosplash"}, nullptr, FDir->File("data"));
-    NewWindow();
-  }
-
   // Types AText into ABar and presses Enter there, as the user does (the keys go to the box,
   // the focus widget). Key events carry ASCII only: other text is inserted as a paste is.
   static void Enter(TQueryBar* ABar, const QString& AText, Qt::KeyboardModifiers AModifiers = Qt::NoModifier) {
@@ -108,12 +85,6 @@ class TFindAndFilterTests : public QObject {
   }
   bool FilterDone() const { return !FWindow->FilterRunning(); }
 
-  TRecords RowsOnShow() const {
-    TRecords records;
-    for (int row = 0; row < FWindow->Model()->rowCount(); ++row)
-      records.push_back(static_cast<uint32_t>(FWindow->Model()->RecordOfRow(row)));
-    return records;
-  }
   // The reference: every record parsed and tested.
   TRecords BruteForce(const QString& AQuery) const {
     return MatchEveryRecord(*TCompiledQuery::Compile(AQuery.toStdString()), *FData);
@@ -138,22 +109,8 @@ class TFindAndFilterTests : public QObject {
   }
 
  private slots:
-  void init() {
-    FDir = std::make_unique<test::TTempDir>();
-    ::setenv("XDG_CONFIG_HOME", FDir->File("config").c_str(), 1);
-    ::setenv("XDG_CACHE_HOME", FDir->File("cache").c_str(), 1);  // saved line indexes
-    FDataModule = std::make_unique<Tdm>(std::vector<std::string>{"nosplash"}, nullptr, FDir->File("data"));
-    FErrors.clear();
-    FNotices.clear();
-    NewWindow();
-  }
-
-  void cleanup() {
-    FWindow.reset();
-    FData.reset();
-    FDataModule.reset();
-    FDir.reset();
-  }
+  void init() { SetUpWindow(); }
+  void cleanup() { TearDownWindow(); }
 
   // --- the filter ---------------------------------------------------------------------------------
 

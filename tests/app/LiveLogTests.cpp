@@ -19,6 +19,7 @@
 #include "QueryBar.h"
 #include "Scanner.h"
 #include "TestFiles.h"
+#include "WindowTestBase.h"
 
 using namespace velloran;
 
@@ -60,41 +61,14 @@ ssize_t CountingPread(int AHandle, void* ABuffer, size_t ALength, off_t AOffset)
 
 }  // namespace
 
-class TLiveLogTests : public QObject {
+class TLiveLogTests : public test::TWindowTestBase {
   Q_OBJECT
 
- private:
-  std::unique_ptr<test::TTempDir> FDir;
-  std::unique_ptr<Tdm> FDataModule;
-  std::unique_ptr<TData> FData;
-  std::unique_ptr<TfrmMain> FWindow;
-  QStringList FErrors;
-  QStringList FNotices;
+ public:
+  TLiveLogTests() { FWindowSize = QSize(900, 500); }
 
-  void NewWindow() {
-    FWindow.reset();
-    FData = std::make_unique<TData>();
-    FWindow = std::make_unique<TfrmMain>(TMainWindowContext{*FData, FDataModule->rsStorage, {}}, nullptr,
-                                         [this](const QString& AMessage) { FErrors << AMessage; });
-    FWindow->ShowNotice = [this](const QString& AMessage) { FNotices << AMessage; };
-    FWindow->resize(900, 500);
-    FWindow->show();
-    QVERIFY(QTest::qWaitForWindowExposed(FWindow.get()));
-  }
-  void Restart() {
-    FWindow->close();
-    FWindow.reset();
-    FData.reset();
-    FDataModule.reset();
-    FDataModule = std::make_unique<Tdm>(std::vector<std::string>{"nosplash"}, nullptr, FDir->File("data"));
-    NewWindow();
-  }
+ private:
   int Rows() const { return FWindow->Model()->rowCount(); }
-  TRecords RowsOnShow() const {
-    TRecords records;
-    for (int row = 0; row < Rows(); ++row) records.push_back(static_cast<uint32_t>(FWindow->Model()->RecordOfRow(row)));
-    return records;
-  }
   TRecords BruteForce(const std::string& AQuery) const { return MatchEveryRecord(*TCompiledQuery::Compile(AQuery), *FData); }
   bool RowInView(int ARow) const {
     const QRect cell = FWindow->lvData->visualRect(FWindow->Model()->index(ARow, 0));
@@ -110,21 +84,9 @@ class TLiveLogTests : public QObject {
   std::string CacheFolder() const { return FDir->File("cache") + "/velloran-viewer/index"; }
 
  private slots:
-  void init() {
-    FDir = std::make_unique<test::TTempDir>();
-    ::setenv("XDG_CONFIG_HOME", FDir->File("config").c_str(), 1);
-    ::setenv("XDG_CACHE_HOME", FDir->File("cache").c_str(), 1);
-    FDataModule = std::make_unique<Tdm>(std::vector<std::string>{"nosplash"}, nullptr, FDir->File("data"));
-    FErrors.clear();
-    FNotices.clear();
-    NewWindow();
-  }
-
+  void init() { SetUpWindow(); }
   void cleanup() {
-    FWindow.reset();
-    FData.reset();
-    FDataModule.reset();
-    FDir.reset();
+    TearDownWindow();
     QVERIFY(FErrors.isEmpty());
   }
 
