@@ -247,7 +247,9 @@ void DateTime(std::string& AOut, std::string_view AName, std::int64_t AMillis) {
 // The simulated site: one policy server, its RADIUS clients (access points, switches, a VPN
 // gateway), their policies, and the people and devices that log on.
 
-constexpr std::string_view kServerName = "NPS-HQ-01";
+// The server's name (Computer-Name); --server names another, so that several servers' logs
+// can be written. Set once, before anything is generated.
+std::string_view ServerName = "NPS-HQ-01";
 constexpr std::string_view kServerIp = "10.10.1.20";
 
 enum class TMedium { Wireless, Wired, Mab, Vpn };
@@ -485,7 +487,7 @@ class TGenerator {
     OpenTag(AOut, "Timestamp", '4');
     AOut.append(AStamp);
     CloseTag(AOut, "Timestamp");
-    Str(AOut, "Computer-Name", kServerName);
+    Str(AOut, "Computer-Name", ServerName);
     Str(AOut, "Event-Source", "IAS");
     Str(AOut, "User-Name", who.UserName);
     Ip(AOut, "NAS-IP-Address", nas.Ip);
@@ -574,7 +576,7 @@ class TGenerator {
     OpenTag(line, "Timestamp", '4');
     AppendDateTime(line, AMillis, true);
     CloseTag(line, "Timestamp");
-    Str(line, "Computer-Name", kServerName);
+    Str(line, "Computer-Name", ServerName);
     Str(line, "Event-Source", "IAS");
     return line;
   }
@@ -1050,6 +1052,7 @@ struct TOptions {
   double HexRate = 0.0;
   double LongRate = 0.0;
   bool SplitBreaks = false;
+  std::string Server;
 };
 
 class TWriter {
@@ -1278,6 +1281,8 @@ int main(int argc, char** argv) {
                  "accept or (1 in 5) reject; accounting: one start, interim or stop of an accepted session, as an "
                  "Accounting-Request and its Accounting-Response")
       ->type_name("KIND=W,...");
+  app.add_option("--server", options.Server, "The server's name, written as every record's Computer-Name (default NPS-HQ-01)")
+      ->type_name("NAME");
   app.add_flag("--bom", options.Bom, "Begin the file with a UTF-8 byte-order mark (EF BB BF)");
   app.add_option("--empty-lines", options.EmptyRate, "Probability of an empty line (CR LF) after a record")
       ->type_name("RATE")
@@ -1304,6 +1309,7 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : kExitUsage;
   }
   if (options.SizeLimit == 0 && options.RecordLimit == 0) options.RecordLimit = 1000;
+  if (!options.Server.empty()) ServerName = options.Server;
 
   try {
     TGenerator generator(options.Seed, options.Mix, options.LongRate);

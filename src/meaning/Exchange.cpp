@@ -49,11 +49,12 @@ std::string RecordsText(int64_t AValue) {
 struct TExchangeFinder::TKey {
   std::string Class;
   std::string Computer;
-  std::string Needle;  // ">" Class "<": the value as an element's whole text
+  int ServerGroup = 0;  // the source's: a set of several servers' logs never joins across them
+  std::string Needle;   // ">" Class "<": the value as an element's whole text
 
   // The key of a parsed row; an empty Class when it has none.
   static TKey Of(const TrdlDataRow& ARow) {
-    TKey key{std::string(RawValue(ARow, kClass)), std::string(RawValue(ARow, kComputerName)), {}};
+    TKey key{std::string(RawValue(ARow, kClass)), std::string(RawValue(ARow, kComputerName)), 0, {}};
     key.Needle.append(1, '>').append(key.Class).append(1, '<');
     return key;
   }
@@ -67,7 +68,7 @@ uint32_t PacketTypeOf(const TrdlDataRow& ARow) {
 }
 
 bool TExchangeFinder::SameKey(int64_t ARecord, const TKey& AKey, uint32_t& APacketType) {
-  if (!FSource.ParseRecord(ARecord, FRow)) return false;
+  if (FSource.ServerGroupOf(ARecord) != AKey.ServerGroup || !FSource.ParseRecord(ARecord, FRow)) return false;
   const TrdlDataRowItem* klass = FRow.ItemByName(kClass);
   if (klass == nullptr || klass->RawText() != AKey.Class || RawValue(FRow, kComputerName) != AKey.Computer) return false;
   APacketType = PacketTypeOf(FRow);
@@ -78,7 +79,8 @@ TExchange TExchangeFinder::Find(int64_t ARecord) {
   TExchange result;
   result.Origin = ARecord;
   if (!FSource.ParseRecord(ARecord, FRow)) return result;
-  const TKey key = TKey::Of(FRow);
+  TKey key = TKey::Of(FRow);
+  key.ServerGroup = FSource.ServerGroupOf(ARecord);
   if (key.Class.empty()) {
     result.Answer = "No Class value: nothing ties this record to a request or a reply.";
     return result;
@@ -98,7 +100,8 @@ TExchange TExchangeFinder::Find(int64_t ARecord) {
 
 int64_t TExchangeFinder::RequestOfReply(int64_t AReply, const TrdlDataRow& AReplyRow) {
   if (!IsReplyPacketType(PacketTypeOf(AReplyRow))) return -1;
-  const TKey key = TKey::Of(AReplyRow);
+  TKey key = TKey::Of(AReplyRow);
+  key.ServerGroup = FSource.ServerGroupOf(AReply);
   if (key.Class.empty()) return -1;
   const int64_t first = std::max<int64_t>(0, AReply - FWindow);
   for (int64_t i = std::min(AReply, FSource.RecordCount()) - 1; i >= first; --i) {

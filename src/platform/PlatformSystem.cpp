@@ -59,4 +59,35 @@ TFileIdentity FileIdentity(const std::string& APath) {
   return TFileIdentity{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
 }
 
+bool TimeZoneExists(const std::string& AZone) {
+  // The database's files; a name TZ does not know would silently read as UTC.
+  if (AZone.empty() || AZone.front() == '/' || AZone.find("..") != std::string::npos) return false;
+  struct stat info {};
+  return ::stat(("/usr/share/zoneinfo/" + AZone).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool TimeZoneOffsetMinutes(const std::string& AZone, int64_t ALocalSeconds, int& AOffset) {
+  if (!TimeZoneExists(AZone)) return false;
+  static std::mutex lock;
+  std::lock_guard guard(lock);
+  const char* previous = std::getenv("TZ");
+  const std::string saved = previous != nullptr ? previous : "";
+  ::setenv("TZ", (":" + AZone).c_str(), 1);
+  ::tzset();
+  const auto local = static_cast<time_t>(ALocalSeconds);
+  struct tm fields {};
+  ::gmtime_r(&local, &fields);
+  fields.tm_isdst = -1;
+  const time_t utc = ::mktime(&fields);
+  if (previous != nullptr) {
+    ::setenv("TZ", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
+  if (utc == static_cast<time_t>(-1)) return false;
+  AOffset = static_cast<int>((ALocalSeconds - static_cast<int64_t>(utc)) / 60);
+  return true;
+}
+
 }  // namespace velloran::platform

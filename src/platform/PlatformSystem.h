@@ -45,6 +45,14 @@ TFileIdentity FileIdentity(const std::string& APath);
 void DebugOutput(std::string_view AText);
 bool DebugOutputEnabled();
 
+// A named zone of the system's time zone database ("Europe/Berlin"; Windows: none yet, fixed
+// offsets serve there).
+bool TimeZoneExists(const std::string& AZone);
+// The offset from UTC, in minutes, that zone AZone had at ALocalSeconds (a local time of the
+// zone, in seconds from 1970-01-01 as if it were UTC); false when the zone is unknown.
+// Serialized: it borrows the process's TZ for the conversion.
+bool TimeZoneOffsetMinutes(const std::string& AZone, int64_t ALocalSeconds, int& AOffset);
+
 // A critical section: the owning thread may enter it again. Usable with std::lock_guard.
 class TReentrantLock {
  public:

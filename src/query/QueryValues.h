@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "LogTime.h"
+
 namespace velloran {
 
 // AText with letters of the Latin, Greek and Cyrillic scripts in lower case (UTF-8 in and out;
@@ -30,15 +32,6 @@ struct TDecimal {
 std::optional<TDecimal> ParseDecimal(std::string_view AText);
 // <0, 0, >0.
 int CompareDecimals(const TDecimal& A, const TDecimal& B);
-
-// A point in time as milliseconds counted in a proleptic calendar (no time zone: the log's
-// times and the query's are the same local time).
-using TTimePoint = int64_t;
-
-// The log's form "MM/DD/YYYY HH:MM:SS.mmm" (seconds and milliseconds optional, time optional),
-// or ISO 8601 "YYYY-MM-DDTHH:MM:SS.mmm" (a space may replace the T; the same parts optional).
-// Empty for anything else, and for an impossible date or time (02/30, 25:00).
-std::optional<TTimePoint> ParseTime(std::string_view AText);
 
 // Whether AField holds times (Timestamp, Event-Timestamp), ignoring case.
 bool IsTimeField(std::string_view AField);

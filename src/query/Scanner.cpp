@@ -140,17 +140,39 @@ int64_t TScanTarget::ScanStartRecord() const {
   return FirstRecord == 0 ? 0 : GroupStart(FirstRecord - TExchangeFinder::kDefaultWindow);
 }
 
-TScanTarget TScanTarget::Of(TData& AData, int64_t ARecords, int64_t AFirstRecord) {
+namespace {
+
+// The records [AFirstRecord, ARecords) of one log's line store.
+TScanTarget FileTarget(TrdlLogMonitor& AMonitor, int64_t ARecords, int64_t AFirstRecord) {
   TScanTarget target;
-  TrdlLogMonitor& monitor = AData.LogMonitor();
-  target.Path = monitor.FileName();
-  target.Break = monitor.LineBreak();
-  target.Records = ARecords < 0 ? AData.Count() : std::min(ARecords, AData.Count());
+  target.Path = AMonitor.FileName();
+  target.Break = AMonitor.LineBreak();
+  target.Records = std::clamp<int64_t>(ARecords, 0, AMonitor.Active() ? AMonitor.Count() : 0);
   target.FirstRecord = std::clamp<int64_t>(AFirstRecord, 0, target.Records);
   target.BaseRecord = target.FirstRecord == 0 ? 0 : GroupStart(target.ScanStartRecord() - TExchangeFinder::kDefaultWindow);
-  for (int64_t record = target.BaseRecord; record < target.Records; record += kGroupRecords)
-    target.GroupOffsets.push_back(monitor.Item(static_cast<int>(record)).Offset);
-  target.EndOffset = monitor.FileSize();
+  for (int64_t record = target.BaseRecord; record < target.Records; record += TScanTarget::kGroupRecords)
+    target.GroupOffsets.push_back(AMonitor.Item(static_cast<int>(record)).Offset);
+  target.EndOffset = AMonitor.FileSize();
+  return target;
+}
+
+}  // namespace
+
+TScanTarget TScanTarget::Of(TData& AData, int64_t ARecords, int64_t AFirstRecord) {
+  const int64_t records = ARecords < 0 ? AData.Count() : std::min(ARecords, AData.Count());
+  if (!AData.IsSet()) return FileTarget(AData.LogMonitor(), records, AFirstRecord);
+  TScanTarget target;
+  target.Path = AData.FileName();
+  target.Records = records;
+  target.FirstRecord = std::clamp<int64_t>(AFirstRecord, 0, records);
+  const TLogSetOrder& order = AData.Order();
+  target.Order = std::make_shared<const TLogSetOrder>(order);
+  for (int file = 0; file < AData.FileCount(); ++file) {
+    auto& monitor = const_cast<TrdlLogMonitor&>(AData.MonitorOf(file));  // the same thread's line store
+    const int64_t fileRecords = order.LocalBefore(file, records);
+    target.Parts.push_back(FileTarget(monitor, fileRecords, order.LocalBefore(file, target.FirstRecord)));
+    target.EndOffset += target.Parts.back().EndOffset;
+  }
   return target;
 }
 
@@ -181,6 +203,8 @@ struct TScanner::TState {
   void Deliver(std::stop_token AStop);
   // The empty query: every record, without reading the log.
   void DeliverEveryRecord(const std::stop_token& AStop);
+  // A set: each file's scan in turn, its matches numbered as the set numbers them.
+  void DeliverParts(const std::stop_token& AStop);
   // The query's fields that no worker met and no line holds.
   std::vector<std::string> MissingFields(const std::stop_token& AStop) const;
 };
@@ -525,6 +549,10 @@ void TScanner::TState::Deliver(std::stop_token AStop) {
     DeliverEveryRecord(AStop);
     return;
   }
+  if (Target.Order) {
+    DeliverParts(AStop);
+    return;
+  }
   Plan();
   std::vector<std::jthread> workers;
   const unsigned count = std::max(1u, std::min<unsigned>(Threads, static_cast<unsigned>(Stretches.size())));
@@ -602,6 +630,58 @@ std::vector<std::string> TScanner::TState::MissingFields(const std::stop_token& 
     if (!seen && !FileHoldsField(Target, field, AStop)) missing.push_back(field);
   }
   return missing;
+}
+
+void TScanner::TState::DeliverParts(const std::stop_token& AStop) {
+  TScanOutcome outcome;
+  std::vector<std::vector<uint32_t>> byFile(Target.Parts.size());
+  std::optional<std::vector<std::string>> missing;
+  int64_t bytesBefore = 0;
+  for (size_t file = 0; file < Target.Parts.size() && !AStop.stop_requested() && outcome.Error.empty(); ++file) {
+    const TScanTarget& part = Target.Parts[file];
+    if (part.FirstRecord < part.Records) {
+      TState scan;
+      scan.Query = Query;
+      scan.Target = part;
+      scan.Threads = Threads;
+      const int64_t base = Target.Order->BaseOf(static_cast<int>(file));
+      scan.Callbacks.OnMatches = [&](std::vector<uint32_t>&& AMatches) {
+        if (Target.Order->IsMerged()) {
+          byFile[file].insert(byFile[file].end(), AMatches.begin(), AMatches.end());
+          return;
+        }
+        for (uint32_t& record : AMatches) record = static_cast<uint32_t>(record + base);
+        outcome.Matches += static_cast<int64_t>(AMatches.size());
+        if (Callbacks.OnMatches) Callbacks.OnMatches(std::move(AMatches));
+      };
+      scan.Callbacks.OnProgress = [&](int64_t ADone, int64_t) {
+        if (Callbacks.OnProgress) Callbacks.OnProgress(bytesBefore + ADone, Target.EndOffset);
+      };
+      scan.Callbacks.OnFinished = [&](const TScanOutcome& AOutcome) {
+        outcome.RecordsScanned += AOutcome.RecordsScanned - part.FirstRecord;
+        outcome.Error = AOutcome.Error;
+        if (!missing) {
+          missing = AOutcome.MissingFields;
+        } else {
+          std::erase_if(*missing, [&](const std::string& AField) {
+            return std::find(AOutcome.MissingFields.begin(), AOutcome.MissingFields.end(), AField) ==
+                   AOutcome.MissingFields.end();
+          });
+        }
+      };
+      scan.Deliver(AStop);
+    }
+    bytesBefore += part.EndOffset;
+  }
+  if (Target.Order->IsMerged() && !AStop.stop_requested() && outcome.Error.empty()) {
+    std::vector<uint32_t> matches = Target.Order->ToSet(byFile);
+    outcome.Matches = static_cast<int64_t>(matches.size());
+    if (!matches.empty() && Callbacks.OnMatches) Callbacks.OnMatches(std::move(matches));
+  }
+  if (Callbacks.OnProgress) Callbacks.OnProgress(Target.EndOffset, Target.EndOffset);
+  outcome.Cancelled = AStop.stop_requested();
+  if (!outcome.Cancelled && outcome.Error.empty() && Target.FirstRecord == 0 && missing) outcome.MissingFields = *missing;
+  if (Callbacks.OnFinished) Callbacks.OnFinished(outcome);
 }
 
 TScanner::TScanner(std::shared_ptr<const TCompiledQuery> AQuery, TScanTarget ATarget, TScanCallbacks ACallbacks,

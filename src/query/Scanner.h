@@ -19,6 +19,7 @@
 #include "CompiledQuery.h"
 #include "Exchange.h"
 #include "LogMonitor.h"
+#include "LogSetOrder.h"
 #include "RecordSource.h"
 
 namespace velloran {
@@ -43,8 +44,15 @@ struct TScanTarget {
   // The bytes of a worker's window (whole groups, at least one); small in tests of the edges
   // between windows.
   int64_t WindowBytes = int64_t{16} << 20;
+  // A set of logs: one target per file (its own records and lines), scanned one file after
+  // another, and the set's order that turns their matches into the set's record numbers.
+  // Records and FirstRecord are then the set's; the fields of one file above are unused
+  // but Path (the first file) and EndOffset (the bytes of every file).
+  std::vector<TScanTarget> Parts;
+  std::shared_ptr<const TLogSetOrder> Order;
 
-  // The records [AFirstRecord, ARecords) of AData's open log (ARecords < 0: all it holds now).
+  // The records [AFirstRecord, ARecords) of AData's open log or set (ARecords < 0: all it
+  // holds now). A set's files are scanned alone: an exchange never reaches across files.
   // Throws what the log store throws for an unreadable index.
   static TScanTarget Of(TData& AData, int64_t ARecords = -1, int64_t AFirstRecord = 0);
   // Where the scan's first stretch starts: one exchange window before FirstRecord.

@@ -69,7 +69,11 @@ int HexValue(char AChar) {
 
 }  // namespace
 
-TData::TData() : FLogMonitor(std::make_unique<TrdlLogMonitor>()) {
+TData::TData() {
+  TPart part;
+  part.Monitor = std::make_unique<TrdlLogMonitor>();
+  FLogMonitor = part.Monitor.get();
+  FParts.push_back(std::move(part));
   FRows.SetOnDataGetCount([this](TrdlDataRows*, int& ACount) { DoDataGetCount(ACount); });
   FRows.SetOnDataParse([this](TrdlDataRows*, int AIndex, TrdlDataRow& AItem) { DoDataParse(AIndex, AItem); });
 }
@@ -77,6 +81,17 @@ TData::TData() : FLogMonitor(std::make_unique<TrdlLogMonitor>()) {
 TData::~TData() = default;
 
 void TData::Open(const std::string& AFileName) {
+  // One log keeps the monitor the caller configured (index cache, watching).
+  if (FParts.size() > 1) {
+    TPart last = std::move(FParts.back());
+    FParts.clear();
+    FParts.push_back(std::move(last));
+  }
+  FParts.front().Path = AFileName;
+  FParts.front().Server.clear();
+  FParts.front().ServerGroup = 0;
+  FOrder = TLogSetOrder();
+  FNotices.clear();
   FFileName = AFileName;
   FLogMonitor->SetActive(false);
   FLogMonitor->SetOnProgress([this](void*, int APercents, bool& IsCanceled) {
@@ -94,7 +109,12 @@ void TData::Open(const std::string& AFileName) {
   FRows.Refresh();
 }
 
-int64_t TData::Count() const { return FLogMonitor->Active() ? FLogMonitor->Count() : 0; }
+int64_t TData::Count() const {
+  if (!FLogMonitor->Active() && FParts.size() == 1) return 0;
+  if (FOrder.IsMerged()) return FOrder.Count();
+  const int64_t last = FLogMonitor->Active() ? FLogMonitor->Count() : 0;
+  return FParts.size() == 1 ? last : FOrder.BaseOf(FOrder.Parts() - 1) + last;
+}
 
 bool TData::GetRow(int64_t AIndex, TrdlDataRow& ARow) {
   if (AIndex < 0 || AIndex >= Count()) return false;
@@ -103,10 +123,12 @@ bool TData::GetRow(int64_t AIndex, TrdlDataRow& ARow) {
 
 int64_t TData::WholeCount() {
   const int64_t count = Count();
-  if (count == 0 || !FLogMonitor->LastLineOpen()) return count;
+  // A merged set is read as it was when merged; a concatenation grows by its last file.
+  if (count == 0 || FOrder.IsMerged() || !FLogMonitor->Active() || FLogMonitor->Count() == 0 || !FLogMonitor->LastLineOpen())
+    return count;
   std::string_view line;
   try {
-    line = FLogMonitor->GetView(static_cast<int>(count - 1));
+    line = FLogMonitor->GetView(FLogMonitor->Count() - 1);
   } catch (const ErdlLogMonitorError&) {
     return count - 1;  // cut or unreadable: it is no whole record either
   }
@@ -126,7 +148,25 @@ int64_t TData::WholeCount() {
 
 void TData::DoDataGetCount(int& ACount) const { ACount = static_cast<int>(Count()); }
 
-std::string_view TData::RawRecord(int64_t AIndex) { return FLogMonitor->GetView(static_cast<int>(AIndex)); }
+std::string_view TData::RawRecord(int64_t AIndex) {
+  if (FParts.size() == 1) return FLogMonitor->GetView(static_cast<int>(AIndex));
+  const TLogSetOrder::TPlace place = Locate(AIndex);
+  if (place.Part < 0) throw ErdlLogMonitorError("no such record " + std::to_string(AIndex) + " in the set of " + FFileName);
+  return PartLine(FParts[static_cast<size_t>(place.Part)], place.Local);
+}
+
+TLogSetOrder::TPlace TData::Locate(int64_t ARecord) const {
+  if (ARecord < 0 || ARecord >= Count()) return {};
+  if (FParts.size() == 1) return TLogSetOrder::TPlace{0, ARecord};
+  return FOrder.Locate(ARecord);
+}
+
+int TData::FileOfRecord(int64_t ARecord) const { return Locate(ARecord).Part; }
+
+int TData::ServerGroupOf(int64_t AIndex) const {
+  const int part = FileOfRecord(AIndex);
+  return part < 0 ? -1 : FParts[static_cast<size_t>(part)].ServerGroup;
+}
 
 bool TData::ParseRecord(int64_t AIndex, TrdlDataRow& ARow) {
   if (AIndex < 0 || AIndex >= Count()) return false;
@@ -146,7 +186,7 @@ bool TData::HoldsEvents(int64_t AFirstLines) {
   return false;
 }
 
-void TData::DoDataParse(int AIndex, TrdlDataRow& AItem) { ParseRaw(FLogMonitor->GetView(AIndex), AItem); }
+void TData::DoDataParse(int AIndex, TrdlDataRow& AItem) { ParseRaw(RawRecord(AIndex), AItem); }
 
 bool TData::ParseRaw(std::string_view ALine, TrdlDataRow& ARow) {
   const size_t invalid = FirstInvalidUtf8(ALine);

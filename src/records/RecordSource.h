@@ -21,6 +21,9 @@ class TRecordSource {
   virtual std::string_view RawRecord(int64_t AIndex) = 0;
   // Record AIndex parsed into ARow, bypassing any row cache; false outside the records.
   virtual bool ParseRecord(int64_t AIndex, TrdlDataRow& ARow) = 0;
+  // Records of different groups come from different servers: no exchange joins them (a set
+  // of several servers' logs). One log is one group.
+  virtual int ServerGroupOf(int64_t /*AIndex*/) const { return 0; }
 };
 
 }  // namespace velloran
