@@ -86,6 +86,30 @@ std::string NewestLogAfter(const std::string& ACurrentPath) {
   return newest.empty() ? std::string() : (folder / newest).string();
 }
 
+std::vector<std::string> LogsInFolder(const std::string& AFolder) {
+  std::vector<std::string> scheme, other;
+  for (const fs::directory_entry& entry : fs::directory_iterator(AFolder)) {
+    std::error_code typeError;
+    if (!entry.is_regular_file(typeError)) continue;
+    const std::string name = entry.path().filename().string();
+    const TLogName parts(name);
+    if (!SameTextIgnoringAsciiCase(parts.Extension, ".log")) continue;
+    const bool server =
+        parts.Rest.empty() && !parts.Digits.empty() && (parts.Dated() || SameTextIgnoringAsciiCase(parts.Letters, "iaslog"));
+    (server ? scheme : other).push_back(name);
+  }
+  std::vector<std::string>& names = scheme.empty() ? other : scheme;
+  std::sort(names.begin(), names.end(), [](const std::string& A, const std::string& B) {
+    const TLogName a(A), b(B);
+    if (!SameTextIgnoringAsciiCase(a.Letters, b.Letters)) return A < B;
+    const int counters = CompareCounters(a.Digits, b.Digits);
+    return counters != 0 ? counters < 0 : A < B;
+  });
+  std::vector<std::string> paths;
+  for (const std::string& name : names) paths.push_back((fs::path(AFolder) / name).string());
+  return paths;
+}
+
 std::string IndexCacheFolder(const std::string& AFolder) {
   if (!AFolder.empty()) return AFolder;
   const std::string cache = platform::SpecialFolderPath(platform::kCsidlInternetCache);

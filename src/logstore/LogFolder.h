@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velloran {
 
@@ -21,6 +22,12 @@ bool ContinuesLog(std::string_view ACurrent, std::string_view ACandidate);
 // The latest log in ACurrentPath's folder that continues it (a path), or empty text when none
 // does or the folder cannot be read. One listing of the folder: fast with thousands of files.
 std::string NewestLogAfter(const std::string& ACurrentPath);
+
+// The logs of folder AFolder, as paths in name order (counters as numbers): the files named
+// by a server's schemes (INyymmdd.log, INyymm.log, iaslogN.log), or, when there are none,
+// every *.log. Throws std::filesystem::filesystem_error naming the folder when it cannot be
+// read. One listing: fast with thousands of files.
+std::vector<std::string> LogsInFolder(const std::string& AFolder);
 
 // The folder of saved line indexes: AFolder when given, else the user's cache folder followed
 // by "velloran-viewer/index". Empty text when neither can be named.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "LogFolder.h"
 #include "TestFiles.h"
@@ -53,6 +54,24 @@ TEST(LogFolderTest, NewestLogAfterPicksTheLatestOfTheSchemeAmongManyFiles) {
   fs::create_directory(dir.Path() / "IN261212.log");
   EXPECT_EQ(NewestLogAfter(current), dir.File("IN261211.log"));
   EXPECT_EQ(NewestLogAfter(dir.File("missing/IN261209.log")), "");
+}
+
+TEST(LogFolderTest, LogsInFolderTakesTheServersSchemesElseEveryLog) {
+  const auto names = [](const std::vector<std::string>& APaths) {
+    std::vector<std::string> result;
+    for (const std::string& path : APaths) result.push_back(std::filesystem::path(path).filename().string());
+    return result;
+  };
+  TTempDir dir;
+  for (const char* name : {"IN261202.log", "notes.txt", "IN261201.LOG", "iaslog10.log", "iaslog9.log", "other.log", "IN2612.log"})
+    dir.Write(name, "x");
+  std::filesystem::create_directory(dir.File("IN261203.log"));  // a folder is no log
+  EXPECT_EQ(names(LogsInFolder(dir.Path().string())),
+            (std::vector<std::string>{"IN2612.log", "IN261201.LOG", "IN261202.log", "iaslog9.log", "iaslog10.log"}));
+  TTempDir plain;
+  for (const char* name : {"radius-b.log", "radius-a.log", "readme.md"}) plain.Write(name, "x");
+  EXPECT_EQ(names(LogsInFolder(plain.Path().string())), (std::vector<std::string>{"radius-a.log", "radius-b.log"}));
+  EXPECT_THROW(LogsInFolder(dir.File("missing")), std::filesystem::filesystem_error);
 }
 
 TEST(LogFolderTest, TrimIndexCacheRemovesTheOldestIndexFilesBeyondTheBound) {
