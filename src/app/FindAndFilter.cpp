@@ -27,8 +27,6 @@ namespace velloran {
 
 namespace {
 
-std::string ToUtf8(const QString& AText) { return AText.toUtf8().toStdString(); }
-
 // "the field X" or "the fields X, Y".
 QString FieldList(const std::vector<std::string>& AFields) {
   QStringList names;

@@ -152,7 +152,9 @@ void TfrmMain::NoteLineIndex() {
 // a newer log of its scheme.
 void TfrmMain::WatchLog() {
   TrdlLogMonitor& monitor = FData.LogMonitor();
-  if (!monitor.Active()) {
+  // A set merged by time is read as it was merged: records its servers add would belong
+  // between those on show. Reload reads them.
+  if (!monitor.Active() || FData.IsMerged()) {
     if (!FFolderWatcher->directories().isEmpty()) FFolderWatcher->removePaths(FFolderWatcher->directories());
     return;
   }
@@ -257,7 +259,8 @@ void TfrmMain::LogReplaced() {
 // --- a newer log of the scheme ---------------------------------------------------------------------------
 
 void TfrmMain::CheckForNewerLog() {
-  const std::string& current = FData.FileName();
+  // A set's newest file is its last; merged sets are not followed.
+  const std::string& current = FData.IsMerged() ? std::string() : FData.LogMonitor().FileName();
   OfferNewerLog(current.empty() || !FData.LogMonitor().Active() ? std::string() : NewestLogAfter(current));
 }
 
@@ -269,13 +272,19 @@ void TfrmMain::OfferNewerLog(std::string ANewer) {
     return;
   }
   if (actFollowNewest->isChecked() && ANewer != FNewestAtOpen) {
-    LoadLog(ANewer, true);
+    // A set takes the server's new file in; a single log gives way to it.
+    if (FData.IsSet()) {
+      AddNewerToSet(ANewer);
+    } else {
+      LoadLog(ANewer, true);
+    }
     return;
   }
   if (ANewer == FNewerLog) return;
   FNewerLog = ANewer;
   const QString name = QFileInfo(FromUtf8(ANewer)).fileName().toHtmlEscaped();
-  sbrNewerLog->setText(QStringLiteral("A newer log appeared: <a href=\"switch\">Switch to %1</a>").arg(name));
+  sbrNewerLog->setText(FData.IsSet() ? QStringLiteral("A newer log appeared: <a href=\"switch\">Add %1 to the set</a>").arg(name)
+                                     : QStringLiteral("A newer log appeared: <a href=\"switch\">Switch to %1</a>").arg(name));
   sbrNewerLog->show();
 }
 

@@ -66,8 +66,8 @@ namespace {
 
 constexpr const char* kProgramTitle = "Velloran Viewer";
 constexpr int64_t kProgressThreshold = 20971520;  // bigger logs load with the progress display
-
-std::string ToUtf8(const QString& AText) { return AText.toUtf8().toStdString(); }
+// The column that shows each record's file (a set of logs).
+constexpr const char* kSourceColumn = "Source";
 
 QIcon ActionIcon(const QString& AName) {
   QIcon icon;
@@ -209,6 +209,8 @@ QString CommaField(const QString& AText, int AIndex) {
 int CommaFieldCount(const QString& AText) { return AText.isEmpty() ? 0 : static_cast<int>(AText.count(',')) + 1; }
 
 QString FromUtf8(std::string_view AText) { return QString::fromUtf8(AText.data(), static_cast<qsizetype>(AText.size())); }
+
+std::string ToUtf8(const QString& AText) { return AText.toUtf8().toStdString(); }
 
 QString GroupedNumber(int64_t ACount) {
   QLocale locale;
@@ -471,6 +473,13 @@ QVariant TLogTableModel::data(const QModelIndex& AIndex, int ARole) const {
         },
         Qt::QueuedConnection);
   }
+  if (viewColumn.Binding < 0 && viewColumn.CaptionUtf8 == kSourceColumn) {
+    if (ARole != Qt::DisplayRole && ARole != Qt::ToolTipRole) return {};
+    const int file = FData.FileOfRecord(record);
+    if (file < 0) return QString();
+    const QString path = FromUtf8(FData.FileNameOf(file));
+    return ARole == Qt::ToolTipRole ? path : QFileInfo(path).fileName();
+  }
   const TCell cell = CellAt(record, viewColumn);
   switch (ARole) {
     case Qt::DisplayRole:
@@ -580,7 +589,9 @@ TfrmMain::TfrmMain(TMainWindowContext AContext, QWidget* AParent, std::function<
     return QMessageBox::question(this, "Export records", QStringLiteral("%1 already exists.\nReplace it?").arg(AFileName),
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
   };
-  SelectLogFile = [this](std::string& AFileName) { return DefaultSelectLogFile(AFileName); };
+  SelectLogFiles = [this](std::vector<std::string>& AFileNames) { return DefaultSelectLogFiles(AFileNames); };
+  SelectLogFolder = [this](std::string& AFolder) { return DefaultSelectLogFolder(AFolder); };
+  ChooseSetFiles = [this](std::vector<TSetFileChoice>& AFiles) { return DefaultChooseSetFiles(AFiles); };
   SelectExportFile = [this](std::string& AFileName, TDataExportFormat& AFormat) {
     return DefaultSelectExportFile(AFileName, AFormat);
   };
@@ -649,8 +660,10 @@ void TfrmMain::CreateActions() {
     }
     return action;
   };
-  actOpen = make("&Open...", "Open a log file", "folder_open");
+  actOpen = make("&Open...", "Open a log file, or several as one", "folder_open");
   actOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  actOpenFolder = make("Open &folder...", "Open the logs of a folder as one", nullptr);
+  actOpenFolder->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
   actReload = new QAction("Re&load", this);
   actReload->setShortcut(QKeySequence(Qt::Key_F5));
   actReload->setStatusTip("Open the log again, with the lines written since");
@@ -729,6 +742,7 @@ void TfrmMain::CreateActions() {
           [this] { Guarded([this] { FilterOnCell(FPopupRow, FPopupColumn, true); }); });
   connect(actGoToPartner, &QAction::triggered, this, [this] { Guarded([this] { GoToPartner(); }); });
   connect(actOpen, &QAction::triggered, this, [this] { Guarded([this] { actOpenExecute(); }); });
+  connect(actOpenFolder, &QAction::triggered, this, [this] { Guarded([this] { actOpenFolderExecute(); }); });
   connect(actExport, &QAction::triggered, this, [this] { Guarded([this] { actExportExecute(); }); });
   connect(actExit, &QAction::triggered, this, &QWidget::close);
   connect(actColumnsCustomize, &QAction::triggered, this, [this] { Guarded([this] { actColumnsCustomizeExecute(); }); });
@@ -756,6 +770,7 @@ void TfrmMain::CreateActions() {
 void TfrmMain::CreateMenus() {
   QMenu* file = menuBar()->addMenu("&File");
   file->addAction(actOpen);
+  file->addAction(actOpenFolder);
   miOpenRecent = file->addMenu("Open &Recent");
   file->addAction(actReload);
   file->addAction(actExport);
@@ -992,7 +1007,14 @@ void TfrmMain::CreateStatusBar() {
   sbrNewerLog->hide();
   connect(sbrNewerLog, &QLabel::linkActivated, this, [this] {
     const std::string newer = FNewerLog;
-    if (!newer.empty()) Guarded([this, newer] { LoadLog(newer, true); });
+    if (newer.empty()) return;
+    Guarded([this, newer] {
+      if (FData.IsSet()) {
+        AddNewerToSet(newer);
+      } else {
+        LoadLog(newer, true);
+      }
+    });
   });
   statusBar()->addPermanentWidget(sbrNewerLog);
   statusBar()->addPermanentWidget(sbrFilter);
@@ -1080,33 +1102,42 @@ void TfrmMain::Trace(const std::string& AText) const {
 
 // --- opening a log -------------------------------------------------------------------------------
 
-bool TfrmMain::DefaultSelectLogFile(std::string& AFileName) {
-  const QString proposal = FromUtf8(AFileName);
+bool TfrmMain::DefaultSelectLogFiles(std::vector<std::string>& AFileNames) {
+  const QString proposal = AFileNames.empty() ? QString() : FromUtf8(AFileNames.front());
   const QString start = proposal.isEmpty() ? QFileInfo(FromUtf8(platform::ExecutablePath())).absolutePath() : proposal;
-  const QString chosen = QFileDialog::getOpenFileName(this, "Open log file", start,
-                                                      "Any Log files (*.log *.txt);;NPS Log files  (*.log);;Any files (*)");
+  const QStringList chosen = QFileDialog::getOpenFileNames(this, "Open log files", start,
+                                                           "Any Log files (*.log *.txt);;NPS Log files  (*.log);;Any files (*)");
   if (chosen.isEmpty()) return false;
-  AFileName = ToUtf8(chosen);
+  AFileNames.clear();
+  for (const QString& name : chosen) AFileNames.push_back(ToUtf8(name));
   return true;
 }
 
 void TfrmMain::actOpenExecute() {
   std::string name = FData.FileName();
-  if (name.empty()) name = FSettings.ReadString(SettingsKeys::LogFileName, "");
+  if (name.empty()) {
+    const std::vector<std::string> last = FilesOfEntry(FSettings.ReadString(SettingsKeys::LogFileName, ""));
+    if (!last.empty()) name = last.front();
+  }
   if (name.empty()) {
     const std::string program = platform::ExecutablePath();
     name = program.substr(0, program.rfind('/') + 1) + "vellorandata.log";
   }
-  if (SelectLogFile && SelectLogFile(name)) LoadLog(name);
+  std::vector<std::string> names{name};
+  if (SelectLogFiles && SelectLogFiles(names) && !names.empty()) LoadLogs(names);
 }
 
-void TfrmMain::LoadLog(const std::string& AFileName, bool AKeepFilter) {
-  Trace("Loading " + AFileName);
-  AddRecentFile(AFileName);
+void TfrmMain::LoadLog(const std::string& AFileName, bool AKeepFilter) { LoadLogs({AFileName}, AKeepFilter); }
+
+void TfrmMain::LoadLogs(const std::vector<std::string>& AFileNames, bool AKeepFilter) {
+  if (AFileNames.empty()) return;
+  const std::string entry = EntryOfFiles(AFileNames);
+  Trace("Loading " + entry);
+  AddRecentFile(entry);
   RebuildRecentMenus();
   // The same log again (Reload) keeps the selected record where it still exists; another log
   // starts at its first row, left edge, with nothing selected and an empty details pane.
-  const bool sameLog = AFileName == FData.FileName() && FData.Count() > 0;
+  const bool sameLog = AFileNames == FOpenFiles && FData.Count() > 0;
   const int64_t keep = sameLog ? SelectedRecord() : -1;
   // The scans read the file that is opened anew. A filter comes back on the same log; another
   // log starts with all its records.
@@ -1114,8 +1145,11 @@ void TfrmMain::LoadLog(const std::string& AFileName, bool AKeepFilter) {
   const int64_t anchor = keep >= 0 ? keep : sameLog ? FFilterAnchor : -1;
   DropScans(filter != nullptr);
   ClearDetails();
-  if (platform::LookupFile(AFileName).Size > kProgressThreshold) BeginProgress("Loading", "Loading data, please wait...");
-  FSettings.WriteString(SettingsKeys::LogFileName, AFileName);
+  int64_t bytes = 0;
+  for (const std::string& name : AFileNames) bytes += std::max<int64_t>(0, platform::LookupFile(name).Size);
+  if (bytes > kProgressThreshold) BeginProgress("Loading", "Loading data, please wait...");
+  FSettings.WriteString(SettingsKeys::LogFileName, entry);
+  FOpenFiles = AFileNames;
   const uint32_t start = platform::TickCount();
   if (ProgressActive()) {
     FData.SetOnProgress(
@@ -1129,7 +1163,11 @@ void TfrmMain::LoadLog(const std::string& AFileName, bool AKeepFilter) {
   StopWatchingLog();
   PrepareLineIndex();
   try {
-    FData.Open(AFileName);
+    if (AFileNames.size() == 1) {
+      FData.Open(AFileNames.front());
+    } else {
+      FData.OpenSet(AFileNames, TLogSetOptions{TLogSetMerge::lsmAuto, StatedZones()});
+    }
   } catch (...) {
     FLoading = false;
     EndProgress();
@@ -1161,6 +1199,11 @@ void TfrmMain::LoadLog(const std::string& AFileName, bool AKeepFilter) {
   Trace("refresh ticks " + std::to_string(platform::TickCount() - refreshStart));
   UpdateTitle();
   NoteLoadOutcome();
+  if (!FData.Notices().empty() && ShowNotice) {
+    QStringList notices;
+    for (const std::string& notice : FData.Notices()) notices << FromUtf8(notice);
+    ShowNotice(notices.join('\n'));
+  }
 }
 
 // What the user must be told of the load just ended: a file that could not be opened (an
@@ -1184,13 +1227,12 @@ void TfrmMain::NoteLoadOutcome() {
 }
 
 void TfrmMain::ReloadLog() {
-  if (!FData.FileName().empty()) LoadLog(FData.FileName());
+  if (!FOpenFiles.empty()) LoadLogs(FOpenFiles);
 }
 
 void TfrmMain::UpdateTitle() {
-  const std::string& file = FData.FileName();
-  setWindowTitle(file.empty() ? QString(kProgramTitle)
-                              : QFileInfo(FromUtf8(file)).fileName() + QString::fromUtf8(" \u2014 ") + kProgramTitle);
+  const QString name = OpenLogsName();
+  setWindowTitle(name.isEmpty() ? QString(kProgramTitle) : name + QString::fromUtf8(" \u2014 ") + kProgramTitle);
 }
 
 void TfrmMain::RefreshList() {
@@ -1229,7 +1271,7 @@ void TfrmMain::UpdateStatusBar() {
 // The open log's name and what is special about it: why it could not be opened, that it
 // holds no events, that its loading was cancelled, that its lines end in LF only.
 QString TfrmMain::LogStateText() const {
-  const QString file = FromUtf8(FData.FileName());
+  const QString file = FData.IsSet() ? SelectedFileText() : FromUtf8(FData.FileName());
   const TrdlLogMonitor& monitor = FData.LogMonitor();
   if (!monitor.LastErrorText().empty() && FModel->RecordCount() <= 0)
     return file + " (" + FromUtf8(monitor.LastErrorText()) + ")";
@@ -1471,7 +1513,7 @@ void TfrmMain::RebuildRecentMenus() {
     menu->clear();
     for (size_t i = 0; i < list.size() && i <= 9; ++i) {
       const std::string path = list[i];
-      QString text = FromUtf8(path);
+      QString text = EntryText(path);
       text.replace('&', "&&");  // a "&" in a path is a character, not an accelerator mark
       QAction* entry = menu->addAction(text);
       entry->setData(static_cast<int>(i));
@@ -1493,7 +1535,7 @@ void TfrmMain::OpenRecentEntry(const std::string& AFileName) {
 
 void TfrmMain::OpenPendingRecent() {
   FRecentTimer->stop();
-  LoadLog(FRecentFile);
+  LoadLogs(FilesOfEntry(FRecentFile));
 }
 
 // --- layout ---------------------------------------------------------------------------------------
@@ -1832,7 +1874,9 @@ QString TfrmMain::JoinCaptions(const QString& ASeparator) const {
 
 void TfrmMain::actColumnsCustomizeExecute() {
   QString current = JoinCaptions("|");
-  const QString all = FromUtf8(FData.Columns().GetAsString());
+  QString all = FromUtf8(FData.Columns().GetAsString());
+  // The file of each record, for a set of logs (a log that has a Source attribute shows it).
+  if (FData.Columns().IndexOfName(kSourceColumn) < 0) all += (all.isEmpty() ? "" : "|") + QString::fromUtf8(kSourceColumn);
   QString defaults = DefaultViewCaptions();
   defaults.replace("\r\n", "|");
   if (!ColumnsDialog || !ColumnsDialog(all, defaults, current)) return;
@@ -1969,9 +2013,9 @@ void TfrmMain::showEvent(QShowEvent* AEvent) {
   if (DetailsVisible()) ApplyDetailsWidth();
   if (FStartFile.empty() && actReopenLast->isChecked()) FStartFile = FSettings.ReadString(SettingsKeys::LogFileName, "");
   if (!FStartFile.empty()) {
-    const std::string file = FStartFile;
+    const std::vector<std::string> files = FilesOfEntry(FStartFile);
     // After this first paint: the window is on the screen while the log loads.
-    QTimer::singleShot(0, this, [this, file] { Guarded([this, file] { LoadLog(file); }); });
+    QTimer::singleShot(0, this, [this, files] { Guarded([this, files] { LoadLogs(files); }); });
   }
 }
 

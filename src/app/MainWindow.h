@@ -209,6 +209,11 @@ class TfrmMain : public QMainWindow {
   // AKeepFilter: the filter on show applies to the new log too (a switch to the newer log of
   // the same scheme); the same log again always keeps it.
   void LoadLog(const std::string& AFileName, bool AKeepFilter = false);
+  // Opens several logs as one (one file: as LoadLog). The set's notices (files skipped, times
+  // merged without zones) are shown once.
+  void LoadLogs(const std::vector<std::string>& AFileNames, bool AKeepFilter = false);
+  // The files on show, as they were opened (one for a single log).
+  const std::vector<std::string>& OpenFiles() const { return FOpenFiles; }
   void RefreshList();
   void BindColumns();
   void UpdateStatusBar();
@@ -241,6 +246,7 @@ class TfrmMain : public QMainWindow {
   QLabel* sbrPanel1 = nullptr;
   QTimer* tmrItemDetails = nullptr;
   QTimer* tmrSplash = nullptr;
+  QAction* actOpenFolder = nullptr;
   QAction *actOpen = nullptr, *actExport = nullptr, *actExit = nullptr, *actColumnsCustomize = nullptr, *actDetails = nullptr,
           *actAbout = nullptr, *actRawValues = nullptr, *actRequestFields = nullptr, *actGoToPartner = nullptr;
   QAction *actReload = nullptr, *actCopy = nullptr, *actCopyRaw = nullptr, *actReopenLast = nullptr;
@@ -330,8 +336,18 @@ class TfrmMain : public QMainWindow {
   int DetailsWidth() const { return FDetailsWidth; }
   // How often the details pane was filled (for tests of the 50 ms burst rule).
   int DetailsFills() const { return FDetailsFills; }
-  // The open dialog; tests and scripted runs replace it. Returns false on cancel.
-  std::function<bool(std::string& AFileName)> SelectLogFile;
+  // The open dialog (one file or several); tests and scripted runs replace it. Returns false
+  // on cancel.
+  std::function<bool(std::vector<std::string>& AFileNames)> SelectLogFiles;
+  // Open folder: the folder's dialog, then the check list of its logs (each with the time
+  // zone its server writes in, empty when not stated); tests replace both. False on cancel.
+  struct TSetFileChoice {
+    std::string Path;
+    bool Chosen = true;
+    std::string Zone;
+  };
+  std::function<bool(std::string& AFolder)> SelectLogFolder;
+  std::function<bool(std::vector<TSetFileChoice>& AFiles)> ChooseSetFiles;
   // The save dialog of the export: the file name (proposal in, choice out) and the format its
   // file type decides; tests and scripted runs replace it. False on cancel.
   std::function<bool(std::string& AFileName, TDataExportFormat& AFormat)> SelectExportFile;
@@ -376,7 +392,22 @@ class TfrmMain : public QMainWindow {
   void actColumnsCustomizeExecute();
   void actAboutExecute();
   QString JoinCaptions(const QString& ASeparator) const;
-  bool DefaultSelectLogFile(std::string& AFileName);
+  bool DefaultSelectLogFiles(std::vector<std::string>& AFileNames);
+  bool DefaultSelectLogFolder(std::string& AFolder);
+  bool DefaultChooseSetFiles(std::vector<TSetFileChoice>& AFiles);
+  void actOpenFolderExecute();
+  // A recent entry or a saved "last log": one path, or a set's paths.
+  static std::string EntryOfFiles(const std::vector<std::string>& AFiles);
+  static std::vector<std::string> FilesOfEntry(const std::string& AEntry);
+  static QString EntryText(const std::string& AEntry);
+  // The time zones stated for logs (path -> zone), kept in the settings.
+  std::vector<std::pair<std::string, std::string>> StatedZones() const;
+  void SaveStatedZones(const std::vector<TSetFileChoice>& AFiles);
+  // The set's name for the title: "IN261201.log … IN261231.log (31 logs)".
+  QString OpenLogsName() const;
+  // The file of the selected record for the status bar ("IN261202.log, 2 of 31 logs").
+  QString SelectedFileText() const;
+  void AddNewerToSet(const std::string& ANewer);
   bool DefaultSelectExportFile(std::string& AFileName, TDataExportFormat& AFormat);
   void TextToPlacement(const QString& AText);
   QString PlacementToText() const;
@@ -442,6 +473,7 @@ class TfrmMain : public QMainWindow {
   std::unique_ptr<TExchangeFinder> FExchangeFinder;
   TExchange FDetailsExchange;
   std::string FRecentFile;
+  std::vector<std::string> FOpenFiles;
   QTimer* FRecentTimer = nullptr;
   int64_t FDetailsIndex = -1;
   int FDetailsFills = 0;
@@ -502,6 +534,7 @@ TExportTarget ExportTargetFor(const std::string& AName, TExportChoice AChoice);
 QString GroupedNumber(int64_t ACount);
 // Text of the log and the core (UTF-8) as Qt shows it.
 QString FromUtf8(std::string_view AText);
+std::string ToUtf8(const QString& AText);
 
 // Column sets as comma lists: the captions and the widths of a list's columns.
 QString DefaultViewCaptions();

@@ -29,6 +29,8 @@ inline constexpr std::string_view KeepLineIndexes = "\\View\\KeepLineIndexes";
 inline constexpr std::string_view ExportCodeNames = "\\Export\\CodeNames";
 // The log opened last, proposed by the next Open.
 inline constexpr std::string_view LogFileName = "\\Main\\FileName";
+// The time zones stated for logs of a set (Open folder): "path=zone" entries joined by "|".
+inline constexpr std::string_view LogTimeZones = "\\Main\\LogTimeZones";
 // The file exported to last, proposed by the next Export.
 inline constexpr std::string_view ExportFileName = "\\Export\\FileName";
 // The column dialog's bounds: "left,top,width,height".
