@@ -440,6 +440,16 @@ bool TLogTableModel::BindColumns() {
   return changed;
 }
 
+// The Source column of a log that has no Source attribute: the record's file (its path as
+// the tooltip).
+QVariant TLogTableModel::SourceCell(int64_t ARecord, int ARole) const {
+  if (ARole != Qt::DisplayRole && ARole != Qt::ToolTipRole) return {};
+  const int file = FData.FileOfRecord(ARecord);
+  if (file < 0) return QString();
+  const QString path = FromUtf8(FData.FileNameOf(file));
+  return ARole == Qt::ToolTipRole ? path : QFileInfo(path).fileName();
+}
+
 QVariant TLogTableModel::data(const QModelIndex& AIndex, int ARole) const {
   if (!AIndex.isValid()) return {};
   const size_t column = static_cast<size_t>(AIndex.column());
@@ -473,13 +483,7 @@ QVariant TLogTableModel::data(const QModelIndex& AIndex, int ARole) const {
         },
         Qt::QueuedConnection);
   }
-  if (viewColumn.Binding < 0 && viewColumn.CaptionUtf8 == kSourceColumn) {
-    if (ARole != Qt::DisplayRole && ARole != Qt::ToolTipRole) return {};
-    const int file = FData.FileOfRecord(record);
-    if (file < 0) return QString();
-    const QString path = FromUtf8(FData.FileNameOf(file));
-    return ARole == Qt::ToolTipRole ? path : QFileInfo(path).fileName();
-  }
+  if (viewColumn.Binding < 0 && viewColumn.CaptionUtf8 == kSourceColumn) return SourceCell(record, ARole);
   const TCell cell = CellAt(record, viewColumn);
   switch (ARole) {
     case Qt::DisplayRole:

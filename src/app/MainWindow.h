@@ -164,6 +164,7 @@ class TLogTableModel : public QAbstractTableModel {
   const TrdlDataRow* RequestRow(int64_t ARecord) const;
   TCell CellAt(int64_t ARecord, const TViewColumn& AColumn) const;
   QVariant DisplayText(const TCell& ACell, const TViewColumn& AColumn) const;
+  QVariant SourceCell(int64_t ARecord, int ARole) const;
   void AllChanged();
 
   TData& FData;

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -29,7 +30,10 @@
 #include "FileWatch.h"
 #include "Informer.h"
 #include "LogData.h"
+#include "LogFolder.h"
+#include "LogTime.h"
 #include "PlatformFile.h"
+#include "PlatformText.h"
 #include "Progress.h"
 #include "Scanner.h"
 #include "ValueText.h"
@@ -60,6 +64,13 @@ class EOutputError : public std::runtime_error {
 
 // A query that cannot be parsed: exit 2 as grep does for a bad pattern.
 class EBadQuery : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Bad usage that only shows once the arguments are looked at (a --tz naming no log, an OUT
+// that is a log): exit 2, as for what the parser refuses.
+class EUsage : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -171,31 +182,181 @@ std::string NamingTheFile(const std::string& AFileName, std::string AMessage) {
 // --index-dir: where the line index of the log is kept between runs; empty: not kept.
 std::string gIndexDir;
 
+// The file an error about the logs is put to when its text does not name one: the log when a
+// command reads one, none when it reads a set (its errors name their files).
+std::string gSubject;
+
+void UseIndexDir(TData& AData) {
+  if (gIndexDir.empty()) return;
+  platform::ForceFolders(gIndexDir);
+  AData.LogMonitor().SetUseFileIndex(true);
+  AData.LogMonitor().SetIndexDataFolder(gIndexDir);
+}
+
+// After an open: throws the store's error for a log it could not read, and warns of every
+// file whose line index could not be kept.
+void CheckOpened(const TData& AData) {
+  const TrdlLogMonitor& monitor = AData.LogMonitor();
+  if (!monitor.Active() && !monitor.LastErrorText().empty()) throw std::runtime_error(monitor.LastErrorText());
+  for (int file = 0; file < AData.FileCount(); ++file) {
+    const std::string& warning = AData.MonitorOf(file).IndexWarningText();
+    if (!warning.empty()) std::cerr << "velloran: warning: " << NamingTheFile(AData.FileNameOf(file), warning) << '\n';
+  }
+}
+
 // Opens AFileName in AData; throws std::runtime_error naming the file and the cause, or
 // TInterrupted when Ctrl+C cancelled the walk.
 void OpenLog(TData& AData, const std::string& AFileName) {
-  if (!gIndexDir.empty()) {
-    platform::ForceFolders(gIndexDir);
-    AData.LogMonitor().SetUseFileIndex(true);
-    AData.LogMonitor().SetIndexDataFolder(gIndexDir);
-  }
+  UseIndexDir(AData);
   TCliProgress progress("Indexing " + AFileName);
   AData.SetOnProgress(progress.Callback());
   AData.Open(AFileName);
   AData.SetOnProgress(nullptr);
   progress.Finish();
   if (gInterrupted != 0) throw TInterrupted();
-  const TrdlLogMonitor& monitor = AData.LogMonitor();
-  if (!monitor.Active() && !monitor.LastErrorText().empty()) throw std::runtime_error(monitor.LastErrorText());
-  if (!monitor.IndexWarningText().empty())
-    std::cerr << "velloran: warning: " << NamingTheFile(AFileName, monitor.IndexWarningText()) << '\n';
+  CheckOpened(AData);
 }
 
-void CheckLineNumber(const std::string& AFileName, long long ALine, int64_t ACount) {
-  if (ALine < 0 || ALine >= ACount) {
-    throw std::runtime_error("no such line " + AFileName + " (line " + std::to_string(ALine) + " asked, the log has " +
-                             std::to_string(ACount) + " lines, numbered from 0)");
+// ---------------------------------------------------------------------------------------------
+// Sets of logs
+
+// The logs a command reads: its FILE arguments (files and folders), and how several are put
+// together (--merge, --tz).
+struct TLogsOptions {
+  std::vector<std::string> Arguments;
+  std::string Merge = "auto";
+  std::vector<std::string> Zones;  // FILE=ZONE, as typed
+};
+
+// The logs the arguments name: a folder stands for its logs, anything else is a file.
+struct TLogArguments {
+  std::vector<std::string> Files;
+  std::vector<std::pair<std::string, std::vector<std::string>>> Folders;  // a folder given, and its logs
+};
+
+// The name without its folder, as the set compares names.
+std::string BaseNameOf(const std::string& APath) {
+  const size_t slash = APath.find_last_of("/\\");
+  return slash == std::string::npos ? APath : APath.substr(slash + 1);
+}
+
+// The logs AArguments name, in their order; a folder's in LogsInFolder's. What is not a folder
+// goes to the log store as a file, which says what is wrong with it (missing, a device). A
+// folder that cannot be read or holds no log is skipped with a message naming it while other
+// logs remain, and is the error when none does.
+TLogArguments ExpandArguments(const std::vector<std::string>& AArguments) {
+  TLogArguments logs;
+  std::vector<std::pair<std::string, std::string>> skipped;  // the folder, why
+  for (const std::string& argument : AArguments) {
+    std::error_code typeError;
+    if (!std::filesystem::is_directory(argument, typeError)) {
+      logs.Files.push_back(argument);
+      continue;
+    }
+    std::vector<std::string> found;
+    try {
+      found = LogsInFolder(argument);
+    } catch (const std::filesystem::filesystem_error& e) {
+      skipped.emplace_back(argument, "cannot read the folder: " + e.code().message());
+      continue;
+    }
+    if (found.empty()) {
+      skipped.emplace_back(argument, "it is a folder without logs (no *.log file)");
+      continue;
+    }
+    logs.Files.insert(logs.Files.end(), found.begin(), found.end());
+    logs.Folders.emplace_back(argument, std::move(found));
   }
+  if (logs.Files.empty()) {
+    gSubject = skipped.front().first;
+    throw std::runtime_error(skipped.front().first + ": " + skipped.front().second);
+  }
+  for (const auto& [folder, why] : skipped)
+    std::cerr << "velloran: " << NamingTheFile(folder, "Skipped " + folder + ": " + why) << '\n';
+  return logs;
+}
+
+// The --tz pairs as the set takes them. FILE names a log as the set matches it (as given, by
+// its name alone, or the same file under another name), or a folder given: then each of its
+// logs. A FILE that names none of the logs, or a ZONE that names no zone, is bad usage.
+std::vector<std::pair<std::string, std::string>> ZonesOf(const TLogsOptions& AOptions, const TLogArguments& ALogs) {
+  std::vector<std::pair<std::string, std::string>> zones;
+  for (const std::string& text : AOptions.Zones) {
+    // A zone holds no "=", a file name may.
+    const size_t equals = text.rfind('=');
+    if (equals == std::string::npos || equals == 0) throw EUsage("--tz " + QuotedName(text) + ": expected FILE=ZONE");
+    const std::string file = text.substr(0, equals);
+    const std::string zone = text.substr(equals + 1);
+    if (!TTimeZone::Parse(zone))
+      throw EUsage("--tz " + QuotedName(text) + ": unknown time zone \"" + zone + "\" (UTC, +02:00, UTC-5, Europe/Berlin)");
+    const auto folder = std::find_if(ALogs.Folders.begin(), ALogs.Folders.end(), [&](const auto& AFolder) {
+      return AFolder.first == file || platform::SameFile(AFolder.first, file);
+    });
+    if (folder != ALogs.Folders.end()) {
+      for (const std::string& log : folder->second) zones.emplace_back(log, zone);
+      continue;
+    }
+    const bool named = std::any_of(ALogs.Files.begin(), ALogs.Files.end(), [&](const std::string& ALog) {
+      return ALog == file || BaseNameOf(ALog) == BaseNameOf(file) || platform::SameFile(ALog, file);
+    });
+    if (!named) throw EUsage("--tz " + QuotedName(text) + ": " + QuotedName(file) + " is none of the logs");
+    zones.emplace_back(file, zone);
+  }
+  return zones;
+}
+
+TLogSetMerge MergeOf(const std::string& AText) {
+  if (AText == "time") return TLogSetMerge::lsmTime;
+  if (AText == "concat") return TLogSetMerge::lsmConcat;
+  return TLogSetMerge::lsmAuto;
+}
+
+// Opens the logs AOptions names as one set in AData (one file exactly as OpenLog opens it)
+// and says on standard error what the set had to tell: files skipped, listed twice,
+// overlapping. Returns how many files the arguments named, folders expanded (before any was
+// skipped). Throws as OpenLog does, and EUsage for a bad --tz.
+size_t OpenLogs(TData& AData, const TLogsOptions& AOptions) {
+  gSubject = AOptions.Arguments.front();
+  const TLogArguments logs = ExpandArguments(AOptions.Arguments);
+  TLogSetOptions options;
+  options.Merge = MergeOf(AOptions.Merge);
+  options.Zones = ZonesOf(AOptions, logs);
+  // One file is merged with nothing: its zone would change nothing.
+  if (logs.Files.size() == 1) options.Zones.clear();
+  gSubject = logs.Files.size() == 1 ? logs.Files.front() : std::string();
+  UseIndexDir(AData);
+  TCliProgress progress(logs.Files.size() == 1 ? "Indexing " + logs.Files.front()
+                                               : "Indexing " + std::to_string(logs.Files.size()) + " logs");
+  AData.SetOnProgress(progress.Callback());
+  try {
+    AData.OpenSet(logs.Files, options);
+  } catch (const ELogSetError& e) {
+    throw EUsage(e.what());
+  }
+  AData.SetOnProgress(nullptr);
+  progress.Finish();
+  if (gInterrupted != 0) throw TInterrupted();
+  // One line each: a store's error text may carry line breaks.
+  for (const std::string& notice : AData.Notices()) std::cerr << "velloran: " << NamingTheFile({}, notice) << '\n';
+  CheckOpened(AData);
+  return logs.Files.size();
+}
+
+// The open log or set in a progress caption.
+std::string LogsCaption(const TData& AData) {
+  return AData.IsSet() ? std::to_string(AData.FileCount()) + " logs" : AData.FileName();
+}
+
+void CheckLineNumber(const TData& AData, long long ALine) {
+  const int64_t count = AData.Count();
+  if (ALine >= 0 && ALine < count) return;
+  const std::string asked = "line " + std::to_string(ALine) + " asked, ";
+  if (!AData.IsSet()) {
+    throw std::runtime_error("no such line " + AData.FileName() + " (" + asked + "the log has " + std::to_string(count) +
+                             " lines, numbered from 0)");
+  }
+  throw std::runtime_error("no such line in the " + std::to_string(AData.FileCount()) + " logs (" + asked + "they have " +
+                           std::to_string(count) + " lines together, numbered from 0)");
 }
 
 struct TFollowOptions {
@@ -242,23 +403,21 @@ void WaitForLines(TrdlLogMonitor& AMonitor, TLoopDispatcher& ADispatcher) {
 // The lines a writer has finished: all but a last line still without its line break.
 int WholeLines(const TrdlLogMonitor& AMonitor) { return AMonitor.Count() - (AMonitor.LastLineOpen() ? 1 : 0); }
 
-// Every line of the log (--from-end: none of those it holds now), then every line as the log
-// grows, until Ctrl+C; --where prints only the lines of matching records. A last line still
-// without its line break is held back until it is whole; a log that shrank or was replaced
-// starts again from its first line.
-int FollowCommand(TData& AData, const std::string& AFileName, const TFollowOptions& AOptions) {
-  std::shared_ptr<const TCompiledQuery> query = AOptions.Where.empty() ? nullptr : CompileQuery(AOptions.Where);
-  // The empty query: every line, unparsed, as grep reports it.
-  if (query && query->MatchesAll()) query = nullptr;
-  OpenLog(AData, AFileName);
+// Follows AData's open log from its line AFirst on (--from-end: from the whole lines it holds
+// now), printing each whole line as it comes, until Ctrl+C; AQuery (null: every line) picks
+// the lines of matching records. A last line still without its line break is held back until
+// it is whole; a log that shrank or was replaced starts again from its first line.
+[[noreturn]] void FollowOpenLog(TData& AData, std::shared_ptr<const TCompiledQuery> AQuery, bool AFromEnd, int AFirst) {
   TrdlLogMonitor& monitor = AData.LogMonitor();
   const auto dispatcher = std::make_shared<TLoopDispatcher>();
   monitor.SetDispatcher(dispatcher);
   // The lines before it were printed or passed over. A log without lines at the start has
   // nothing for --from-end to skip: whatever comes was added afterwards.
-  int next = AOptions.FromEnd && monitor.Active() ? WholeLines(monitor) : 0;
+  int next = AFromEnd && monitor.Active() ? WholeLines(monitor) : AFirst;
+  // Fewer lines than were printed from it: replaced since, read again from its first line.
+  if (monitor.Active() && WholeLines(monitor) < next) next = 0;
   WaitForLines(monitor, *dispatcher);
-  TFollowFilter filter(AData, std::move(query));
+  TFollowFilter filter(AData, std::move(AQuery));
   std::string line;
   const auto printWholeLines = [&] {
     for (const int whole = WholeLines(monitor); next < whole; ++next) {
@@ -290,17 +449,77 @@ int FollowCommand(TData& AData, const std::string& AFileName, const TFollowOptio
   throw TInterrupted();
 }
 
-int CountCommand(TData& AData, const std::string& AFileName) {
-  OpenLog(AData, AFileName);
+// The records of AData's open set in set order, but for the lines of its last file from
+// ALastLines on (a last line still being written); AQuery (null: every line) picks them as
+// follow does.
+void PrintSetRecords(TData& AData, std::shared_ptr<const TCompiledQuery> AQuery, int ALastLines) {
+  const int last = AData.FileCount() - 1;
+  TFollowFilter filter(AData, std::move(AQuery));
+  std::string line;
+  const int64_t count = AData.Count();
+  for (int64_t record = 0; record < count; ++record) {
+    if (gInterrupted != 0) throw TInterrupted();
+    const TLogSetOrder::TPlace place = AData.Locate(record);
+    if (place.Part == last && place.Local >= ALastLines) continue;
+    try {
+      // A copy: testing a reply reads its request, which may move the line's bytes.
+      line.assign(AData.RawRecord(record));
+    } catch (const ErdlLogMonitorError&) {
+      if (!filter.Filters()) throw;
+      continue;
+    }
+    if (!filter.Passes(record, line)) continue;
+    std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
+    std::cout.put('\n');
+  }
+  FlushStandardOutput();
+}
+
+// Every line of the log (--from-end: none of those it holds now), then every line as the log
+// grows, until Ctrl+C; --where prints only the lines of matching records. Several logs: the
+// whole lines of the set in set order, then its last file (the newest) is followed alone.
+int FollowCommand(TData& AData, const TLogsOptions& ALogs, const TFollowOptions& AOptions) {
+  std::shared_ptr<const TCompiledQuery> query = AOptions.Where.empty() ? nullptr : CompileQuery(AOptions.Where);
+  // The empty query: every line, unparsed, as grep reports it.
+  if (query && query->MatchesAll()) query = nullptr;
+  OpenLogs(AData, ALogs);
+  int first = 0;
+  if (AData.IsSet()) {
+    const int last = AData.FileCount() - 1;
+    const TrdlLogMonitor& newest = AData.MonitorOf(last);
+    first = newest.Active() ? WholeLines(newest) : 0;
+    if (!AOptions.FromEnd) PrintSetRecords(AData, query, first);
+    // Opened alone, it grows as one log: line numbers are its own, and an exchange is looked
+    // for within it, as a scan of the set looks for one within each file.
+    const std::string file = AData.FileNameOf(last);
+    gSubject = file;
+    OpenLog(AData, file);
+  }
+  FollowOpenLog(AData, std::move(query), AOptions.FromEnd, first);
+}
+
+int CountCommand(TData& AData, const TLogsOptions& ALogs, bool APerFile) {
+  OpenLogs(AData, ALogs);
+  if (APerFile) {
+    for (int file = 0; file < AData.FileCount(); ++file) {
+      const TrdlLogMonitor& monitor = AData.MonitorOf(file);
+      std::cout << AData.FileNameOf(file) << ": " << (monitor.Active() ? monitor.Count() : 0) << '\n';
+    }
+  }
   std::cout << AData.Count() << '\n';
   return 0;
 }
 
-int LineCommand(TData& AData, const std::string& AFileName, long long ALine) {
-  OpenLog(AData, AFileName);
-  CheckLineNumber(AFileName, ALine, AData.Count());
-  const std::string bytes = AData.LogMonitor().Get(static_cast<int>(ALine));
-  std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+int LineCommand(TData& AData, const TLogsOptions& ALogs, long long ALine) {
+  OpenLogs(AData, ALogs);
+  CheckLineNumber(AData, ALine);
+  if (AData.IsSet()) {
+    const std::string_view bytes = AData.RawRecord(ALine);
+    std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  } else {
+    const std::string bytes = AData.LogMonitor().Get(static_cast<int>(ALine));
+    std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
   std::cout.put('\n');
   return 0;
 }
@@ -336,9 +555,9 @@ void PrintExchange(TData& AData, int64_t ARecord) {
   }
 }
 
-int ShowCommand(TData& AData, const std::string& AFileName, long long ALine, const TShowOptions& AOptions) {
-  OpenLog(AData, AFileName);
-  CheckLineNumber(AFileName, ALine, AData.Count());
+int ShowCommand(TData& AData, const TLogsOptions& ALogs, long long ALine, const TShowOptions& AOptions) {
+  OpenLogs(AData, ALogs);
+  CheckLineNumber(AData, ALine);
   if (AOptions.Exchange) {
     PrintExchange(AData, ALine);
     if (!AOptions.Decode) return 0;
@@ -350,9 +569,9 @@ int ShowCommand(TData& AData, const std::string& AFileName, long long ALine, con
   return 0;
 }
 
-int ColumnsCommand(TData& AData, const std::string& AFileName) {
-  OpenLog(AData, AFileName);
-  TCliProgress progress("Reading " + AFileName);
+int ColumnsCommand(TData& AData, const TLogsOptions& ALogs) {
+  OpenLogs(AData, ALogs);
+  TCliProgress progress("Reading " + LogsCaption(AData));
   TProgressNotifyEvent report = progress.Callback();
   TrdlDataRow row;
   const int64_t count = AData.Count();
@@ -377,7 +596,7 @@ int ColumnsCommand(TData& AData, const std::string& AFileName) {
 // grep
 
 struct TGrepOptions {
-  std::vector<std::string> Arguments;  // the files, then the query
+  TLogsOptions Logs;  // its Arguments: the files, then the query
   bool Count = false;
   bool Numbers = false;
   bool Show = false;
@@ -421,43 +640,50 @@ TScanOutcome RunScan(TData& AData, std::shared_ptr<const TCompiledQuery> AQuery,
   return *outcome;
 }
 
+// The records of every log named, searched as one set: several servers' files merged by time.
+// With several files, a line printed (of a record, or of --show) begins with the name of the
+// record's file and ":", and --count prints one FILE:COUNT line per file in set order; the
+// numbers --numbers prints are the set's, bare, as line and show take them with the same files.
 int GrepCommand(const TGrepOptions& AOptions) {
-  if (AOptions.Arguments.size() < 2) throw EBadQuery("grep needs at least one FILE and a QUERY");
-  const std::shared_ptr<const TCompiledQuery> query = CompileQuery(AOptions.Arguments.back());
-  const bool prefix = AOptions.Arguments.size() > 2;
-  int64_t total = 0;
-  std::vector<std::string> missing;
-  for (size_t f = 0; f + 1 < AOptions.Arguments.size(); ++f) {
-    const std::string& file = AOptions.Arguments[f];
-    const std::string head = prefix ? file + ":" : std::string();
-    TData data;
-    OpenLog(data, file);
-    int64_t count = 0;
-    TrdlDataRow row;
-    const TScanOutcome outcome = RunScan(data, query, [&](const std::vector<uint32_t>& AMatches) {
-      count += static_cast<int64_t>(AMatches.size());
-      if (AOptions.Count) return;
-      for (const uint32_t record : AMatches) {
-        if (AOptions.Numbers) {
-          std::cout << head << record << '\n';
-        } else if (AOptions.Show) {
-          data.ParseRecord(record, row);
-          PrintRecord(row, false, head);
-          std::cout << '\n';
-        } else {
-          std::cout << head << data.RawRecord(record) << '\n';
-        }
+  if (AOptions.Logs.Arguments.size() < 2) throw EBadQuery("grep needs at least one FILE and a QUERY");
+  TLogsOptions logs = AOptions.Logs;
+  const std::shared_ptr<const TCompiledQuery> query = CompileQuery(logs.Arguments.back());
+  logs.Arguments.pop_back();
+  TData data;
+  // Whether lines name their file depends on the files named, not on which of them could be
+  // read: a script's parsing does not change with a skipped file.
+  const bool prefix = OpenLogs(data, logs) > 1;
+  std::vector<std::string> heads;
+  for (int file = 0; file < data.FileCount(); ++file) heads.push_back(prefix ? data.FileNameOf(file) + ":" : std::string());
+  std::vector<int64_t> counts(heads.size());
+  TrdlDataRow row;
+  const TScanOutcome outcome = RunScan(data, query, [&](const std::vector<uint32_t>& AMatches) {
+    for (const uint32_t record : AMatches) {
+      const size_t file = static_cast<size_t>(std::max(0, data.FileOfRecord(record)));
+      ++counts[file];
+      if (AOptions.Count) continue;
+      if (AOptions.Numbers) {
+        std::cout << record << '\n';
+      } else if (AOptions.Show) {
+        data.ParseRecord(record, row);
+        PrintRecord(row, false, heads[file]);
+        std::cout << '\n';
+      } else {
+        std::cout << heads[file] << data.RawRecord(record) << '\n';
       }
-    });
-    if (outcome.Cancelled) throw TInterrupted();
-    if (AOptions.Count) std::cout << head << count << '\n';
-    total += count;
-    for (const std::string& field : outcome.MissingFields) {
-      if (std::find(missing.begin(), missing.end(), field) == missing.end()) missing.push_back(field);
     }
-    if (!outcome.Error.empty()) throw std::runtime_error(outcome.Error);
+  });
+  if (outcome.Cancelled) throw TInterrupted();
+  int64_t total = 0;
+  for (const int64_t count : counts) total += count;
+  if (AOptions.Count && prefix) {
+    for (size_t file = 0; file < heads.size(); ++file) std::cout << heads[file] << counts[file] << '\n';
+  } else if (AOptions.Count) {
+    std::cout << total << '\n';
   }
-  for (const std::string& field : missing) std::cerr << "velloran: no record so far has the field " << field << '\n';
+  if (!outcome.Error.empty()) throw std::runtime_error(outcome.Error);
+  for (const std::string& field : outcome.MissingFields)
+    std::cerr << "velloran: no record so far has the field " << field << '\n';
   return total > 0 ? 0 : 1;
 }
 
@@ -486,10 +712,23 @@ std::string SeparatorProblem(const std::string& AText) {
   return {};
 }
 
-int ExportCommand(TData& AData, const std::string& AFileName, const TExportOptions& AOptions) {
+// An OUT that is an existing *.log other than the logs read is refused: it is most likely a
+// log that came last from a wildcard (velloran export IN2612*.log) with OUT forgotten, and
+// the export would replace it.
+void CheckOutIsNoOtherLog(const TData& AData, const std::string& AOut) {
+  std::error_code statusError;
+  if (!std::filesystem::is_regular_file(AOut, statusError) || !platform::EndsWithIgnoringAsciiCase(AOut, ".log")) return;
+  for (int file = 0; file < AData.FileCount(); ++file) {
+    if (platform::SameFile(AData.FileNameOf(file), AOut)) return;  // the exporter says it is the log being read
+  }
+  throw EUsage("OUT " + QuotedName(AOut) + " is an existing .log file: it is not replaced (OUT comes last, after the logs)");
+}
+
+int ExportCommand(TData& AData, const TLogsOptions& ALogs, const TExportOptions& AOptions) {
   std::shared_ptr<const TCompiledQuery> query;
   if (!AOptions.Where.empty()) query = CompileQuery(AOptions.Where);
-  OpenLog(AData, AFileName);
+  OpenLogs(AData, ALogs);
+  CheckOutIsNoOtherLog(AData, AOptions.Out);
   TDataExportParams params;
   std::vector<uint32_t> records;
   if (query) {
@@ -536,6 +775,21 @@ int ExportCommand(TData& AData, const std::string& AFileName, const TExportOptio
   return 0;
 }
 
+// The last of the positional arguments (N, OUT), taken off them: the logs come before it.
+std::string TakeLast(std::vector<std::string>& AArguments, const std::string& AName) {
+  if (AArguments.size() < 2) throw CLI::RequiredError(AName);
+  std::string last = std::move(AArguments.back());
+  AArguments.pop_back();
+  return last;
+}
+
+long long TakeLineNumber(std::vector<std::string>& AArguments) {
+  const std::string text = TakeLast(AArguments, "N");
+  long long number = 0;
+  if (!CLI::detail::lexical_cast(text, number)) throw CLI::ConversionError("N", std::vector<std::string>{text});
+  return number;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -547,36 +801,57 @@ int main(int argc, char** argv) {
   CLI::App app{"velloran: read the XML accounting logs of a network policy server from the command line"};
   app.set_version_flag("--version", std::string("velloran ") + VELLORAN_VERSION);
   app.require_subcommand(1);
+  app.footer(
+      "FILE... is one log or several, files or folders (a folder: its logs, INyymmdd.log, INyymm.log or iaslogN.log, "
+      "else every *.log). Several are read as one set: one server's files one after another, several servers' merged by "
+      "Timestamp; records are numbered across the set. A file that cannot be read or holds no events is skipped with a "
+      "message; nothing readable at all is an error.");
 
-  std::string fileName;
+  // Only one command is parsed: they share these.
+  TLogsOptions logs;
   long long lineNumber = 0;
+  bool perFile = false;
   TExportOptions exportOptions;
-  const auto addFile = [&](CLI::App* ACommand) {
-    ACommand->add_option("FILE", fileName, "The log file")->required();
-    ACommand->add_option("--index-dir", gIndexDir,
-                         "Keep the log's line index in DIR, so a run on an unchanged log skips the walk");
+  const auto addLogs = [&](CLI::App* ACommand, const std::string& APositional, const std::string& AHelp) {
+    ACommand->add_option(APositional, logs.Arguments, AHelp)->required();
+    ACommand
+        ->add_option("--index-dir", gIndexDir, "Keep the logs' line indexes in DIR, so a run on an unchanged log skips the walk")
+        ->type_name("DIR");
+    ACommand
+        ->add_option("--merge", logs.Merge,
+                     "How several logs are ordered: auto (default: one server's files one after another, merged by time "
+                     "when they overlap; several servers' merged by Timestamp), concat (one after another, by the times "
+                     "of their first records) or time (merged by Timestamp)")
+        ->check(CLI::IsMember({"auto", "concat", "time"}));
+    ACommand
+        ->add_option("--tz", logs.Zones,
+                     "The time zone of FILE's local times (UTC, +02:00, UTC-5, Europe/Berlin), made UTC before logs are "
+                     "merged by time; FILE is one of the logs, or a folder given for all of its logs. Repeatable")
+        ->type_name("FILE=ZONE")
+        ->allow_extra_args(false);
   };
-  const auto addLine = [&](CLI::App* ACommand) { ACommand->add_option("N", lineNumber, "The line number, from 0")->required(); };
+  const std::string logsHelp = "The logs: files and folders";
 
-  CLI::App* count = app.add_subcommand("count", "Print the number of lines the log store indexes");
-  addFile(count);
-  CLI::App* line = app.add_subcommand("line", "Print the raw bytes of line N (0-based), then one LF");
-  addFile(line);
-  addLine(line);
+  CLI::App* count = app.add_subcommand("count", "Print the number of lines the log store indexes (of every log together)");
+  addLogs(count, "FILE", logsHelp);
+  count->add_flag("--per-file", perFile, "First one \"FILE: COUNT\" line per log, in set order, then the total");
+  CLI::App* line = app.add_subcommand("line", "Print the raw bytes of line N (0-based, across the logs), then one LF");
+  addLogs(line, "FILE... N", logsHelp + ", then the line number, from 0");
   CLI::App* show = app.add_subcommand("show", "Print record N: one Name=Value line per attribute, in line order");
-  addFile(show);
-  addLine(show);
+  addLogs(show, "FILE... N", logsHelp + ", then the record number, from 0 (as line and grep --numbers count)");
   TShowOptions showOptions;
   show->add_flag("--decode", showOptions.Decode,
                  "Code names with their numbers (Packet-Type=Access-Reject (3)) and decoded text");
   show->add_flag("--exchange", showOptions.Exchange,
                  "The record's exchange instead: a one-line answer, then its records (number, Timestamp, Packet-Type)");
   CLI::App* columns = app.add_subcommand("columns", "Parse every record; print one Name<TAB>Type line per column");
-  addFile(columns);
+  addLogs(columns, "FILE", logsHelp);
   TFollowOptions followOptions;
   CLI::App* follow = app.add_subcommand(
-      "follow", "Print every line, then each whole line as the log grows, until Ctrl+C (--from-end: only the new lines)");
-  addFile(follow);
+      "follow",
+      "Print every line, then each whole line as the log grows, until Ctrl+C (--from-end: only the new lines). Several "
+      "logs: every line of the set, then the newest (last) one is followed");
+  addLogs(follow, "FILE", logsHelp);
   follow
       ->add_option("--where", followOptions.Where,
                    "Only the lines of the records QUERY matches; a reply takes the fields it lacks from its request "
@@ -584,9 +859,9 @@ int main(int argc, char** argv) {
       ->type_name("QUERY");
   follow->add_flag("--from-end", followOptions.FromEnd,
                    "Start at the end, as tail -f: only lines added after the start (a replaced log: from its first line)");
-  CLI::App* exportCommand = app.add_subcommand("export", "Write every record to OUT as CSV or XML");
-  addFile(exportCommand);
-  exportCommand->add_option("OUT", exportOptions.Out, "The file to write (replaced when it exists)")->required();
+  CLI::App* exportCommand = app.add_subcommand("export", "Write every record to OUT as CSV or XML, in set order");
+  addLogs(exportCommand, "FILE... OUT",
+          logsHelp + ", then the file to write (replaced when it exists, unless it is an existing .log file)");
   exportCommand->add_option("--format", exportOptions.Format, "csv or xml; default: CSV when OUT ends in .csv, else XML")
       ->check(CLI::IsMember({"csv", "xml"}));
   exportCommand->add_option("--columns", exportOptions.Columns,
@@ -602,21 +877,27 @@ int main(int argc, char** argv) {
   TGrepOptions grepOptions;
   CLI::App* grep = app.add_subcommand(
       "grep",
-      "Print the lines of the records QUERY matches (docs/queries.md). Exit 0: something matched; 1: nothing; 2: an error");
-  grep->add_option("FILE... QUERY", grepOptions.Arguments, "The logs, searched in order, then the query")->required();
-  grep->add_option("--index-dir", gIndexDir, "Keep the logs' line indexes in DIR, so a run on an unchanged log skips the walk");
+      "Print the lines of the records QUERY matches (docs/queries.md), in set order. With several files each line "
+      "begins with its file's name and \":\" and --count counts per file; --numbers prints the set's record numbers "
+      "alone. Exit 0: something matched; 1: nothing; 2: an error");
+  addLogs(grep, "FILE... QUERY", logsHelp + " (read as one set), then the query");
   auto* grepCount = grep->add_flag("--count", grepOptions.Count, "Print the number of matching records (per file)");
-  auto* grepNumbers = grep->add_flag("--numbers", grepOptions.Numbers, "Print the record numbers (from 0) instead of lines");
+  auto* grepNumbers = grep->add_flag("--numbers", grepOptions.Numbers,
+                                     "Print the record numbers (from 0, across the files, as line and show take them)");
   auto* grepShow = grep->add_flag("--show", grepOptions.Show, "Print each record as Name=Value lines, then an empty line");
   grepCount->excludes(grepNumbers)->excludes(grepShow);
   grepNumbers->excludes(grepShow);
 
   try {
     app.parse(argc, argv);
+    if (line->parsed() || show->parsed()) lineNumber = TakeLineNumber(logs.Arguments);
+    if (exportCommand->parsed()) exportOptions.Out = TakeLast(logs.Arguments, "OUT");
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
     return code == 0 ? 0 : kExitUsage;
   }
+  grepOptions.Logs = logs;
+  if (!logs.Arguments.empty()) gSubject = logs.Arguments.front();
 
   // The program's informer (console defaults, then the configuration every program applies)
   // comes before the data and goes after it, as in the viewer.
@@ -626,12 +907,12 @@ int main(int argc, char** argv) {
   int result = kExitUsage;
   bool failed = false;
   try {
-    if (count->parsed()) result = CountCommand(data, fileName);
-    if (line->parsed()) result = LineCommand(data, fileName, lineNumber);
-    if (show->parsed()) result = ShowCommand(data, fileName, lineNumber, showOptions);
-    if (columns->parsed()) result = ColumnsCommand(data, fileName);
-    if (exportCommand->parsed()) result = ExportCommand(data, fileName, exportOptions);
-    if (follow->parsed()) result = FollowCommand(data, fileName, followOptions);
+    if (count->parsed()) result = CountCommand(data, logs, perFile);
+    if (line->parsed()) result = LineCommand(data, logs, lineNumber);
+    if (show->parsed()) result = ShowCommand(data, logs, lineNumber, showOptions);
+    if (columns->parsed()) result = ColumnsCommand(data, logs);
+    if (exportCommand->parsed()) result = ExportCommand(data, logs, exportOptions);
+    if (follow->parsed()) result = FollowCommand(data, logs, followOptions);
     if (grep->parsed()) result = GrepCommand(grepOptions);
     FlushStandardOutput();
     // Ctrl+C after the last progress report still interrupted the command.
@@ -643,12 +924,15 @@ int main(int argc, char** argv) {
   } catch (const EBadQuery& e) {
     std::cerr << "velloran: " << e.what() << '\n';
     result = kExitUsage;
+  } catch (const EUsage& e) {
+    std::cerr << "velloran: " << e.what() << '\n';
+    result = kExitUsage;
   } catch (const EOutputError& e) {
     std::cerr << "velloran: " << e.what() << '\n';
     result = kExitError;
     failed = true;
   } catch (const std::exception& e) {
-    std::cerr << "velloran: " << NamingTheFile(fileName, e.what()) << '\n';  // about the log
+    std::cerr << "velloran: " << NamingTheFile(gSubject, e.what()) << '\n';  // about the logs
     result = kExitError;
     failed = true;
   }

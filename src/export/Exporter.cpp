@@ -82,10 +82,15 @@ bool TDataExporter::Execute(const TDataExportParams& AParams) {
   FReplaced = 0;
   PrepareSlots();
 
-  // Creating the output empties it: were it the log being read, the log would be lost and
-  // the export would read the emptied file.
-  if (platform::SameFile(FParams.FileName, FData.FileName())) {
-    throw EDataExportError("Cannot export " + FData.FileName() + " onto itself: " + FParams.FileName + " is the log being read");
+  // Creating the output empties it: were it the log being read, or any file of the set being
+  // read, that log would be lost and the export would read the emptied file.
+  for (int file = 0; file < FData.FileCount(); ++file) {
+    const std::string& log = FData.FileNameOf(file);
+    if (!platform::SameFile(FParams.FileName, log)) continue;
+    if (!FData.IsSet())
+      throw EDataExportError("Cannot export " + log + " onto itself: " + FParams.FileName + " is the log being read");
+    throw EDataExportError("Cannot export the set of " + std::to_string(FData.FileCount()) + " logs onto " + log + ": " +
+                           FParams.FileName + " is one of the logs being read");
   }
   // The records go to a file beside OUT that takes OUT's place only when it is done: an export
   // that fails (a full disk, a log that shrank) must not have destroyed the previous OUT.

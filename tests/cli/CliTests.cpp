@@ -67,6 +67,8 @@ TEST(CliTest, EmptyFileHasNoLines) {
 TEST(CliTest, ErrorsNameTheFileAndTheCause) {
   TTempDir dir;
   const std::string log = dir.Write("a.log", "A\r\n");
+  const std::string empty = dir.File("empty");
+  std::filesystem::create_directory(empty);
   struct TCase {
     std::string Arguments;
     int ExitCode;
@@ -74,7 +76,7 @@ TEST(CliTest, ErrorsNameTheFileAndTheCause) {
   };
   const TCase cases[] = {
       {"count " + Quote(dir.File("missing.log")), 1, dir.File("missing.log") + ": No such file or directory"},
-      {"count " + Quote(dir.Path().string()), 1, dir.Path().string() + ": it is a folder"},
+      {"count " + Quote(empty), 1, empty + ": it is a folder without logs"},
       {"line " + Quote(log) + " 1", 1, "no such line " + log},
       {"line " + Quote(log) + " -1", 1, "no such line " + log},
       {"line " + Quote(log) + " x", 2, "N"},
@@ -528,6 +530,280 @@ TEST(CliTest, ExportWhereWritesOnlyMatchingRecords) {
   const TResult bad = RunCli("export " + log + " " + Quote(out) + " --where " + Quote("(a"), dir);
   EXPECT_EQ(bad.ExitCode, 2);
   EXPECT_THAT(bad.Err, HasSubstr("missing ')' for the '(' at column 1"));
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Sets of logs
+
+// The lines of a log, without their CR LF.
+std::vector<std::string> LinesOf(const std::string& APath) {
+  const std::string bytes = ReadAll(APath);
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < bytes.size();) {
+    const size_t end = bytes.find("\r\n", at);
+    lines.push_back(bytes.substr(at, end - at));
+    at = end == std::string::npos ? bytes.size() : end + 2;
+  }
+  return lines;
+}
+
+// A record's Timestamp (MM/DD/YYYY HH:MM:SS, milliseconds optional) as text that sorts by time.
+std::string TimeKey(const std::string& ALine) {
+  const std::string tag = "<Timestamp data_type=\"4\">";
+  const size_t at = ALine.find(tag) + tag.size();
+  const std::string stamp = ALine.substr(at, ALine.find('<', at) - at);
+  std::string key = stamp.substr(6, 4) + stamp.substr(0, 2) + stamp.substr(3, 2) + stamp.substr(10, 9);
+  return key + (stamp.size() > 19 ? stamp.substr(19) : ".000");
+}
+
+// Two servers' logs in a folder of their own (no other file there), written by the log
+// generator. NPS-A's 300 records start first; NPS-B's 100 begin before NPS-A's last ones, so
+// merged by time the two interleave for a stretch.
+struct TTwoServers {
+  explicit TTwoServers(const TTempDir& ADir) : Folder(ADir.File("logs")) {
+    std::filesystem::create_directory(Folder);
+    A = Generate(ADir, "logs/a.log", 2, 300, "NPS-A");
+    B = Generate(ADir, "logs/b.log", 8, 100, "NPS-B");
+  }
+  static std::string Generate(const TTempDir& ADir, const std::string& AName, int ASeed, int ARecords,
+                              const std::string& AServer) {
+    const std::string path = ADir.File(AName);
+    const TResult result =
+        velloran::test::RunProgram(VELLORAN_GENLOG,
+                                   "--seed " + std::to_string(ASeed) + " --records " + std::to_string(ARecords) + " --server " +
+                                       AServer + " -o " + Quote(path),
+                                   ADir);
+    EXPECT_EQ(result.ExitCode, 0) << result.Err;
+    return path;
+  }
+  // Each line of the files prefixed with its file's name and ":", as grep prints them.
+  std::string Prefixed(const std::string& AFile) const {
+    std::string out;
+    for (const std::string& line : LinesOf(AFile)) out += AFile + ":" + line + "\n";
+    return out;
+  }
+  // Every record of both, merged by time as grep prints them; equal times keep NPS-A's first
+  // (its file starts first).
+  std::string MergedByTime() const {
+    std::vector<std::pair<std::string, std::string>> records;  // file, line
+    for (const std::string& file : {A, B}) {
+      for (const std::string& line : LinesOf(file)) records.emplace_back(file, line);
+    }
+    std::stable_sort(records.begin(), records.end(),
+                     [](const auto& AX, const auto& AY) { return TimeKey(AX.second) < TimeKey(AY.second); });
+    std::string out;
+    for (const auto& [file, line] : records) out += file + ":" + line + "\n";
+    return out;
+  }
+
+  std::string Folder, A, B;
+};
+
+TEST(CliSetTest, CountOfASetIsTheTotalAndPerFileCountsEachLogInSetOrder) {
+  TTempDir dir;
+  const TTwoServers logs(dir);
+  const std::string perFile = logs.A + ": 300\n" + logs.B + ": 100\n400\n";
+  struct TCase {
+    std::string Arguments;
+    std::string Out;
+  };
+  const TCase cases[] = {
+      {"count " + Quote(logs.B) + " " + Quote(logs.A), "400\n"},
+      {"count --per-file " + Quote(logs.B) + " " + Quote(logs.A), perFile},  // set order: NPS-A starts first
+      {"count --per-file " + Quote(logs.Folder), perFile},                   // a folder: its logs
+      {"count --per-file " + Quote(logs.A), logs.A + ": 300\n300\n"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Arguments);
+    const TResult result = RunCli(c.Arguments, dir);
+    EXPECT_EQ(result.ExitCode, 0);
+    EXPECT_EQ(result.Out, c.Out);
+  }
+}
+
+// Several servers' records come out merged by time, each line naming its file, and the
+// numbers grep gives are the set's: line and show take them with the same arguments.
+TEST(CliSetTest, GrepOverTwoServersIsInTimeOrderAndItsNumbersAreTheSets) {
+  TTempDir dir;
+  const TTwoServers logs(dir);
+  const std::string both = Quote(logs.B) + " " + Quote(logs.A);
+  const TResult all = RunCli("grep " + both + " ''", dir);
+  EXPECT_EQ(all.ExitCode, 0);
+  ASSERT_NE(logs.MergedByTime(), logs.Prefixed(logs.A) + logs.Prefixed(logs.B)) << "the fixture's servers must interleave";
+  EXPECT_EQ(all.Out, logs.MergedByTime());
+  EXPECT_EQ(RunCli("grep " + Quote(logs.Folder) + " ''", dir).Out, all.Out);
+
+  const std::string rejects = Quote("Packet-Type = Access-Reject");
+  const TResult lines = RunCli("grep " + both + " " + rejects, dir);
+  const TResult numbers = RunCli("grep --numbers " + both + " " + rejects, dir);
+  ASSERT_EQ(numbers.ExitCode, 0);
+  std::vector<std::string> matched;  // the lines grep printed, without their file's name
+  for (size_t at = 0; at < lines.Out.size(); at = lines.Out.find('\n', at) + 1) {
+    const size_t colon = lines.Out.find(":<Event>", at);
+    matched.push_back(lines.Out.substr(colon + 1, lines.Out.find('\n', at) - colon - 1));
+  }
+  std::vector<std::string> asked;
+  for (size_t at = 0; at < numbers.Out.size(); at = numbers.Out.find('\n', at) + 1)
+    asked.push_back(numbers.Out.substr(at, numbers.Out.find('\n', at) - at));
+  ASSERT_EQ(asked.size(), matched.size());
+  bool fromB = false;
+  for (size_t i = 0; i < asked.size(); ++i) {
+    SCOPED_TRACE(asked[i]);
+    EXPECT_EQ(RunCli("line " + both + " " + asked[i], dir).Out, matched[i] + "\n");
+    if (fromB || matched[i].find(">NPS-B<") == std::string::npos) continue;
+    fromB = true;
+    // Its exchange: records of NPS-B alone, under the set's numbers, the one asked marked.
+    const TResult exchange = RunCli("show " + both + " " + asked[i] + " --exchange", dir);
+    EXPECT_EQ(exchange.ExitCode, 0);
+    EXPECT_THAT(exchange.Out, HasSubstr("\n" + asked[i] + "\t"));
+    EXPECT_THAT(exchange.Out, HasSubstr("Access-Reject (3)\t<\n"));
+  }
+  EXPECT_TRUE(fromB) << "no reject of NPS-B among the matches";
+
+  const auto countOf = [](const std::string& AFile) {
+    const std::string bytes = ReadAll(AFile);
+    int count = 0;
+    for (size_t at = bytes.find("<Packet-Type data_type=\"0\">3<"); at != std::string::npos;
+         at = bytes.find("<Packet-Type", at + 1))
+      count += bytes.compare(at, 29, "<Packet-Type data_type=\"0\">3<") == 0 ? 1 : 0;
+    return count;
+  };
+  EXPECT_EQ(RunCli("grep --count " + both + " " + rejects, dir).Out,
+            logs.A + ":" + std::to_string(countOf(logs.A)) + "\n" + logs.B + ":" + std::to_string(countOf(logs.B)) + "\n");
+}
+
+// --merge and --tz decide the order of two servers' records; a zone stated for both servers
+// moves neither and leaves nothing to warn about.
+TEST(CliSetTest, MergeAndTimeZonesDecideTheOrderOfTwoServers) {
+  TTempDir dir;
+  const TTwoServers logs(dir);
+  const std::string merged = logs.MergedByTime();
+  const std::string aThenB = logs.Prefixed(logs.A) + logs.Prefixed(logs.B);
+  const std::string bThenA = logs.Prefixed(logs.B) + logs.Prefixed(logs.A);
+  const std::string unstated = "no time zone is stated";
+  struct TCase {
+    std::string Options;
+    std::string Out;
+    bool Unstated;  // whether standard error says that times were merged without zones
+  };
+  const TCase cases[] = {
+      {"", merged, true},
+      {"--merge time", merged, true},
+      {"--merge auto", merged, true},
+      {"--merge concat", aThenB, false},
+      {"--tz " + Quote(logs.B + "=+01:00"), bThenA, true},  // NPS-B's times an hour earlier in UTC
+      {"--tz a.log=UTC-1", bThenA, true},                   // by its name alone: NPS-A's an hour later
+      {"--tz a.log=Europe/Berlin --tz b.log=Europe/Berlin", merged, false},
+      {"--tz " + Quote(logs.Folder + "=+01:00"), merged, false},  // a folder: each of its logs
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Options);
+    const TResult result = RunCli("grep " + Quote(logs.A) + " " + Quote(logs.Folder) + " '' " + c.Options, dir);
+    EXPECT_EQ(result.ExitCode, 0);
+    EXPECT_EQ(result.Out, c.Out);
+    EXPECT_EQ(result.Err.find(unstated) != std::string::npos, c.Unstated) << result.Err;
+  }
+}
+
+// The set's XML export is each file's own export, record by record in the set's order (one
+// record a line).
+TEST(CliSetTest, ExportOfASetIsThePerFileExportsInSetOrder) {
+  TTempDir dir;
+  const TTwoServers logs(dir);
+  const auto exported = [&](const std::string& AArguments, const std::string& AOut) {
+    const TResult result = RunCli("export " + AArguments + " " + Quote(dir.File(AOut)), dir);
+    EXPECT_EQ(result.ExitCode, 0) << result.Err;
+    return LinesOf(dir.File(AOut));
+  };
+  const std::vector<std::string> a = exported(Quote(logs.A), "a.xml");
+  const std::vector<std::string> b = exported(Quote(logs.B), "b.xml");
+  ASSERT_EQ(a.size(), 300u);
+  ASSERT_EQ(b.size(), 100u);
+
+  // The set's order, file by file, from grep's prefixes.
+  const std::string order = RunCli("grep " + Quote(logs.Folder) + " ''", dir).Out;
+  std::vector<std::string> merged;
+  size_t nextA = 0, nextB = 0;
+  for (size_t at = 0; at < order.size(); at = order.find('\n', at) + 1)
+    merged.push_back(order.compare(at, logs.A.size() + 1, logs.A + ":") == 0 ? a.at(nextA++) : b.at(nextB++));
+  EXPECT_EQ(exported(Quote(logs.A) + " " + Quote(logs.B), "set.xml"), merged);
+
+  std::vector<std::string> concatenated = a;
+  concatenated.insert(concatenated.end(), b.begin(), b.end());
+  EXPECT_EQ(exported(Quote(logs.B) + " " + Quote(logs.A) + " --merge concat", "concat.xml"), concatenated);
+}
+
+// A file that is no log, a missing one or a folder without logs is skipped with a message
+// naming it while other logs remain, and is the error when none does; a --tz that names no
+// log or no zone is bad usage, as is an OUT that is another log (OUT forgotten after a
+// wildcard).
+TEST(CliSetTest, WhatCannotBeReadIsSkippedAndBadSetOptionsAreUsageErrors) {
+  TTempDir dir;
+  const std::string log = dir.Write("a.log", velloran::test::LogOf({velloran::test::EventLine({{"User-Name", "alice"}})}));
+  const std::string other = dir.Write("b.log", velloran::test::LogOf({velloran::test::EventLine({{"User-Name", "bob"}})}));
+  const std::string notes = dir.Write("notes.txt", "shopping list\r\n");
+  const std::string missing = dir.File("missing.log");
+  const std::string empty = dir.File("empty");
+  std::filesystem::create_directory(empty);
+  struct TCase {
+    std::string Arguments;
+    int ExitCode;
+    std::string Out;
+    std::string Err;  // a part of it
+  };
+  const TCase cases[] = {
+      {"count " + Quote(log) + " " + Quote(notes), 0, "1\n",
+       "velloran: Skipped notes.txt: notes.txt holds no accounting events\n"},
+      {"count " + Quote(missing) + " " + Quote(log), 0, "1\n", "velloran: Skipped missing.log: Cannot open " + missing},
+      {"count " + Quote(empty) + " " + Quote(log), 0, "1\n", "velloran: Skipped " + empty + ": it is a folder without logs"},
+      {"grep " + Quote(log) + " " + Quote(notes) + " alice", 0,
+       log + ":" + velloran::test::EventLine({{"User-Name", "alice"}}) + "\n", "Skipped notes.txt"},
+      {"count " + Quote(notes) + " " + Quote(missing), 1, "", "notes.txt holds no accounting events"},
+      {"line " + Quote(log) + " " + Quote(other) + " 2", 1, "", "no such line in the 2 logs (line 2 asked, they have 2 lines"},
+      {"count " + Quote(log) + " " + Quote(other) + " --tz a.log=Mars/Base", 2, "", "unknown time zone \"Mars/Base\""},
+      {"grep " + Quote(log) + " " + Quote(other) + " alice --tz c.log=UTC", 2, "", "--tz c.log=UTC: c.log is none of the logs"},
+      {"count " + Quote(log) + " --tz " + Quote(log), 2, "", "expected FILE=ZONE"},
+      {"count " + Quote(log) + " --merge sideways", 2, "", "--merge"},
+      {"line " + Quote(log) + " " + Quote(other), 2, "", "N = " + other},
+      {"export " + Quote(log) + " " + Quote(other), 2, "", "OUT " + other + " is an existing .log file"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Arguments);
+    const TResult result = RunCli(c.Arguments, dir);
+    EXPECT_EQ(result.ExitCode, c.ExitCode);
+    EXPECT_EQ(result.Out, c.Out);
+    EXPECT_THAT(result.Err, HasSubstr(c.Err));
+  }
+  EXPECT_EQ(ReadAll(other), velloran::test::LogOf({velloran::test::EventLine({{"User-Name", "bob"}})}));
+  EXPECT_EQ(RunCli("export " + Quote(log) + " " + Quote(other) + " " + Quote(other), dir).Err,
+            "velloran: Cannot export the set of 2 logs onto " + other + ": " + other + " is one of the logs being read\n");
+}
+
+// follow of one server's files: every line of the set, then its newest file (by its times,
+// wherever it stands among the arguments) as it grows, its half-written last line held back
+// until it is whole.
+TEST(CliSetTest, FollowPrintsTheSetThenFollowsItsNewestFile) {
+  TTempDir dir;
+  const auto event = [](const std::string& AStamp) {
+    return velloran::test::EventLine({{"Timestamp", AStamp}, {"Computer-Name", "NPS"}, {"Class", AStamp}});
+  };
+  const std::string night = event("11/30/2026 23:00:00.000");
+  const std::string late = event("11/30/2026 23:59:00.000");
+  const std::string morning = event("12/01/2026 09:00:00.000");
+  const std::string later = event("12/01/2026 09:30:00.000");
+  const std::string older = dir.Write("IN261130.log", velloran::test::LogOf({night, late}));
+  const std::string newest = dir.Write("IN261201.log", velloran::test::LogOf({morning}) + later.substr(0, 20));
+  TFollower follower(newest, {older});
+  const std::string before = night + "\n" + late + "\n" + morning + "\n";
+  ASSERT_TRUE(follower.WaitFor(before));
+  AppendTo(newest, later.substr(20) + "\r\n");
+  ASSERT_TRUE(follower.WaitFor(later + "\n"));
+  EXPECT_EQ(follower.Stop(), 130);
+  EXPECT_EQ(follower.Out, before + later + "\n");
 }
 
 }  // namespace

@@ -536,6 +536,30 @@ TEST_F(ExportTest, ExportOntoTheLogItselfIsRefused) {
   EXPECT_EQ(ReadFile(log), before);
 }
 
+// Every file of a set is a log being read, not only the first; the same file under another
+// spelling is still that file.
+TEST_F(ExportTest, ExportOntoAnyFileOfASetIsRefused) {
+  const std::string first = FDir.Write("IN261201.log", kAB + "\r\n");
+  const std::string second = FDir.Write("IN261202.log", kAC + "\r\n" + kBOnly + "\r\n");
+  FData.OpenSet({first, second});
+  ASSERT_EQ(FData.FileCount(), 2);
+  const std::string respelled = (FDir.Path() / "." / "IN261202.log").string();
+  for (const std::string& out : {first, second, respelled}) {
+    SCOPED_TRACE(out);
+    const std::string before = ReadFile(out);
+    TDataExportParams params = Xml();
+    params.FileName = out;
+    TDataExporter exporter(FData);
+    try {
+      exporter.Execute(params);
+      ADD_FAILURE() << "no error";
+    } catch (const EDataExportError& e) {
+      EXPECT_THAT(e.what(), HasSubstr(out + " is one of the logs being read"));
+    }
+    EXPECT_EQ(ReadFile(out), before);
+  }
+}
+
 TEST(ExportFormatTest, OnlyANameEndingInDotCsvGivesCsv) {
   struct TCase {
     const char* FileName;
