@@ -52,9 +52,9 @@ struct TExchangeFinder::TKey {
   int ServerGroup = 0;  // the source's: a set of several servers' logs never joins across them
   std::string Needle;   // ">" Class "<": the value as an element's whole text
 
-  // The key of a parsed row; an empty Class when it has none.
-  static TKey Of(const TrdlDataRow& ARow) {
-    TKey key{std::string(RawValue(ARow, kClass)), std::string(RawValue(ARow, kComputerName)), 0, {}};
+  // The key of a parsed row of server group AGroup; an empty Class when it has none.
+  static TKey Of(const TrdlDataRow& ARow, int AGroup) {
+    TKey key{std::string(RawValue(ARow, kClass)), std::string(RawValue(ARow, kComputerName)), AGroup, {}};
     key.Needle.append(1, '>').append(key.Class).append(1, '<');
     return key;
   }
@@ -79,8 +79,7 @@ TExchange TExchangeFinder::Find(int64_t ARecord) {
   TExchange result;
   result.Origin = ARecord;
   if (!FSource.ParseRecord(ARecord, FRow)) return result;
-  TKey key = TKey::Of(FRow);
-  key.ServerGroup = FSource.ServerGroupOf(ARecord);
+  const TKey key = TKey::Of(FRow, FSource.ServerGroupOf(ARecord));
   if (key.Class.empty()) {
     result.Answer = "No Class value: nothing ties this record to a request or a reply.";
     return result;
@@ -100,8 +99,7 @@ TExchange TExchangeFinder::Find(int64_t ARecord) {
 
 int64_t TExchangeFinder::RequestOfReply(int64_t AReply, const TrdlDataRow& AReplyRow) {
   if (!IsReplyPacketType(PacketTypeOf(AReplyRow))) return -1;
-  TKey key = TKey::Of(AReplyRow);
-  key.ServerGroup = FSource.ServerGroupOf(AReply);
+  const TKey key = TKey::Of(AReplyRow, FSource.ServerGroupOf(AReply));
   if (key.Class.empty()) return -1;
   const int64_t first = std::max<int64_t>(0, AReply - FWindow);
   for (int64_t i = std::min(AReply, FSource.RecordCount()) - 1; i >= first; --i) {

@@ -168,7 +168,7 @@ TScanTarget TScanTarget::Of(TData& AData, int64_t ARecords, int64_t AFirstRecord
   const TLogSetOrder& order = AData.Order();
   target.Order = std::make_shared<const TLogSetOrder>(order);
   for (int file = 0; file < AData.FileCount(); ++file) {
-    auto& monitor = const_cast<TrdlLogMonitor&>(AData.MonitorOf(file));  // the same thread's line store
+    TrdlLogMonitor& monitor = AData.MonitorOf(file);
     const int64_t fileRecords = order.LocalBefore(file, records);
     target.Parts.push_back(FileTarget(monitor, fileRecords, order.LocalBefore(file, target.FirstRecord)));
     target.EndOffset += target.Parts.back().EndOffset;

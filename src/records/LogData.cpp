@@ -161,7 +161,10 @@ TLogSetOrder::TPlace TData::Locate(int64_t ARecord) const {
   return FOrder.Locate(ARecord);
 }
 
-int TData::FileOfRecord(int64_t ARecord) const { return Locate(ARecord).Part; }
+int TData::FileOfRecord(int64_t ARecord) const {
+  if (ARecord < 0 || ARecord >= Count()) return -1;
+  return FParts.size() == 1 ? 0 : FOrder.PartOf(ARecord);
+}
 
 int TData::ServerGroupOf(int64_t AIndex) const {
   const int part = FileOfRecord(AIndex);

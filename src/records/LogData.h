@@ -72,6 +72,7 @@ class TData : public TRecordSource {
   int FileCount() const { return static_cast<int>(FParts.size()); }
   const std::string& FileNameOf(int AFile) const { return FParts[static_cast<size_t>(AFile)].Path; }
   const TrdlLogMonitor& MonitorOf(int AFile) const { return *FParts[static_cast<size_t>(AFile)].Monitor; }
+  TrdlLogMonitor& MonitorOf(int AFile) { return *FParts[static_cast<size_t>(AFile)].Monitor; }
   // The server a file's records come from (its Computer-Name; empty when it names none).
   const std::string& ServerOf(int AFile) const { return FParts[static_cast<size_t>(AFile)].Server; }
   bool IsSet() const { return FParts.size() > 1; }

@@ -20,26 +20,6 @@ std::string BaseName(const std::string& APath) {
   return slash == std::string::npos ? APath : APath.substr(slash + 1);
 }
 
-// The text of the first element AField of a raw line as the log holds it (entities stay).
-std::string RawFieldText(std::string_view ALine, std::string_view AField) {
-  std::string decoded;
-  if (TData::IsHexLine(ALine)) {
-    decoded = TData::HexToText(ALine.substr(ALine.find_first_of("xX") + 1));
-    ALine = decoded;
-  }
-  std::string tag = "<";
-  tag.append(AField);
-  for (size_t at = ALine.find(tag); at != std::string_view::npos; at = ALine.find(tag, at + 1)) {
-    const size_t after = at + tag.size();
-    if (after < ALine.size() && ALine[after] != ' ' && ALine[after] != '>') continue;
-    const size_t open = ALine.find('>', after);
-    const size_t close = open == std::string_view::npos ? open : ALine.find('<', open + 1);
-    if (close == std::string_view::npos) return {};
-    return std::string(ALine.substr(open + 1, close - open - 1));
-  }
-  return {};
-}
-
 }  // namespace
 
 std::unique_ptr<TrdlLogMonitor> TData::NewMonitor() const {
@@ -99,7 +79,10 @@ void TData::NoteTimesAndServer(TPart& APart) {
     }
   };
   for (int64_t i = 0; i < std::min(count, kProbeLines) && APart.Server.empty(); ++i)
-    probe(i, [&](std::string_view ALine) { APart.Server = RawFieldText(ALine, "Computer-Name"); });
+    probe(i, [&](std::string_view ALine) {
+      std::string decoded;
+      APart.Server = RawFieldText(ALine, "Computer-Name", decoded);
+    });
   const auto zoned = [&](std::optional<TTimePoint> ATime) {
     if (ATime && APart.Zone) ATime = APart.Zone->ToUtc(*ATime);
     return ATime;

@@ -66,14 +66,19 @@ int64_t TLogSetOrder::CountBefore(int APart, int64_t ARecord) const {
 TLogSetOrder::TPlace TLogSetOrder::Locate(int64_t ARecord) const {
   if (ARecord < 0 || FCounts.empty()) return {};
   if (!FMerged) {
-    const auto after = std::upper_bound(FBases.begin(), FBases.end(), ARecord);
     // Empty files share their base with the next: the last of equal bases holds the record.
-    const auto part = static_cast<int>(after - FBases.begin()) - 1;
+    const int part = PartOf(ARecord);
     return TPlace{part, ARecord - FBases[static_cast<size_t>(part)]};
   }
   if (ARecord >= FCount) return {};
   const int part = FPartOf[static_cast<size_t>(ARecord)];
   return TPlace{part, CountBefore(part, ARecord)};
+}
+
+int TLogSetOrder::PartOf(int64_t ARecord) const {
+  if (ARecord < 0 || FCounts.empty()) return -1;
+  if (!FMerged) return static_cast<int>(std::upper_bound(FBases.begin(), FBases.end(), ARecord) - FBases.begin()) - 1;
+  return ARecord < FCount ? FPartOf[static_cast<size_t>(ARecord)] : -1;
 }
 
 int64_t TLogSetOrder::LocalBefore(int APart, int64_t ARecord) const {

@@ -39,6 +39,8 @@ class TLogSetOrder {
   int64_t BaseOf(int APart) const { return FMerged ? 0 : FBases[static_cast<size_t>(APart)]; }
   // Record ARecord of the set (0 <= ARecord; below Count() for a merged set).
   TPlace Locate(int64_t ARecord) const;
+  // The file of record ARecord (what Locate says, without counting its line); -1 outside.
+  int PartOf(int64_t ARecord) const;
   // How many records of file APart come before record ARecord of the set.
   int64_t LocalBefore(int APart, int64_t ARecord) const;
   // The set's numbers of records given by file: AByPart[p] holds ascending line numbers of

@@ -106,21 +106,26 @@ std::optional<TTimePoint> ParseTime(std::string_view AText) {
   return Compose(year, month, day, AText, 11);
 }
 
+std::string_view RawFieldText(std::string_view ALine, std::string_view AField, std::string& ADecoded) {
+  if (TData::IsHexLine(ALine)) {
+    ADecoded = TData::HexToText(ALine.substr(ALine.find_first_of("xX") + 1));
+    ALine = ADecoded;
+  }
+  for (size_t at = ALine.find(AField); at != std::string_view::npos; at = ALine.find(AField, at + 1)) {
+    const size_t after = at + AField.size();
+    // "<Field" followed by its attributes or its end: not a longer name that starts alike.
+    if (at == 0 || ALine[at - 1] != '<' || (after < ALine.size() && ALine[after] != ' ' && ALine[after] != '>')) continue;
+    const size_t open = ALine.find('>', after);
+    const size_t close = open == std::string_view::npos ? open : ALine.find('<', open + 1);
+    if (close == std::string_view::npos) return {};
+    return ALine.substr(open + 1, close - open - 1);
+  }
+  return {};
+}
+
 std::optional<TTimePoint> TimestampOfLine(std::string_view ALine) {
   std::string decoded;
-  if (TData::IsHexLine(ALine)) {
-    const size_t start = ALine.find_first_of("xX");
-    decoded = TData::HexToText(ALine.substr(start + 1));
-    ALine = decoded;
-  }
-  constexpr std::string_view kTag = "<Timestamp";
-  const size_t tag = ALine.find(kTag);
-  if (tag == std::string_view::npos) return std::nullopt;
-  const size_t open = ALine.find('>', tag + kTag.size());
-  if (open == std::string_view::npos) return std::nullopt;
-  const size_t close = ALine.find('<', open + 1);
-  if (close == std::string_view::npos) return std::nullopt;
-  return ParseTime(ALine.substr(open + 1, close - open - 1));
+  return ParseTime(RawFieldText(ALine, "Timestamp", decoded));
 }
 
 std::optional<TTimeZone> TTimeZone::Parse(std::string_view AText) {

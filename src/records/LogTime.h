@@ -19,6 +19,10 @@ using TTimePoint = int64_t;
 // Empty for anything else, and for an impossible date or time (02/30, 25:00).
 std::optional<TTimePoint> ParseTime(std::string_view AText);
 
+// The text of the first element AField of an event line as the log holds it (entities stay),
+// a view into ALine, or into ADecoded for a hexadecimal line; empty when it has none.
+std::string_view RawFieldText(std::string_view ALine, std::string_view AField, std::string& ADecoded);
+
 // The Timestamp of an event line as the log holds it (hexadecimal lines too); empty when the
 // line has none or it is no time.
 std::optional<TTimePoint> TimestampOfLine(std::string_view ALine);
