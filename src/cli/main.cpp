@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -21,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "CompiledQuery.h"
@@ -36,6 +38,8 @@
 #include "PlatformText.h"
 #include "Progress.h"
 #include "Scanner.h"
+#include "Statistics.h"
+#include "StatisticsReport.h"
 #include "ValueText.h"
 
 #ifndef VELLORAN_VERSION
@@ -640,6 +644,19 @@ TScanOutcome RunScan(TData& AData, std::shared_ptr<const TCompiledQuery> AQuery,
   return *outcome;
 }
 
+// Every record AQuery matches, for the commands that take --where; Ctrl+C interrupts.
+std::vector<uint32_t> MatchingRecords(TData& AData, std::shared_ptr<const TCompiledQuery> AQuery) {
+  std::vector<uint32_t> records;
+  const TScanOutcome outcome = RunScan(AData, std::move(AQuery), [&](const std::vector<uint32_t>& AMatches) {
+    records.insert(records.end(), AMatches.begin(), AMatches.end());
+  });
+  if (outcome.Cancelled) throw TInterrupted();
+  if (!outcome.Error.empty()) throw std::runtime_error(outcome.Error);
+  for (const std::string& field : outcome.MissingFields)
+    std::cerr << "velloran: no record so far has the field " << field << '\n';
+  return records;
+}
+
 // The records of every log named, searched as one set: several servers' files merged by time.
 // With several files, a line printed (of a record, or of --show) begins with the name of the
 // record's file and ":", and --count prints one FILE:COUNT line per file in set order; the
@@ -687,6 +704,64 @@ int GrepCommand(const TGrepOptions& AOptions) {
   return total > 0 ? 0 : 1;
 }
 
+// stats
+
+struct TStatsOptions {
+  std::string Where;  // a query: the statistics of the records it matches
+  size_t Top = 10;
+  std::string Interval;  // empty: chosen for about 200 intervals
+  std::string Format = "text";
+};
+
+// One pass over the logs (or the records --where matches): counts by Packet-Type and reason,
+// the top values of the ranked fields, the traffic per interval.
+int StatsCommand(TData& AData, const TLogsOptions& ALogs, const TStatsOptions& AOptions) {
+  TStatisticsOptions options;
+  options.TopCount = AOptions.Top;
+  if (!AOptions.Interval.empty()) {
+    const std::optional<int64_t> interval = ParseIntervalText(AOptions.Interval);
+    if (!interval)
+      throw EUsage("--interval " + QuotedName(AOptions.Interval) + ": expected 1s to 1d, such as 30s, 5m, 1h or 1d");
+    options.IntervalSeconds = *interval;
+  }
+  std::shared_ptr<const TCompiledQuery> query;
+  if (!AOptions.Where.empty()) query = CompileQuery(AOptions.Where);
+  OpenLogs(AData, ALogs);
+  std::vector<uint32_t> records;
+  if (query) {
+    records = MatchingRecords(AData, query);
+    options.Records = &records;
+  }
+  TCliProgress progress("Counting");
+  std::atomic<int> percents{0};
+  std::atomic<bool> finished{false};
+  options.OnProgress = [&](int64_t ADone, int64_t ATotal) {
+    percents = ATotal > 0 ? static_cast<int>(ADone * 100 / ATotal) : 100;
+  };
+  const TScanTarget target = TScanTarget::Of(AData);
+  TLogStatistics statistics;
+  {
+    std::jthread pass([&](std::stop_token AStop) {
+      statistics = ComputeStatistics(target, options, AStop);
+      finished = true;
+    });
+    while (!finished) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      bool cancel = false;
+      progress.Report(percents, cancel);
+      if (cancel) pass.request_stop();
+    }
+  }
+  progress.Finish();
+  if (statistics.Cancelled) throw TInterrupted();
+  if (!statistics.Error.empty()) throw std::runtime_error(statistics.Error);
+  const TReportFormat format = AOptions.Format == "csv"    ? TReportFormat::rfCsv
+                               : AOptions.Format == "json" ? TReportFormat::rfJson
+                                                           : TReportFormat::rfText;
+  WriteStatisticsReport(std::cout, statistics, format);
+  return 0;
+}
+
 struct TExportOptions {
   std::string Out;
   std::string Format;  // "csv", "xml" or empty: from OUT's extension
@@ -732,13 +807,7 @@ int ExportCommand(TData& AData, const TLogsOptions& ALogs, const TExportOptions&
   TDataExportParams params;
   std::vector<uint32_t> records;
   if (query) {
-    const TScanOutcome outcome = RunScan(AData, query, [&](const std::vector<uint32_t>& AMatches) {
-      records.insert(records.end(), AMatches.begin(), AMatches.end());
-    });
-    if (outcome.Cancelled) throw TInterrupted();
-    if (!outcome.Error.empty()) throw std::runtime_error(outcome.Error);
-    for (const std::string& field : outcome.MissingFields)
-      std::cerr << "velloran: no record so far has the field " << field << '\n';
+    records = MatchingRecords(AData, query);
     params.Records = &records;
   }
   params.Format = FormatOf(AOptions);
@@ -888,6 +957,26 @@ int main(int argc, char** argv) {
   grepCount->excludes(grepNumbers)->excludes(grepShow);
   grepNumbers->excludes(grepShow);
 
+  TStatsOptions statsOptions;
+  CLI::App* stats = app.add_subcommand(
+      "stats",
+      "Print what happened in the logs: records by Packet-Type, refusals by Reason-Code, the most frequent users, "
+      "stations, access points, clients, policies and authentication types among requests and among refusals (a "
+      "refusal's user and station come from its request), and the traffic per interval of time");
+  addLogs(stats, "FILE", logsHelp);
+  stats->add_option("--where", statsOptions.Where, "Only the records QUERY matches (see docs/queries.md)")->type_name("QUERY");
+  stats->add_option("--top", statsOptions.Top, "How many values each top list shows (default 10)")->check(CLI::Range(1, 100000));
+  stats
+      ->add_option("--interval", statsOptions.Interval,
+                   "The width of the traffic's intervals, 1s to 1d (30s, 5m, 1h, 1d); default: chosen for about 200 "
+                   "intervals. Widened when it would make more than 10000")
+      ->type_name("WIDTH");
+  stats
+      ->add_option("--format", statsOptions.Format,
+                   "text (default: aligned columns, plain digits), csv (one table: section,field,value,name,count,share) "
+                   "or json")
+      ->check(CLI::IsMember({"text", "csv", "json"}));
+
   try {
     app.parse(argc, argv);
     if (line->parsed() || show->parsed()) lineNumber = TakeLineNumber(logs.Arguments);
@@ -914,6 +1003,7 @@ int main(int argc, char** argv) {
     if (exportCommand->parsed()) result = ExportCommand(data, logs, exportOptions);
     if (follow->parsed()) result = FollowCommand(data, logs, followOptions);
     if (grep->parsed()) result = GrepCommand(grepOptions);
+    if (stats->parsed()) result = StatsCommand(data, logs, statsOptions);
     FlushStandardOutput();
     // Ctrl+C after the last progress report still interrupted the command.
     if (gInterrupted != 0) throw TInterrupted();

@@ -184,10 +184,7 @@ struct TScanner::TState {
   std::vector<TLiteralFinder> Finders;  // one per anchor
   std::optional<TLiteralFinder> HexFinder, ReferenceFinder;
 
-  struct TStretch {
-    int64_t FirstRecord = 0, EndRecord = 0;
-    int64_t Begin = 0, End = 0;  // bytes
-  };
+  using TStretch = TScanStretch;
   std::vector<TStretch> Stretches;
 
   std::mutex Lock;
@@ -234,22 +231,28 @@ void TScanner::TState::Plan() {
   for (const TQueryAnchor& anchor : Query->Anchors()) Finders.emplace_back(anchor.Needle);
   HexFinder.emplace("0x");
   if (Query->AnchorsSeeValues()) ReferenceFinder.emplace("&#");
-  const auto groups = static_cast<int64_t>(Target.GroupOffsets.size());
-  // group: a slot of GroupOffsets, counted from BaseRecord.
-  int64_t group = (Target.ScanStartRecord() - Target.BaseRecord) / TScanTarget::kGroupRecords;
-  while (group < groups) {
-    TStretch stretch;
-    stretch.FirstRecord = Target.BaseRecord + group * TScanTarget::kGroupRecords;
-    stretch.Begin = Target.GroupOffsets[static_cast<size_t>(group)];
-    int64_t next = group + 1;
-    while (next < groups && Target.GroupOffsets[static_cast<size_t>(next)] - stretch.Begin < Target.WindowBytes) ++next;
-    stretch.EndRecord = std::min(Target.Records, Target.BaseRecord + next * TScanTarget::kGroupRecords);
-    stretch.End = next < groups ? Target.GroupOffsets[static_cast<size_t>(next)] : Target.EndOffset;
-    Stretches.push_back(stretch);
-    group = next;
-  }
+  Stretches = PlanStretches(Target);
   Results.resize(Stretches.size());
   Done.assign(Stretches.size(), 0);
+}
+
+std::vector<TScanStretch> PlanStretches(const TScanTarget& ATarget) {
+  std::vector<TScanStretch> stretches;
+  const auto groups = static_cast<int64_t>(ATarget.GroupOffsets.size());
+  // group: a slot of GroupOffsets, counted from BaseRecord.
+  int64_t group = (ATarget.ScanStartRecord() - ATarget.BaseRecord) / TScanTarget::kGroupRecords;
+  while (group < groups) {
+    TScanStretch stretch;
+    stretch.FirstRecord = ATarget.BaseRecord + group * TScanTarget::kGroupRecords;
+    stretch.Begin = ATarget.GroupOffsets[static_cast<size_t>(group)];
+    int64_t next = group + 1;
+    while (next < groups && ATarget.GroupOffsets[static_cast<size_t>(next)] - stretch.Begin < ATarget.WindowBytes) ++next;
+    stretch.EndRecord = std::min(ATarget.Records, ATarget.BaseRecord + next * TScanTarget::kGroupRecords);
+    stretch.End = next < groups ? ATarget.GroupOffsets[static_cast<size_t>(next)] : ATarget.EndOffset;
+    stretches.push_back(stretch);
+    group = next;
+  }
+  return stretches;
 }
 
 namespace {

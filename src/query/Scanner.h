@@ -59,6 +59,15 @@ struct TScanTarget {
   int64_t ScanStartRecord() const;
 };
 
+// A worker's share of a scan: whole groups of records, about WindowBytes of the file.
+struct TScanStretch {
+  int64_t FirstRecord = 0, EndRecord = 0;
+  int64_t Begin = 0, End = 0;  // bytes
+};
+
+// The stretches of one file's target (not of a set's), from its scan start to its end.
+std::vector<TScanStretch> PlanStretches(const TScanTarget& ATarget);
+
 struct TScanOutcome {
   int64_t Matches = 0;
   int64_t RecordsScanned = 0;  // records tested: all, unless cancelled or the file failed

@@ -116,6 +116,26 @@ std::vector<uint32_t> TLogSetOrder::ToSet(const std::vector<std::vector<uint32_t
   return records;
 }
 
+std::vector<std::vector<uint32_t>> TLogSetOrder::ToParts(const std::vector<uint32_t>& ASet) const {
+  if (FCounts.empty()) return {ASet};
+  std::vector<std::vector<uint32_t>> byPart(FCounts.size());
+  std::vector<uint32_t> seen(FCounts.size(), 0);  // merged: records of each file met so far
+  size_t part = 0;                                  // concatenated: the file of the last record
+  size_t next = 0;
+  for (const uint32_t record : ASet) {
+    if (FMerged) {
+      for (; next < record && next < FPartOf.size(); ++next) ++seen[FPartOf[next]];
+      if (next >= FPartOf.size()) break;
+      part = FPartOf[next];
+      byPart[part].push_back(seen[part]);
+    } else {
+      while (part + 1 < FBases.size() && FBases[part + 1] <= static_cast<int64_t>(record)) ++part;
+      byPart[part].push_back(static_cast<uint32_t>(record - FBases[part]));
+    }
+  }
+  return byPart;
+}
+
 size_t TLogSetOrder::ExtraBytes() const {
   return FPartOf.capacity() * sizeof(uint16_t) + FCheckpoints.capacity() * sizeof(uint32_t) + FBases.capacity() * sizeof(int64_t);
 }

@@ -47,6 +47,9 @@ class TLogSetOrder {
   // file p. The result is ascending. One pass over the merged order; a concatenation adds
   // each file's base.
   std::vector<uint32_t> ToSet(const std::vector<std::vector<uint32_t>>& AByPart) const;
+  // The inverse of ToSet: ascending set numbers split by file into ascending line numbers
+  // (one list per file). One pass over the merged order up to the last number.
+  std::vector<std::vector<uint32_t>> ToParts(const std::vector<uint32_t>& ASet) const;
   // Bytes kept for the merged order beyond what the files' own indexes hold.
   size_t ExtraBytes() const;
 

@@ -1,5 +1,6 @@
 #include "LogTime.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "LogData.h"
@@ -28,6 +29,19 @@ int64_t DaysFromCivil(int64_t AYear, int AMonth, int ADay) {
   const int64_t dayOfYear = (153 * (AMonth + (AMonth > 2 ? -3 : 9)) + 2) / 5 + ADay - 1;
   const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
   return era * 146097 + dayOfEra - 719468;
+}
+
+// The civil date of a day counted from 1970-01-01 (the inverse of DaysFromCivil).
+void CivilFromDays(int64_t ADays, int64_t& AYear, int& AMonth, int& ADay) {
+  ADays += 719468;
+  const int64_t era = (ADays >= 0 ? ADays : ADays - 146096) / 146097;
+  const int64_t dayOfEra = ADays - era * 146097;
+  const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+  ADay = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+  AMonth = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+  AYear = yearOfEra + era * 400 + (AMonth <= 2 ? 1 : 0);
 }
 
 bool IsLeapYear(int AYear) { return (AYear % 4 == 0 && AYear % 100 != 0) || AYear % 400 == 0; }
@@ -89,6 +103,21 @@ bool ParseOffset(std::string_view AText, int64_t& AMinutes) {
 }
 
 }  // namespace
+
+std::string IsoTimeText(TTimePoint ATime, bool AMilliseconds) {
+  constexpr int64_t kDay = 86400000;
+  const int64_t days = ATime >= 0 ? ATime / kDay : (ATime - kDay + 1) / kDay;
+  const int64_t clock = ATime - days * kDay;
+  int64_t year = 0;
+  int month = 0, day = 0;
+  CivilFromDays(days, year, month, day);
+  char text[48];
+  const int seconds = static_cast<int>(clock / 1000);
+  int length = std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d", static_cast<long long>(year), month, day,
+                             seconds / 3600, seconds / 60 % 60, seconds % 60);
+  if (AMilliseconds) length += std::snprintf(text + length, sizeof text - static_cast<size_t>(length), ".%03d", static_cast<int>(clock % 1000));
+  return std::string(text, static_cast<size_t>(length));
+}
 
 std::optional<TTimePoint> ParseTime(std::string_view AText) {
   int year = 0, month = 0, day = 0;

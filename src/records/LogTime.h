@@ -19,6 +19,10 @@ using TTimePoint = int64_t;
 // Empty for anything else, and for an impossible date or time (02/30, 25:00).
 std::optional<TTimePoint> ParseTime(std::string_view AText);
 
+// ATime as ISO 8601 text without a zone, "2026-03-02T06:20:33" (".872" added with
+// AMilliseconds): the form scripts and databases read whatever their date style.
+std::string IsoTimeText(TTimePoint ATime, bool AMilliseconds = false);
+
 // The text of the first element AField of an event line as the log holds it (entities stay),
 // a view into ALine, or into ADecoded for a hexadecimal line; empty when it has none.
 std::string_view RawFieldText(std::string_view ALine, std::string_view AField, std::string& ADecoded);
