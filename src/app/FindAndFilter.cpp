@@ -129,6 +129,11 @@ void TfrmMain::FilterMatchesFound(const std::vector<uint32_t>& AMatches) {
 
 void TfrmMain::FilterFinished() {
   const TScanOutcome outcome = FFilterScan->Outcome();
+  if (FFilterAdding) {
+    ScheduleSummaryRefresh();
+  } else {
+    RefreshSummary();
+  }
   FSelectAnchor = false;
   UpdateFilterStatus();
   UpdateActions();
@@ -187,6 +192,7 @@ void TfrmMain::ClearFilter() {
   lvData->setFocus();
   UpdateStatusBar();
   UpdateActions();
+  RefreshSummary();
 }
 
 // Another log, or the same one read again: no scan may go on over the file, and nothing found
@@ -229,13 +235,17 @@ QString TfrmMain::CellTerm(int ARow, int AColumn, bool AExclude) const {
 
 void TfrmMain::FilterOnCell(int ARow, int AColumn, bool AExclude) {
   const QString term = CellTerm(ARow, AColumn, AExclude);
-  if (term.isEmpty()) return;
+  if (!term.isEmpty()) AddFilterTerm(term);
+}
+
+void TfrmMain::AddFilterTerm(const QString& ATerm) {
+  const QString& term = ATerm;
   QString text = FilterText();
   if (text.isEmpty()) {
     text = term;
   } else {
     // "a or b and c" reads as "a or (b and c)": an "or" at the top keeps its parentheses.
-    if (FFilterQuery->Tree().Kind == TQueryKind::qkOr) text = '(' + text + ')';
+    if (FFilterQuery != nullptr && FFilterQuery->Tree().Kind == TQueryKind::qkOr) text = '(' + text + ')';
     text += " and " + term;
   }
   FilterBar->SetText(text);

@@ -218,6 +218,7 @@ void TfrmMain::RecordsAdded(int64_t AWhole) {
   }
   FModel->AddRecords(AWhole);
   BindColumns();
+  if (!FModel->Filtered()) ScheduleSummaryRefresh();  // a filter's is, once its scan of the added records ends
   ScanAddedRecords();
   ScrollToEndIfFollowing();
   UpdateStatusBar();

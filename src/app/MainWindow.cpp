@@ -57,6 +57,7 @@
 #include "QueryParser.h"
 #include "QueryScan.h"
 #include "SettingsKeys.h"
+#include "SummaryView.h"
 #include "Storage.h"
 #include "ValueText.h"
 
@@ -604,6 +605,7 @@ TfrmMain::TfrmMain(TMainWindowContext AContext, QWidget* AParent, std::function<
   };
   FExchangeFinder = std::make_unique<TExchangeFinder>(FData);
   CreateActions();
+  CreateSummary();
   CreateMenus();
   CreateToolBar();
   CreateClient();
@@ -794,6 +796,7 @@ void TfrmMain::CreateMenus() {
   view->addAction(actColumnsCustomize);
   view->addSeparator();
   view->addAction(actDetails);
+  view->addAction(actSummary);
   view->addAction(actGoToPartner);
   view->addSeparator();
   view->addAction(actRawValues);
@@ -1177,6 +1180,7 @@ void TfrmMain::LoadLogs(const std::vector<std::string>& AFileNames, bool AKeepFi
     EndProgress();
     FModel->ResetRows(0);  // no rows of the previous log may stay on show
     RefreshList();
+    FSummary->Clear();
     throw;
   }
   FLoading = false;
@@ -1195,6 +1199,7 @@ void TfrmMain::LoadLogs(const std::vector<std::string>& AFileNames, bool AKeepFi
   } else if (keep >= 0) {
     SelectRecord(std::min<int64_t>(keep, whole - 1));
   }
+  RefreshSummary();
   // The watching starts once the first rows are on screen; a growth step finds what was
   // written meanwhile.
   tmrWatch->start();
@@ -1720,6 +1725,8 @@ void TfrmMain::LoadLayout() {
   });
   ReadSetting(SettingsKeys::DetailsVisible,
               [this] { SetDetailsVisible(FSettings.ReadBoolean(SettingsKeys::DetailsVisible, false)); });
+  ReadSetting(SettingsKeys::SummaryVisible,
+              [this] { SetSummaryVisible(FSettings.ReadBoolean(SettingsKeys::SummaryVisible, false)); });
   ReadSetting(SettingsKeys::QueryHistorySection, [this] {
     std::vector<std::string> queries;
     LoadMRUList(FSettings, SettingsKeys::QueryHistorySection, queries);
@@ -1746,6 +1753,7 @@ void TfrmMain::SaveLayout() {
   FSettings.WriteString(SettingsKeys::ViewWidths, ToUtf8(widths.join(',')));
   FSettings.WriteInteger(SettingsKeys::DetailsWidth, FDetailsWidth);
   FSettings.WriteBoolean(SettingsKeys::DetailsVisible, DetailsVisible());
+  FSettings.WriteBoolean(SettingsKeys::SummaryVisible, SummaryVisible());
   FSettings.WriteString(
       SettingsKeys::DetailsColumnsWidths,
       ToUtf8(QStringLiteral("%1,%2").arg(lvDetails->header()->sectionSize(0)).arg(lvDetails->header()->sectionSize(1))));

@@ -28,6 +28,7 @@
 #include "Rows.h"
 
 class QAction;
+class QDockWidget;
 class QDragEnterEvent;
 class QDropEvent;
 class QFileSystemWatcher;
@@ -47,6 +48,7 @@ namespace velloran {
 class TData;
 class TQueryBar;
 class TQueryScan;
+class TSummaryPanel;
 class TfrmProgressDialog;
 class TrsStorage;
 class TTaskbarProgressIndicator;
@@ -311,6 +313,17 @@ class TfrmMain : public QMainWindow {
   // The log is watched while it is open: records its writer appends join the list, a log that
   // shrank or was replaced is read again, a deleted one stays on show.
   QAction *actFollowEnd = nullptr, *actFollowNewest = nullptr, *actKeepLineIndexes = nullptr;
+
+  // The Summary (View > Summary): statistics of the records on show, beside the list.
+  QAction* actSummary = nullptr;
+  QDockWidget* dckSummary = nullptr;
+  TSummaryPanel* Summary() const { return FSummary; }
+  bool SummaryVisible() const;
+  void SetSummaryVisible(bool AValue);
+  // Counts the records on show anew (all, or the filter's once its scan is done).
+  void RefreshSummary();
+  // Adds ATerm to the filter on show with "and" (or makes it the filter) and applies it.
+  void AddFilterTerm(const QString& ATerm);
   // Offers the newer log of the open one's naming scheme ("Switch to IN261210.log").
   QLabel* sbrNewerLog = nullptr;
   // Keeps the last record in view as records arrive; scrolling up or selecting an earlier
@@ -462,6 +475,9 @@ class TfrmMain : public QMainWindow {
   void ListScrolledByUser();
   void GrowthProgress(int APercents, bool& AIsCanceled);
   void FitIntoScreen();
+  void CreateSummary();
+  // A growing log: the Summary is counted again once growth pauses for a moment.
+  void ScheduleSummaryRefresh();
   TData& FData;
   TrsStorage& FSettings;
   std::string FStartFile;
@@ -517,6 +533,8 @@ class TfrmMain : public QMainWindow {
   bool FIndexNoticeShown = false;
   int FPopupRow = -1;  // the cell the list's context menu was opened on
   int FPopupColumn = -1;
+  TSummaryPanel* FSummary = nullptr;
+  QTimer* tmrSummary = nullptr;
 };
 
 // The file types of the export dialog.

@@ -19,6 +19,8 @@ inline constexpr std::string_view DetailsColumnsWidths = "\\Main\\DetailsColumns
 // reply's row shows its request's user, station and access point (dimmed) where it has none.
 inline constexpr std::string_view ShowRawValues = "\\View\\ShowRawValues";
 inline constexpr std::string_view ShowRequestFields = "\\View\\ShowRequestFields";
+// Whether the Summary (statistics and the traffic chart) is on show.
+inline constexpr std::string_view SummaryVisible = "\\View\\SummaryVisible";
 // Whether the log opened last opens again when the program starts.
 inline constexpr std::string_view ReopenLastLog = "\\View\\ReopenLastLog";
 inline constexpr std::string_view FollowEnd = "\\View\\FollowEnd";
