@@ -26,7 +26,11 @@
 #include <cstring>
 #include <iostream>
 #include <limits>
+#include <map>
+#include <memory>
+#include <optional>
 #include <random>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -52,6 +56,9 @@ constexpr std::uint64_t kLongLineMax = 70 * 1024;
 // buffers holding 1 KiB records.
 constexpr std::size_t kSpareCapacity = 16 * 1024;
 constexpr std::uint32_t kMaxConcurrency = 100000;
+// --users accounts are numbered from 0 and their Calling-Station-Id holds the number in four
+// bytes, so this many at most keep every account's station its own.
+constexpr std::uint64_t kMaxUsers = std::uint64_t{1} << 32;
 
 // ---------------------------------------------------------------------------------------------
 // Randomness
@@ -160,12 +167,14 @@ std::int64_t DaysFromCivil(std::int64_t AYear, std::int64_t AMonth, std::int64_t
   return era * 146097 + doe - 719468;
 }
 
-// MM/DD/YYYY HH:MM:SS, with .mmm when AWithMillis: the server writes Timestamp with
-// milliseconds and date-time attributes (Event-Timestamp) without.
-void AppendDateTime(std::string& AOut, std::int64_t AMillis, bool AWithMillis) {
-  const std::int64_t days = AMillis / 86400000;
-  const std::int64_t msOfDay = AMillis % 86400000;
-  const std::int64_t z = days + 719468;
+struct TCivilDate {
+  std::int64_t Year;
+  std::int64_t Month;
+  std::int64_t Day;
+};
+
+TCivilDate CivilFromDays(std::int64_t ADays) {
+  const std::int64_t z = ADays + 719468;
   const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   const std::int64_t doe = z - era * 146097;
   const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
@@ -173,13 +182,20 @@ void AppendDateTime(std::string& AOut, std::int64_t AMillis, bool AWithMillis) {
   const std::int64_t mp = (5 * doy + 2) / 153;
   const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
   const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-  Append2(AOut, month);
+  return {yoe + era * 400 + (month <= 2 ? 1 : 0), month, day};
+}
+
+// MM/DD/YYYY HH:MM:SS, with .mmm when AWithMillis: the server writes Timestamp with
+// milliseconds and date-time attributes (Event-Timestamp) without.
+void AppendDateTime(std::string& AOut, std::int64_t AMillis, bool AWithMillis) {
+  const std::int64_t msOfDay = AMillis % 86400000;
+  const TCivilDate date = CivilFromDays(AMillis / 86400000);
+  Append2(AOut, date.Month);
   AOut += '/';
-  Append2(AOut, day);
+  Append2(AOut, date.Day);
   AOut += '/';
-  Append2(AOut, year / 100);
-  Append2(AOut, year % 100);
+  Append2(AOut, date.Year / 100);
+  Append2(AOut, date.Year % 100);
   AOut += ' ';
   Append2(AOut, msOfDay / 3600000);
   AOut += ':';
@@ -191,6 +207,42 @@ void AppendDateTime(std::string& AOut, std::int64_t AMillis, bool AWithMillis) {
     AOut += '.';
     AOut += static_cast<char>('0' + ms / 100);
     Append2(AOut, ms % 100);
+  }
+}
+
+// YYYY-MM-DDTHH:MM:SS of ASeconds (not negative) on the same clock, for the tally.
+void AppendIsoDateTime(std::string& AOut, std::int64_t ASeconds) {
+  const std::int64_t secondOfDay = ASeconds % 86400;
+  const TCivilDate date = CivilFromDays(ASeconds / 86400);
+  Append2(AOut, date.Year / 100);
+  Append2(AOut, date.Year % 100);
+  AOut += '-';
+  Append2(AOut, date.Month);
+  AOut += '-';
+  Append2(AOut, date.Day);
+  AOut += 'T';
+  Append2(AOut, secondOfDay / 3600);
+  AOut += ':';
+  Append2(AOut, secondOfDay / 60 % 60);
+  AOut += ':';
+  Append2(AOut, secondOfDay % 60);
+}
+
+// XML text as what it stands for. The generator escapes with the predefined entities alone
+// (&amp; in names), so any other reference is a fault of its own.
+void AppendDecodedXml(std::string& AOut, std::string_view AText) {
+  constexpr std::array<std::pair<std::string_view, char>, 5> kEntities = {
+      {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}}};
+  while (!AText.empty()) {
+    const std::size_t amp = AText.find('&');
+    AOut.append(AText.substr(0, amp));
+    if (amp == std::string_view::npos) return;
+    AText.remove_prefix(amp);
+    const auto entity =
+        std::find_if(kEntities.begin(), kEntities.end(), [&](const auto& e) { return AText.starts_with(e.first); });
+    if (entity == kEntities.end()) throw std::logic_error("unexpected reference in " + std::string(AText));
+    AOut += entity->second;
+    AText.remove_prefix(entity->first.size());
   }
 }
 
@@ -349,6 +401,20 @@ struct TIdentity {
   std::vector<std::uint64_t> Macs;
 };
 
+// Account AK of --users: CORP\u0000042, its station 02-00- and the number's four bytes
+// (AK < kMaxUsers), so that distinct accounts have distinct names and stations.
+TIdentity SyntheticAccount(std::uint64_t AK) {
+  std::string number;
+  AppendUInt(number, AK);
+  if (number.size() < 7) number.insert(0, 7 - number.size(), '0');
+  TIdentity id;
+  id.UserName.append("CORP\\u").append(number);
+  id.Sam = id.UserName;
+  id.Fqun.append("corp.example.com/Users/u").append(number);
+  id.Macs.push_back((std::uint64_t{0x0200} << 32) | AK);
+  return id;
+}
+
 struct TReason {
   std::uint32_t Code;
   std::uint32_t Weight;
@@ -376,6 +442,7 @@ constexpr std::array<std::string_view, kKindCount> kKindNames = {"accept", "reje
 struct TSession {
   std::size_t Nas = 0;
   const TIdentity* Who = nullptr;
+  std::unique_ptr<const TIdentity> Account;  // with --users: what Who points to, moved with the session
   std::uint64_t Mac = 0;
   std::string Class;
   std::string AcctSessionId;  // the text; logged as hex octets for HexSessionId clients
@@ -393,11 +460,22 @@ struct TSession {
   bool Busy = false;
 };
 
+// What --tally counts of a record besides its Timestamp, taken from the generator's choices
+// rather than read back from the line.
+struct TRecordFacts {
+  std::uint32_t PacketType = 0;
+  std::uint32_t Reason = 0;
+};
+
 // The records of one exchange (a whole short conversation, or one accounting exchange), each
-// with its Timestamp in milliseconds, and how many of them are written.
+// with its Timestamp in milliseconds and its facts, and how many of them are written.
 struct TExchange {
   std::vector<std::string> Lines;
   std::vector<std::int64_t> Stamps;
+  std::vector<TRecordFacts> Facts;
+  // User-Name of the exchange's Access-Requests (all of one session), escaped as written: the
+  // user each reply of the conversation answers. Empty for accounting exchanges.
+  std::string User;
   std::size_t Next = 0;
   std::uint64_t Session = 0;  // Key of the session the exchange keeps busy; 0 for none
 };
@@ -409,8 +487,9 @@ struct TExchange {
 
 class TGenerator {
  public:
-  TGenerator(std::uint64_t ASeed, const std::array<std::uint32_t, kKindCount>& AMix, double ALongRate)
-      : FRandom(ASeed), FOdd(ASeed ^ 0x9E3779B97F4A7C15ULL), FMix(AMix), FLongRate(ALongRate) {
+  // AUsers: the number of --users accounts, 0 for the built-in directory.
+  TGenerator(std::uint64_t ASeed, const std::array<std::uint32_t, kKindCount>& AMix, double ALongRate, std::uint64_t AUsers)
+      : FRandom(ASeed), FOdd(ASeed ^ 0x9E3779B97F4A7C15ULL), FMix(AMix), FLongRate(ALongRate), FUsers(AUsers) {
     BuildDirectory();
     // The log opens some time on the morning of 2 March 2026; the service started a while
     // before, and that start time is what Class values carry.
@@ -468,6 +547,8 @@ class TGenerator {
     }
     AExchange.Lines.clear();
     AExchange.Stamps.clear();
+    AExchange.Facts.clear();
+    AExchange.User.clear();
     AExchange.Next = 0;
     AExchange.Session = 0;
   }
@@ -477,11 +558,19 @@ class TGenerator {
   // the Timestamp of the record it precedes (AStamp, MM/DD/YYYY HH:MM:SS.mmm) so the file
   // stays in time order. With APadTo = 0 it has its natural length; otherwise Connect-Info is
   // padded with spaces to make the line exactly APadTo bytes. Returns false when it cannot
-  // be that short.
-  bool Filler(std::string& AOut, std::string_view AStamp, std::uint64_t APadTo) {
+  // be that short. AUser receives its User-Name as written.
+  bool Filler(std::string& AOut, std::string& AUser, std::string_view AStamp, std::uint64_t APadTo) {
     const std::size_t nasIndex = FOdd.Below(3);  // the wireless clients
     const TNas& nas = kNases[nasIndex];
-    const TIdentity& who = FPeople[FOdd.Index(FPeople)];
+    // Either choice takes one draw, so --users leaves the oddities where they were.
+    const TIdentity* who = nullptr;
+    if (FUsers == 0) {
+      who = &FPeople[FOdd.Index(FPeople)];
+    } else {
+      FFillerAccount = SyntheticAccount(FOdd.Below(FUsers));
+      who = &FFillerAccount;
+    }
+    AUser = who->UserName;
     AOut.clear();
     AOut.append("<Event>");
     OpenTag(AOut, "Timestamp", '4');
@@ -489,11 +578,11 @@ class TGenerator {
     CloseTag(AOut, "Timestamp");
     Str(AOut, "Computer-Name", ServerName);
     Str(AOut, "Event-Source", "IAS");
-    Str(AOut, "User-Name", who.UserName);
+    Str(AOut, "User-Name", who->UserName);
     Ip(AOut, "NAS-IP-Address", nas.Ip);
     // Kept this short (no NAS-Identifier, no server policy names) so that a filler always
     // fits the 700 bytes of room that kSplitMinRoom promises.
-    Str(AOut, "Calling-Station-Id", MacText(who.Macs[0], '-', true));
+    Str(AOut, "Calling-Station-Id", MacText(who->Macs[0], '-', true));
     OpenTag(AOut, "Connect-Info", '1');
     AOut.append(kWirelessConnect[FOdd.Index(kWirelessConnect)]);
     const std::size_t padAt = AOut.size();
@@ -560,8 +649,9 @@ class TGenerator {
   }
 
   // Adds a record to the exchange being generated and writes its first elements; the
-  // reference holds until the next record is added.
-  std::string& NewRecord(std::int64_t AMillis) {
+  // reference holds until the next record is added. APacketType and AReason must be what the
+  // caller writes into it.
+  std::string& NewRecord(std::int64_t AMillis, std::uint32_t APacketType, std::uint32_t AReason) {
     std::vector<std::string>& lines = FExchange->Lines;
     if (FSpare.empty()) {
       lines.emplace_back();
@@ -570,6 +660,7 @@ class TGenerator {
       FSpare.pop_back();
     }
     FExchange->Stamps.push_back(AMillis);
+    FExchange->Facts.push_back({APacketType, AReason});
     std::string& line = lines.back();
     line.clear();
     line.append("<Event>");
@@ -669,6 +760,12 @@ class TGenerator {
     s.Mac = s.Who->Macs[FRandom.Index(s.Who->Macs)];
     s.Class = NewClass();
     s.Key = ++FSessionKeys;
+    // The draws above are made all the same, so that with --users only the identity changes.
+    if (FUsers != 0) {
+      s.Account = std::make_unique<const TIdentity>(SyntheticAccount((s.Key - 1) % FUsers));
+      s.Who = s.Account.get();
+      s.Mac = s.Who->Macs[0];
+    }
     switch (nas.Medium) {
       case TMedium::Wireless:
         s.Connect = kWirelessConnect[FRandom.Index(kWirelessConnect)];
@@ -771,7 +868,8 @@ class TGenerator {
   std::int64_t ReplyDelay() { return FRandom.Below(100) < 70 ? 0 : static_cast<std::int64_t>(FRandom.Range(1, 40)); }
 
   void AccessRequest(const TSession& AS, std::string_view AStateHex) {
-    std::string& line = NewRecord(FClock);
+    FExchange->User = AS.Who->UserName;
+    std::string& line = NewRecord(FClock, 1, 0);
     AccessRequestAttributes(line, AS, AStateHex);
     const std::size_t serverAt = line.size();
     ServerAttributes(line, AS, 1, 0, true);
@@ -781,7 +879,7 @@ class TGenerator {
   void AccessReply(const TSession& AS, std::uint32_t APacketType, std::uint32_t AReason, std::string_view AStateHex) {
     FClock += ReplyDelay();
     const TNas& nas = kNases[AS.Nas];
-    std::string& line = NewRecord(FClock);
+    std::string& line = NewRecord(FClock, APacketType, AReason);
     if (APacketType == 11) {
       Int(line, "Session-Timeout", 30);
       OctetsHex(line, "State", AStateHex);
@@ -913,7 +1011,7 @@ class TGenerator {
 
   void AccountingRequest(const TSession& AS, std::uint32_t AStatus) {
     const TNas& nas = kNases[AS.Nas];
-    std::string& line = NewRecord(FClock);
+    std::string& line = NewRecord(FClock, 4, 0);
     Str(line, "User-Name", AS.Who->UserName);
     Ip(line, "NAS-IP-Address", nas.Ip);
     Int(line, "NAS-Port", AS.NasPort);
@@ -960,7 +1058,7 @@ class TGenerator {
 
   void AccountingResponse(const TSession& AS) {
     FClock += ReplyDelay();
-    std::string& line = NewRecord(FClock);
+    std::string& line = NewRecord(FClock, 5, 0);
     Str(line, "User-Name", AS.Who->UserName);
     Ip(line, "NAS-IP-Address", kNases[AS.Nas].Ip);
     const std::size_t serverAt = line.size();
@@ -972,6 +1070,7 @@ class TGenerator {
   TRandom FOdd;
   std::array<std::uint32_t, kKindCount> FMix;
   double FLongRate;
+  std::uint64_t FUsers;  // --users, 0: the built-in directory
   std::int64_t FClock = 0;
   std::string FClassPrefix;
   std::uint64_t FClassCounter = 0;
@@ -979,6 +1078,7 @@ class TGenerator {
   std::uint64_t FSessionKeys = 0;
   std::vector<TIdentity> FPeople, FMachines, FDevices, FStrangers;
   std::vector<TSession> FPending, FActive;
+  TIdentity FFillerAccount;         // the --users account of the latest filler
   std::size_t FBusy = 0;            // busy sessions in FPending and FActive
   TExchange* FExchange = nullptr;   // the exchange Step is filling
   std::vector<std::string> FSpare;  // line buffers of released exchanges, for reuse
@@ -1040,6 +1140,116 @@ class TOutput {
   std::uint64_t FPosition = 0;
 };
 
+// What the writer has written, for --tally, counted record by record as it goes.
+class TTally {
+ public:
+  explicit TTally(std::uint64_t AIntervalSeconds) : FInterval(AIntervalSeconds) {}
+
+  // A record written: AMillis its Timestamp, AUser the User-Name (escaped) of the
+  // Access-Request it is or answers.
+  void Add(std::int64_t AMillis, TRecordFacts AFacts, std::string_view AUser) {
+    ++FRecords;
+    ++FPacketTypes[AFacts.PacketType];
+    if (AFacts.PacketType == 1) CountName(FUsers, AUser);
+    if (AFacts.PacketType == 3) {
+      ++FReasons[AFacts.Reason];
+      CountName(FRefusedUsers, AUser);
+    }
+    // Timestamps are after 1970, so truncating division is the floor.
+    const auto seconds = static_cast<std::uint64_t>(AMillis / 1000);
+    std::array<std::uint64_t, kColumnCount>& row = FIntervals[seconds - seconds % FInterval];
+    switch (AFacts.PacketType) {
+      case 1:
+        ++row[kRequests];
+        break;
+      case 2:
+        ++row[kAccepts];
+        break;
+      case 3:
+        ++row[kRejects];
+        break;
+      case 11:
+        ++row[kChallenges];
+        break;
+      case 4:
+      case 5:
+        ++row[kAccounting];
+        break;
+      default:
+        break;
+    }
+  }
+
+  // The sections in their fixed order, each row a line of tab-separated fields.
+  void Write(TOutput& AOut) const {
+    std::string row = "records\t";
+    AppendUInt(row, FRecords);
+    row += '\n';
+    AOut.Put(row);
+    for (const auto& [type, count] : FPacketTypes) Row(AOut, row, "packet-type", Number(type), std::array{count});
+    for (const auto& [reason, count] : FReasons) Row(AOut, row, "reason", Number(reason), std::array{count});
+    for (const auto& [name, count] : FUsers) Row(AOut, row, "user", name, std::array{count});
+    for (const auto& [name, count] : FRefusedUsers) Row(AOut, row, "refused-user", name, std::array{count});
+    std::string start;
+    for (const auto& [seconds, counts] : FIntervals) {
+      start.clear();
+      AppendIsoDateTime(start, static_cast<std::int64_t>(seconds));
+      Row(AOut, row, "interval", start, counts);
+    }
+  }
+
+ private:
+  enum TColumn : std::size_t { kRequests, kAccepts, kRejects, kChallenges, kAccounting, kColumnCount };
+  // std::less<> finds a name by string_view without building a string for every record.
+  using TNameCounts = std::map<std::string, std::uint64_t, std::less<>>;
+
+  void CountName(TNameCounts& ACounts, std::string_view AEscaped) {
+    std::string_view name = AEscaped;
+    if (AEscaped.find('&') != std::string_view::npos) {
+      FDecoded.clear();
+      AppendDecodedXml(FDecoded, AEscaped);
+      name = FDecoded;
+    }
+    const auto it = ACounts.find(name);
+    if (it != ACounts.end()) {
+      ++it->second;
+      return;
+    }
+    // A row holds the name between tabs; the generator never makes such a name.
+    if (name.find_first_of("\t\r\n") != std::string_view::npos) {
+      throw std::logic_error("user name with a tab or line break: " + std::string(name));
+    }
+    ACounts.emplace(name, 1);
+  }
+
+  static std::string Number(std::uint64_t AValue) {
+    std::string text;
+    AppendUInt(text, AValue);
+    return text;
+  }
+
+  // ARow is the caller's buffer, reused from row to row.
+  static void Row(TOutput& AOut, std::string& ARow, std::string_view ASection, std::string_view AKey,
+                  std::span<const std::uint64_t> ACounts) {
+    ARow.assign(ASection).append("\t").append(AKey);
+    for (const std::uint64_t count : ACounts) {
+      ARow += '\t';
+      AppendUInt(ARow, count);
+    }
+    ARow += '\n';
+    AOut.Put(ARow);
+  }
+
+  std::uint64_t FInterval;
+  std::uint64_t FRecords = 0;
+  std::map<std::uint32_t, std::uint64_t> FPacketTypes;
+  std::map<std::uint32_t, std::uint64_t> FReasons;
+  TNameCounts FUsers;
+  TNameCounts FRefusedUsers;
+  std::map<std::uint64_t, std::array<std::uint64_t, kColumnCount>> FIntervals;  // by start, in seconds
+  std::string FDecoded;
+};
+
 struct TOptions {
   std::uint64_t Seed = 1;
   std::uint64_t SizeLimit = 0;    // 0: none
@@ -1053,12 +1263,20 @@ struct TOptions {
   double LongRate = 0.0;
   bool SplitBreaks = false;
   std::string Server;
+  std::string TallyFile;  // empty: no tally
+  std::uint64_t TallyInterval = 3600;
+  std::uint64_t Users = 0;  // 0: the built-in directory
 };
 
 class TWriter {
  public:
-  TWriter(const TOptions& AOptions, TGenerator& AGenerator, TOutput& AOutput)
-      : FOptions(AOptions), FGenerator(AGenerator), FOutput(AOutput), FOdd(AOptions.Seed ^ 0xD1B54A32D192ED03ULL) {}
+  // ATally, when not null, counts every record written.
+  TWriter(const TOptions& AOptions, TGenerator& AGenerator, TOutput& AOutput, TTally* ATally)
+      : FOptions(AOptions),
+        FGenerator(AGenerator),
+        FOutput(AOutput),
+        FTally(ATally),
+        FOdd(AOptions.Seed ^ 0xD1B54A32D192ED03ULL) {}
 
   // Each of the --concurrency slots runs one exchange after another. A heap orders the slots
   // by the Timestamp of their next record, ties going to the exchange that began first, so
@@ -1087,7 +1305,7 @@ class TWriter {
       TExchange& exchange = slots[due.Slot];
       if (exchange.Lines.empty()) FGenerator.Step(exchange, due.Stamp);
       const std::size_t at = exchange.Next++;
-      if (!Record(exchange.Lines[at])) return;
+      if (!Record(exchange, at)) return;
       if (exchange.Next < exchange.Lines.size()) {
         due.Stamp = exchange.Stamps[exchange.Next];
       } else {
@@ -1101,19 +1319,21 @@ class TWriter {
   }
 
  private:
-  // Writes one generated record (with the fillers a split break needs before it); false once
+  // Writes record AAt of AExchange (with the fillers a split break needs before it); false once
   // a limit is reached.
-  bool Record(const std::string& ALine) {
-    std::string_view out = ALine;
+  bool Record(const TExchange& AExchange, std::size_t AAt) {
+    const std::string& line = AExchange.Lines[AAt];
+    const std::int64_t stamp = AExchange.Stamps[AAt];
+    std::string_view out = line;
     if (FOdd.Chance(FOptions.HexRate)) {
       // The whole line but its CR LF, as 0x and two upper-case hex digits per byte.
       FHex.assign("0x");
-      AppendHexBytes(FHex, std::string_view(ALine).substr(0, ALine.size() - 2));
+      AppendHexBytes(FHex, std::string_view(line).substr(0, line.size() - 2));
       FHex.append("\r\n");
       out = FHex;
     }
-    if (FOptions.SplitBreaks && !SplitBefore(out.size(), TimestampOf(ALine))) return false;
-    return Emit(out);
+    if (FOptions.SplitBreaks && !SplitBefore(out.size(), TimestampOf(line), stamp)) return false;
+    return Emit(out, stamp, AExchange.Facts[AAt], AExchange.User);
   }
 
   // Every generated record starts <Event><Timestamp data_type="4"> and a 23-character stamp.
@@ -1122,11 +1342,17 @@ class TWriter {
     return ALine.substr(head.size(), 23);
   }
 
-  bool Emit(std::string_view ALine) {
-    FOutput.Put(ALine);
-    ++FRecords;
+  // AStamp, AFacts and AUser describe the record ALine holds, for the tally.
+  bool Emit(std::string_view ALine, std::int64_t AStamp, TRecordFacts AFacts, std::string_view AUser) {
+    Put(ALine, AStamp, AFacts, AUser);
     if (FOdd.Chance(FOptions.EmptyRate)) FOutput.Put("\r\n");
     return !LimitReached();
+  }
+
+  void Put(std::string_view ALine, std::int64_t AStamp, TRecordFacts AFacts, std::string_view AUser) {
+    FOutput.Put(ALine);
+    ++FRecords;
+    if (FTally != nullptr) FTally->Add(AStamp, AFacts, AUser);
   }
 
   bool LimitReached() const {
@@ -1137,25 +1363,26 @@ class TWriter {
   // A record of ALength bytes is about to be written. If it would cross the next 1 MiB
   // boundary anywhere but exactly between its CR and LF, and there is room, fill up to the
   // boundary so that the last filler's CR is the byte before it and its LF the byte after.
-  bool SplitBefore(std::uint64_t ALength, std::string_view AStamp) {
+  // The fillers take the record's Timestamp: AStamp as written, AMillis as a number.
+  bool SplitBefore(std::uint64_t ALength, std::string_view AStamp, std::int64_t AMillis) {
+    constexpr TRecordFacts kFiller = {1, 0};  // an Access-Request that stays unanswered
     const std::uint64_t pos = FOutput.Position();
     const std::uint64_t boundary = (pos / kMiB + 1) * kMiB;
     if (pos + ALength <= boundary + 1 || boundary - pos < kSplitMinRoom) return true;
     std::uint64_t need = boundary + 1 - pos;  // bytes up to and including the LF after the boundary
     for (;;) {
-      FGenerator.Filler(FFill, AStamp, 0);
+      FGenerator.Filler(FFill, FFillUser, AStamp, 0);
       if (need >= FFill.size() + kSplitNaturalSlack) {
-        if (!Emit(FFill)) return false;
+        if (!Emit(FFill, AMillis, kFiller, FFillUser)) return false;
         need = boundary + 1 - FOutput.Position();
         continue;
       }
       // Empty lines after natural fillers can leave too little room; then the record just
       // crosses the boundary mid-line, which readers must handle anyway.
       if (need < kSplitMinRoom || FOutput.Position() > boundary) return true;
-      if (!FGenerator.Filler(FFill, AStamp, need)) return true;
+      if (!FGenerator.Filler(FFill, FFillUser, AStamp, need)) return true;
       // An empty line here would push the break off the boundary, so none follows a filler.
-      FOutput.Put(FFill);
-      ++FRecords;
+      Put(FFill, AMillis, kFiller, FFillUser);
       return !LimitReached();
     }
   }
@@ -1163,10 +1390,12 @@ class TWriter {
   const TOptions& FOptions;
   TGenerator& FGenerator;
   TOutput& FOutput;
+  TTally* FTally;
   TRandom FOdd;
   std::uint64_t FRecords = 0;
   std::string FHex;
   std::string FFill;
+  std::string FFillUser;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -1299,6 +1528,33 @@ int main(int argc, char** argv) {
                "Where the next record would cross a 1 MiB boundary of the output with at least 700 bytes left before "
                "it, write a padded unanswered Access-Request (Connect-Info filled with spaces) whose CR is the last "
                "byte before the boundary and whose LF is the first after it");
+  app.add_option("--users", options.Users,
+                 "Replace the built-in directory (people, computers, devices, unknown names) by N synthetic accounts, "
+                 "1 to 4294967296: the k-th session (counted from 0 in the order sessions start) is account k mod N, "
+                 "with User-Name and SAM-Account-Name CORP\\u0000042 (the number zero-padded to 7 digits), "
+                 "Fully-Qualifed-User-Name corp.example.com/Users/u0000042 and Calling-Station-Id 02-00-00-00-00-2A "
+                 "(the number's four bytes; VPN sessions keep their peer's address); --split-breaks fillers take a "
+                 "random account. Every other field is written as without the option. At the default --mix a session "
+                 "takes about 3.6 records, so N distinct users need about 3.6 N records")
+      ->type_name("N")
+      ->check(CLI::Range(std::uint64_t{1}, kMaxUsers));
+  CLI::Option* tallyOption =
+      app.add_option("--tally", options.TallyFile,
+                     "After the log, write to FILE (-: standard output) what it holds, one row of tab-separated fields a "
+                     "line, in these sections: records N (fillers and hex lines included); packet-type TYPE COUNT; "
+                     "reason CODE COUNT (of Access-Rejects); user NAME COUNT (User-Name of Access-Requests, entities "
+                     "decoded); refused-user NAME COUNT (for each Access-Reject, the User-Name of the request it "
+                     "answers); interval START REQUESTS ACCEPTS REJECTS CHALLENGES ACCOUNTING (see --tally-interval). "
+                     "Rows of numbers ascend, names sort bytewise")
+          ->type_name("FILE");
+  app.add_option("--tally-interval", options.TallyInterval,
+                 "Length of the tally's intervals (default 3600), aligned to multiples of SECONDS counted from "
+                 "1970-01-01T00:00:00 of the log's clock (86400: days from midnight). A record counts in the interval "
+                 "its Timestamp falls into, by Packet-Type: 1 requests, 2 accepts, 3 rejects, 11 challenges, 4 and 5 "
+                 "accounting; START is written as 2026-03-02T06:00:00, and only intervals with records have a row")
+      ->type_name("SECONDS")
+      ->check(CLI::PositiveNumber)
+      ->needs(tallyOption);
 
   try {
     app.parse(argc, argv);
@@ -1312,11 +1568,22 @@ int main(int argc, char** argv) {
   if (!options.Server.empty()) ServerName = options.Server;
 
   try {
-    TGenerator generator(options.Seed, options.Mix, options.LongRate);
+    TGenerator generator(options.Seed, options.Mix, options.LongRate, options.Users);
     TOutput output(options.OutFile);
-    TWriter writer(options, generator, output);
+    // Created before the log is written, so that a tally that cannot be written fails at once.
+    std::optional<TOutput> tallyOutput;
+    std::optional<TTally> tally;
+    if (!options.TallyFile.empty()) {
+      tallyOutput.emplace(options.TallyFile);
+      tally.emplace(options.TallyInterval);
+    }
+    TWriter writer(options, generator, output, tally ? &*tally : nullptr);
     writer.Run();
     output.Close();
+    if (tally) {
+      tally->Write(*tallyOutput);
+      tallyOutput->Close();
+    }
   } catch (const std::exception& e) {
     std::cerr << "velloran-genlog: " << e.what() << '\n';
     return kExitError;
