@@ -152,8 +152,12 @@ QRect TTrafficChart::BarRect(int AIndex) const {
 int TTrafficChart::IntervalAt(int AX) const {
   const QRect plot = PlotRect();
   if (FSeries.empty() || AX < plot.left() || AX >= plot.right() + 1) return -1;
-  const auto index = static_cast<int>(static_cast<double>(AX - plot.left()) * static_cast<double>(FSeries.size()) / plot.width());
-  return std::clamp(index, 0, static_cast<int>(FSeries.size()) - 1);
+  const int last = static_cast<int>(FSeries.size()) - 1;
+  int index = std::clamp(static_cast<int>(static_cast<double>(AX - plot.left()) * static_cast<double>(FSeries.size()) / plot.width()), 0, last);
+  // The bar that holds x as BarRect places it (both round alike only most of the time).
+  while (index > 0 && AX < BarRect(index).left()) --index;
+  while (index < last && AX >= BarRect(index + 1).left()) ++index;
+  return index;
 }
 
 QString TTrafficChart::IntervalText(int AIndex) const {
