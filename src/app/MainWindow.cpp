@@ -1199,6 +1199,7 @@ void TfrmMain::LoadLogs(const std::vector<std::string>& AFileNames, bool AKeepFi
   } else if (keep >= 0) {
     SelectRecord(std::min<int64_t>(keep, whole - 1));
   }
+  FSummaryKey.clear();  // the same names may hold other records now (a reload)
   RefreshSummary();
   // The watching starts once the first rows are on screen; a growth step finds what was
   // written meanwhile.

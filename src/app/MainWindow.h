@@ -535,6 +535,7 @@ class TfrmMain : public QMainWindow {
   int FPopupColumn = -1;
   TSummaryPanel* FSummary = nullptr;
   QTimer* tmrSummary = nullptr;
+  QString FSummaryKey;  // what the Summary counted last (or counts)
 };
 
 // The file types of the export dialog.

@@ -33,11 +33,10 @@ void TfrmMain::CreateSummary() {
   tmrSummary->setSingleShot(true);
   tmrSummary->setInterval(kGrowthRefreshMs);
   connect(tmrSummary, &QTimer::timeout, this, [this] { Guarded([this] { RefreshSummary(); }); });
+  // Shown (by the menu, the dock's own buttons or a restored layout): counted unless what is
+  // on show was counted last.
   connect(dckSummary, &QDockWidget::visibilityChanged, this, [this](bool AVisible) {
-    if (AVisible && !FSummary->Running() && FSummary->Statistics().Records == 0) Guarded([this] { RefreshSummary(); });
-  });
-  connect(actSummary, &QAction::toggled, this, [this](bool AChecked) {
-    if (AChecked) Guarded([this] { RefreshSummary(); });
+    if (AVisible) Guarded([this] { RefreshSummary(); });
   });
   connect(FSummary, &TSummaryPanel::FilterRequested, this, [this](const QString& ATerm) { Guarded([this, ATerm] { AddFilterTerm(ATerm); }); });
 }
@@ -53,16 +52,23 @@ void TfrmMain::SetSummaryVisible(bool AValue) {
 void TfrmMain::RefreshSummary() {
   tmrSummary->stop();
   if (!SummaryVisible()) {
+    if (FSummary->Running()) FSummaryKey.clear();  // what was stopped is counted when shown again
     FSummary->Cancel();
     return;
   }
   if (FOpenFiles.empty() || FData.Count() <= 0 || FLoading) {
     FSummary->Clear();
+    FSummaryKey.clear();
     return;
   }
   // A filter whose scan runs is counted when it is done.
   if (FilterRunning() && !FFilterAdding) return;
   const int64_t records = FModel->RecordCount();
+  // What the Summary counts: the logs, their records and the filter's rows.
+  const QString subjectKey = FromUtf8(EntryOfFiles(FOpenFiles)) + '\n' + QString::number(records) + '\n' + FilterText() + '\n' +
+                             QString::number(FModel->Filtered() ? static_cast<qint64>(FModel->FilterRows().size()) : -1);
+  if (subjectKey == FSummaryKey && (FSummary->Running() || FSummary->Statistics().Records > 0)) return;
+  FSummaryKey = subjectKey;
   std::shared_ptr<const std::vector<uint32_t>> rows;
   QString subject = OpenLogsName();
   if (FModel->Filtered()) {

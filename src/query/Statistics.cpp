@@ -206,6 +206,13 @@ class TSeriesCollector {
   int64_t Resolution() const { return FResolution; }
   const std::unordered_map<int64_t, TTraffic>& Buckets() const { return FBuckets; }
 
+  // Coarsens until at most kMaxKept intervals are kept. After the workers' counts are merged,
+  // this is the resolution one worker alone would have reached: the series' width must not
+  // depend on how many workers shared the log.
+  void Settle() {
+    while (FBuckets.size() > kMaxKept) Coarsen(NextResolution(FResolution));
+  }
+
   // Moves every count to the coarser AResolution (a multiple of the present one).
   void Coarsen(int64_t AResolution) {
     if (AResolution <= FResolution) return;
@@ -420,7 +427,10 @@ void TStatisticsPass::CountRecord(TWorker& AWorker, const TPicked* APicked, int6
   const bool refusal = type == ptAccessReject;
   const bool keyed = picked.Has(pkClass) && !picked.Value[pkClass].empty() && (request || refusal);
   if (keyed) {
-    AWorker.Key.assign(picked.Value[pkClass]).append(1, '\x1F').append(picked.Value[pkComputer]);
+    // A record without Computer-Name is of the empty server, as the exchange finder has it:
+    // the pick's value is then left from an earlier line.
+    const std::string_view server = picked.Has(pkComputer) ? picked.Value[pkComputer] : std::string_view();
+    AWorker.Key.assign(picked.Value[pkClass]).append(1, '\x1F').append(server);
   }
   if (request && keyed) {
     TRequestSeen& seen = AWorker.Requests.Put(AWorker.Key);
@@ -648,7 +658,7 @@ std::vector<TTimeInterval> SeriesOf(const TSeriesCollector& ACollector, int64_t 
 int64_t SeriesWidth(const TSeriesCollector& ACollector, int64_t AAsked, bool& AWidened) {
   AWidened = false;
   const auto& buckets = ACollector.Buckets();
-  if (buckets.empty()) return AAsked;
+  if (buckets.empty()) return 0;  // no record has a time: there is no series
   int64_t first = INT64_MAX, last = INT64_MIN;
   for (const auto& entry : buckets) {
     first = std::min(first, entry.first);
@@ -680,6 +690,7 @@ TLogStatistics TStatisticsPass::Assemble(std::vector<std::unique_ptr<TWorker>>& 
     for (const auto& [reason, count] : counts.Reasons) all.Reasons[reason] += count;
     all.Series.Merge(counts.Series);
   }
+  all.Series.Settle();
   statistics.Records = all.Records;
   statistics.WithoutPacketType = all.WithoutPacketType;
   statistics.WithoutTime = all.WithoutTime;

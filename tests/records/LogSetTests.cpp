@@ -94,6 +94,49 @@ TEST(LogSetOrderTest, ManyFilesLocateAndMapBackExactly) {
   EXPECT_LE(order.ExtraBytes(), static_cast<size_t>(4 * order.Count()) + 4 * files);
 }
 
+// ToParts undoes ToSet: every subset of the records, split by file, maps back to itself, on
+// concatenations with empty files and on merges; a file's lines agree with Locate.
+TEST(LogSetOrderTest, ToPartsIsTheInverseOfToSet) {
+  std::mt19937 random(17);
+  std::vector<TLogSetOrder> orders = {TLogSetOrder::Concatenated({3, 0, 0, 4, 1}), TLogSetOrder::Concatenated({5}),
+                                      TLogSetOrder::Concatenated({0, 2})};
+  for (const size_t files : {size_t{2}, size_t{5}, size_t{300}}) {
+    std::vector<std::vector<int64_t>> keys(files);
+    for (auto& file : keys) {
+      int64_t key = 0;
+      file.resize(random() % 3000 / files + (files > 2 ? 0 : 1500));
+      for (int64_t& k : file) k = key += static_cast<int64_t>(random() % 20);
+    }
+    std::vector<int64_t> counts;
+    for (const auto& file : keys) counts.push_back(static_cast<int64_t>(file.size()));
+    TLogSetOrder merged;
+    ASSERT_TRUE(TLogSetOrder::Merged(
+        counts, [&](int APart, int64_t ALine) { return keys[static_cast<size_t>(APart)][static_cast<size_t>(ALine)]; }, merged));
+    orders.push_back(std::move(merged));
+  }
+  for (const TLogSetOrder& order : orders) {
+    SCOPED_TRACE(std::to_string(order.Parts()) + (order.IsMerged() ? " files merged" : " files one after another"));
+    for (const int keep : {0, 1, 3, 10}) {  // of 10 records: none, a few, a third, all
+      std::vector<uint32_t> set;
+      for (int64_t record = 0; record < order.Count(); ++record) {
+        if (static_cast<int>(random() % 10) < keep) set.push_back(static_cast<uint32_t>(record));
+      }
+      const std::vector<std::vector<uint32_t>> byPart = order.ToParts(set);
+      ASSERT_EQ(byPart.size(), static_cast<size_t>(order.Parts()));
+      EXPECT_EQ(order.ToSet(byPart), set) << keep;
+      std::vector<size_t> next(byPart.size(), 0);
+      for (const uint32_t record : set) {
+        const TLogSetOrder::TPlace place = order.Locate(record);
+        const auto& lines = byPart[static_cast<size_t>(place.Part)];
+        ASSERT_LT(next[static_cast<size_t>(place.Part)], lines.size()) << record;
+        EXPECT_EQ(lines[next[static_cast<size_t>(place.Part)]++], place.Local) << record;
+      }
+    }
+  }
+  // One file, no order: the numbers are the file's own.
+  EXPECT_THAT(TLogSetOrder().ToParts({0, 4, 9}), ElementsAre(ElementsAre(0, 4, 9)));
+}
+
 // --- sets of files ---------------------------------------------------------------------------
 
 std::string Event(std::string_view ATime, std::string_view AServer, std::string_view ATag) {
