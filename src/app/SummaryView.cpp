@@ -67,7 +67,7 @@ int64_t TickSeconds(int64_t AWidth, double ABarPixels) {
 QString Grouped(int64_t ACount) { return GroupedNumber(ACount); }
 
 QString ShareText(int64_t ACount, int64_t AOf) {
-  return AOf > 0 ? QString::number(100.0 * static_cast<double>(ACount) / static_cast<double>(AOf), 'f', 1) + " %" : QString();
+  return AOf > 0 ? QString::number(100.0 * static_cast<double>(ACount) / static_cast<double>(AOf), 'f', 1) + QChar(0xA0) + '%' : QString();
 }
 
 QTableWidget* MakeTable(const QStringList& AHeaders, QWidget* AParent) {
@@ -401,7 +401,7 @@ void TSummaryPanel::ShowStatistics() {
   if (!FSubject.isEmpty()) {
     QString headline = QString("<b>%1</b>: %2 records, %3 requests, <span style='color:%5'>%4 refused</span> (%6)")
                            .arg(FSubject.toHtmlEscaped(), Grouped(stats.Records), Grouped(stats.Requests), Grouped(stats.Refusals),
-                                KindColour(0, IsDark(palette())).name(), ShareText(stats.Refusals, stats.Requests) + " of requests");
+                                KindColour(0, IsDark(palette())).name(), ShareText(stats.Refusals, stats.Requests) + QChar(0xA0) + "of" + QChar(0xA0) + "requests");
     if (stats.WithoutTime > 0) headline += QString("; %1 without a time").arg(Grouped(stats.WithoutTime));
     if (stats.IntervalWidened) headline += "; intervals widened to keep at most 10,000";
     FHeadline->setText(headline);
