@@ -101,9 +101,10 @@ void ViewerFigures(const std::string& ALog, int ARounds) {
     stalls.push_back(longest);
     QObject::disconnect(window.Summary(), &velloran::TSummaryPanel::Computed, &loop, nullptr);
   }
-  std::printf("viewer: Summary on screen %.3f s after View > Summary (median of %d; goal <= 2 s); the list's event loop "
-              "waited at most %.3f s meanwhile\n",
-              Median(shown), ARounds, Median(stalls));
+  std::printf(
+      "viewer: Summary on screen %.3f s after View > Summary (median of %d; goal <= 2 s); the list's event loop "
+      "waited at most %.3f s meanwhile\n",
+      Median(shown), ARounds, Median(stalls));
 }
 
 }  // namespace

@@ -57,8 +57,8 @@
 #include "QueryParser.h"
 #include "QueryScan.h"
 #include "SettingsKeys.h"
-#include "SummaryView.h"
 #include "Storage.h"
+#include "SummaryView.h"
 #include "ValueText.h"
 
 namespace velloran {

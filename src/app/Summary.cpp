@@ -38,7 +38,8 @@ void TfrmMain::CreateSummary() {
   connect(dckSummary, &QDockWidget::visibilityChanged, this, [this](bool AVisible) {
     if (AVisible) Guarded([this] { RefreshSummary(); });
   });
-  connect(FSummary, &TSummaryPanel::FilterRequested, this, [this](const QString& ATerm) { Guarded([this, ATerm] { AddFilterTerm(ATerm); }); });
+  connect(FSummary, &TSummaryPanel::FilterRequested, this,
+          [this](const QString& ATerm) { Guarded([this, ATerm] { AddFilterTerm(ATerm); }); });
 }
 
 bool TfrmMain::SummaryVisible() const { return dckSummary != nullptr && !dckSummary->isHidden(); }

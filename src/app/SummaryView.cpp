@@ -21,7 +21,7 @@ namespace velloran {
 
 namespace {
 
-constexpr int kShownValueLength = 200;    // characters of a value in a top list's cell
+constexpr int kShownValueLength = 200;     // characters of a value in a top list's cell
 constexpr int kTooltipValueLength = 2000;  // and in its tooltip
 
 // The kinds of records, bottom to top of a bar: refusals first, where a spike shows.
@@ -47,7 +47,8 @@ QColor KindColour(int AKind, bool ADark) {
 // "03/02/2026 06:20:00": the log's own form of a time.
 QString LogTimeText(int64_t ASeconds, bool AWithSeconds) {
   const std::string iso = IsoTimeText(ASeconds * 1000);  // 2026-03-02T06:20:00
-  QString text = QString::fromStdString(iso.substr(5, 2) + "/" + iso.substr(8, 2) + "/" + iso.substr(0, 4) + " " + iso.substr(11));
+  QString text =
+      QString::fromStdString(iso.substr(5, 2) + "/" + iso.substr(8, 2) + "/" + iso.substr(0, 4) + " " + iso.substr(11));
   return AWithSeconds ? text : text.left(16);
 }
 
@@ -55,9 +56,9 @@ QString LogTimeText(int64_t ASeconds, bool AWithSeconds) {
 // puts about 100 pixels between labels, when an interval is ABarPixels wide.
 int64_t TickSeconds(int64_t AWidth, double ABarPixels) {
   constexpr int64_t kDay = 86400;
-  static constexpr int64_t kRound[] = {1,     2,     5,     10,     15,     30,      60,      120,      300,     600,
-                                       900,   1800,  3600,  7200,   10800,  21600,   43200,   kDay,     2 * kDay, 7 * kDay,
-                                       14 * kDay, 28 * kDay, 91 * kDay, 365 * kDay};
+  static constexpr int64_t kRound[] = {1,     2,    5,        10,       15,        30,        60,        120,
+                                       300,   600,  900,      1800,     3600,      7200,      10800,     21600,
+                                       43200, kDay, 2 * kDay, 7 * kDay, 14 * kDay, 28 * kDay, 91 * kDay, 365 * kDay};
   for (const int64_t step : kRound) {
     if (step >= AWidth && step % AWidth == 0 && static_cast<double>(step / AWidth) * ABarPixels >= 100) return step;
   }
@@ -67,7 +68,8 @@ int64_t TickSeconds(int64_t AWidth, double ABarPixels) {
 QString Grouped(int64_t ACount) { return GroupedNumber(ACount); }
 
 QString ShareText(int64_t ACount, int64_t AOf) {
-  return AOf > 0 ? QString::number(100.0 * static_cast<double>(ACount) / static_cast<double>(AOf), 'f', 1) + QChar(0xA0) + '%' : QString();
+  return AOf > 0 ? QString::number(100.0 * static_cast<double>(ACount) / static_cast<double>(AOf), 'f', 1) + QChar(0xA0) + '%'
+                 : QString();
 }
 
 QTableWidget* MakeTable(const QStringList& AHeaders, QWidget* AParent) {
@@ -153,7 +155,8 @@ int TTrafficChart::IntervalAt(int AX) const {
   const QRect plot = PlotRect();
   if (FSeries.empty() || AX < plot.left() || AX >= plot.right() + 1) return -1;
   const int last = static_cast<int>(FSeries.size()) - 1;
-  int index = std::clamp(static_cast<int>(static_cast<double>(AX - plot.left()) * static_cast<double>(FSeries.size()) / plot.width()), 0, last);
+  int index = std::clamp(
+      static_cast<int>(static_cast<double>(AX - plot.left()) * static_cast<double>(FSeries.size()) / plot.width()), 0, last);
   // The bar that holds x as BarRect places it (both round alike only most of the time).
   while (index > 0 && AX < BarRect(index).left()) --index;
   while (index < last && AX >= BarRect(index + 1).left()) ++index;
@@ -207,7 +210,8 @@ void TTrafficChart::paintEvent(QPaintEvent*) {
     for (int kind = 0; kind < static_cast<int>(std::size(kKinds)); ++kind) {
       const int64_t count = FSeries[i].Traffic.*kKinds[kind].Count;
       if (count == 0) continue;
-      const int height = std::max(1, static_cast<int>(static_cast<double>(count) * plot.height() / static_cast<double>(most) + 0.5));
+      const int height =
+          std::max(1, static_cast<int>(static_cast<double>(count) * plot.height() / static_cast<double>(most) + 0.5));
       painter.fillRect(QRect(bar.left(), y - height, bar.width(), height), KindColour(kind, dark));
       y -= height;
     }
@@ -345,15 +349,21 @@ void TSummaryPanel::Compute(TScanTarget ATarget, std::shared_ptr<const std::vect
       const int percent = ATotal > 0 ? static_cast<int>(ADone * 100 / ATotal) : 100;
       if (percent == lastPercent) return;
       lastPercent = percent;
-      QMetaObject::invokeMethod(panel, [panel, generation, percent] {
-        if (panel) panel->Progress(generation, percent);
-      }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          panel,
+          [panel, generation, percent] {
+            if (panel) panel->Progress(generation, percent);
+          },
+          Qt::QueuedConnection);
     };
     TLogStatistics statistics = ComputeStatistics(target, options, AStop);
     if (AStop.stop_requested()) return;
-    QMetaObject::invokeMethod(panel, [panel, generation, result = std::move(statistics)]() mutable {
-      if (panel) panel->Finished(generation, std::move(result));
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        panel,
+        [panel, generation, result = std::move(statistics)]() mutable {
+          if (panel) panel->Finished(generation, std::move(result));
+        },
+        Qt::QueuedConnection);
   });
 }
 
@@ -400,8 +410,9 @@ void TSummaryPanel::ShowStatistics() {
   const TLogStatistics& stats = FStatistics;
   if (!FSubject.isEmpty()) {
     QString headline = QString("<b>%1</b>: %2 records, %3 requests, <span style='color:%5'>%4 refused</span> (%6)")
-                           .arg(FSubject.toHtmlEscaped(), Grouped(stats.Records), Grouped(stats.Requests), Grouped(stats.Refusals),
-                                KindColour(0, IsDark(palette())).name(), ShareText(stats.Refusals, stats.Requests) + QChar(0xA0) + "of" + QChar(0xA0) + "requests");
+                           .arg(FSubject.toHtmlEscaped(), Grouped(stats.Records), Grouped(stats.Requests),
+                                Grouped(stats.Refusals), KindColour(0, IsDark(palette())).name(),
+                                ShareText(stats.Refusals, stats.Requests) + QChar(0xA0) + "of" + QChar(0xA0) + "requests");
     if (stats.WithoutTime > 0) headline += QString("; %1 without a time").arg(Grouped(stats.WithoutTime));
     if (stats.IntervalWidened) headline += "; intervals widened to keep at most 10,000";
     FHeadline->setText(headline);
@@ -426,12 +437,14 @@ void TSummaryPanel::ShowStatistics() {
 
 void TSummaryPanel::ShowRanked() {
   const int field = FField->currentIndex();
-  const TRankedValues* ranked =
-      field >= 0 && static_cast<size_t>(field) < FStatistics.Ranked.size() ? &FStatistics.Ranked[static_cast<size_t>(field)] : nullptr;
-  const auto fill = [&](QTableWidget* ATable, const std::vector<TValueCount>* AValues, int64_t AOf, int64_t ADistinct, const QString& AAmong) {
+  const TRankedValues* ranked = field >= 0 && static_cast<size_t>(field) < FStatistics.Ranked.size()
+                                    ? &FStatistics.Ranked[static_cast<size_t>(field)]
+                                    : nullptr;
+  const auto fill = [&](QTableWidget* ATable, const std::vector<TValueCount>* AValues, int64_t AOf, int64_t ADistinct,
+                        const QString& AAmong) {
     ATable->setRowCount(0);
-    ATable->setHorizontalHeaderItem(2, new QTableWidgetItem(
-                                           AValues == nullptr ? AAmong : QString("%1: %2 distinct").arg(AAmong, Grouped(ADistinct))));
+    ATable->setHorizontalHeaderItem(
+        2, new QTableWidgetItem(AValues == nullptr ? AAmong : QString("%1: %2 distinct").arg(AAmong, Grouped(ADistinct))));
     if (AValues == nullptr) return;
     ATable->setRowCount(static_cast<int>(AValues->size()));
     for (int row = 0; row < ATable->rowCount(); ++row) {

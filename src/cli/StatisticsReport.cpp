@@ -93,9 +93,11 @@ void WriteText(std::ostream& AOut, const TLogStatistics& AStats) {
   TTextTable reasons({true, true, true, false});
   reasons.Add({"Code", "Count", "Share", "Reason"});
   for (const TCodeCount& reason : AStats.RefusalReasons)
-    reasons.Add({std::to_string(reason.Code), std::to_string(reason.Count), Share(reason.Count, AStats.Refusals), std::string(reason.Name)});
+    reasons.Add({std::to_string(reason.Code), std::to_string(reason.Count), Share(reason.Count, AStats.Refusals),
+                 std::string(reason.Name)});
   if (AStats.RefusalsWithoutReason > 0)
-    reasons.Add({"-", std::to_string(AStats.RefusalsWithoutReason), Share(AStats.RefusalsWithoutReason, AStats.Refusals), "(no Reason-Code)"});
+    reasons.Add({"-", std::to_string(AStats.RefusalsWithoutReason), Share(AStats.RefusalsWithoutReason, AStats.Refusals),
+                 "(no Reason-Code)"});
   reasons.Write(AOut);
 
   for (const TRankedValues& ranked : AStats.Ranked) {
@@ -165,9 +167,11 @@ void WriteCsv(std::ostream& AOut, const TLogStatistics& AStats) {
   for (const TCodeCount& type : AStats.PacketTypes)
     row("packet-type", "Packet-Type", std::to_string(type.Code), type.Name, type.Count, CsvShare(type.Count, AStats.Records));
   for (const TCodeCount& reason : AStats.RefusalReasons)
-    row("refusal-reason", "Reason-Code", std::to_string(reason.Code), reason.Name, reason.Count, CsvShare(reason.Count, AStats.Refusals));
+    row("refusal-reason", "Reason-Code", std::to_string(reason.Code), reason.Name, reason.Count,
+        CsvShare(reason.Count, AStats.Refusals));
   if (AStats.RefusalsWithoutReason > 0)
-    row("refusal-reason", "Reason-Code", "", "", AStats.RefusalsWithoutReason, CsvShare(AStats.RefusalsWithoutReason, AStats.Refusals));
+    row("refusal-reason", "Reason-Code", "", "", AStats.RefusalsWithoutReason,
+        CsvShare(AStats.RefusalsWithoutReason, AStats.Refusals));
   for (const TRankedValues& ranked : AStats.Ranked) {
     for (const TValueCount& value : ranked.Requests)
       row("top-requests", ranked.Field, value.Value, value.Name, value.Count, CsvShare(value.Count, AStats.Requests));
@@ -240,7 +244,10 @@ void WriteJson(std::ostream& AOut, const TLogStatistics& AStats) {
     const TTraffic& t = AStats.Series[i].Traffic;
     json.append(i == 0 ? "{\"start\":\"" : ",{\"start\":\"").append(TimeText(AStats.Series[i].Start)).append("\"");
     json.append(",\"requests\":").append(std::to_string(t.Requests)).append(",\"accepts\":").append(std::to_string(t.Accepts));
-    json.append(",\"refusals\":").append(std::to_string(t.Refusals)).append(",\"challenges\":").append(std::to_string(t.Challenges));
+    json.append(",\"refusals\":")
+        .append(std::to_string(t.Refusals))
+        .append(",\"challenges\":")
+        .append(std::to_string(t.Challenges));
     json.append(",\"accounting\":").append(std::to_string(t.Accounting)).append(",\"other\":").append(std::to_string(t.Other));
     json.append("}");
   }
@@ -252,9 +259,15 @@ void WriteJson(std::ostream& AOut, const TLogStatistics& AStats) {
 
 void WriteStatisticsReport(std::ostream& AOut, const TLogStatistics& AStatistics, TReportFormat AFormat) {
   switch (AFormat) {
-    case TReportFormat::rfText: WriteText(AOut, AStatistics); break;
-    case TReportFormat::rfCsv: WriteCsv(AOut, AStatistics); break;
-    case TReportFormat::rfJson: WriteJson(AOut, AStatistics); break;
+    case TReportFormat::rfText:
+      WriteText(AOut, AStatistics);
+      break;
+    case TReportFormat::rfCsv:
+      WriteCsv(AOut, AStatistics);
+      break;
+    case TReportFormat::rfJson:
+      WriteJson(AOut, AStatistics);
+      break;
   }
 }
 

@@ -720,8 +720,7 @@ int StatsCommand(TData& AData, const TLogsOptions& ALogs, const TStatsOptions& A
   options.TopCount = AOptions.Top;
   if (!AOptions.Interval.empty()) {
     const std::optional<int64_t> interval = ParseIntervalText(AOptions.Interval);
-    if (!interval)
-      throw EUsage("--interval " + QuotedName(AOptions.Interval) + ": expected 1s to 1d, such as 30s, 5m, 1h or 1d");
+    if (!interval) throw EUsage("--interval " + QuotedName(AOptions.Interval) + ": expected 1s to 1d, such as 30s, 5m, 1h or 1d");
     options.IntervalSeconds = *interval;
   }
   std::shared_ptr<const TCompiledQuery> query;

@@ -53,13 +53,27 @@ void AppendJsonString(std::string& AOut, std::string_view AText) {
     }
     ++at;
     switch (c) {
-      case '"': AOut.append("\\\""); break;
-      case '\\': AOut.append("\\\\"); break;
-      case '\n': AOut.append("\\n"); break;
-      case '\r': AOut.append("\\r"); break;
-      case '\t': AOut.append("\\t"); break;
-      case '\b': AOut.append("\\b"); break;
-      case '\f': AOut.append("\\f"); break;
+      case '"':
+        AOut.append("\\\"");
+        break;
+      case '\\':
+        AOut.append("\\\\");
+        break;
+      case '\n':
+        AOut.append("\\n");
+        break;
+      case '\r':
+        AOut.append("\\r");
+        break;
+      case '\t':
+        AOut.append("\\t");
+        break;
+      case '\b':
+        AOut.append("\\b");
+        break;
+      case '\f':
+        AOut.append("\\f");
+        break;
       default:
         if (c < 0x20 || c == 0x7F) {
           AOut.append("\\u00").push_back(kHex[c >> 4]);

@@ -45,9 +45,8 @@ enum TPick : int { pkTimestamp, pkComputer, pkClass, pkPacketType, pkReasonCode,
 constexpr int kPicks = pkRanked + static_cast<int>(kRanked);
 
 constexpr std::array<std::string_view, kPicks> kPickNames = {
-    "Timestamp",     "Computer-Name",  "Class",         "Packet-Type",     "Reason-Code",
-    kRankedFields[0], kRankedFields[1], kRankedFields[2], kRankedFields[3], kRankedFields[4],
-    kRankedFields[5], kRankedFields[6]};
+    "Timestamp",      "Computer-Name",  "Class",          "Packet-Type",    "Reason-Code",    kRankedFields[0],
+    kRankedFields[1], kRankedFields[2], kRankedFields[3], kRankedFields[4], kRankedFields[5], kRankedFields[6]};
 
 struct TPicked {
   std::array<std::string_view, kPicks> Value;
@@ -165,13 +164,24 @@ void CountTraffic(TTraffic& ATraffic, uint32_t AType, bool AHasType) {
     return;
   }
   switch (AType) {
-    case ptAccessRequest: ++ATraffic.Requests; break;
-    case ptAccessAccept: ++ATraffic.Accepts; break;
-    case ptAccessReject: ++ATraffic.Refusals; break;
-    case ptAccessChallenge: ++ATraffic.Challenges; break;
+    case ptAccessRequest:
+      ++ATraffic.Requests;
+      break;
+    case ptAccessAccept:
+      ++ATraffic.Accepts;
+      break;
+    case ptAccessReject:
+      ++ATraffic.Refusals;
+      break;
+    case ptAccessChallenge:
+      ++ATraffic.Challenges;
+      break;
     case ptAccountingRequest:
-    case ptAccountingRequest + 1: ++ATraffic.Accounting; break;  // the Accounting-Response
-    default: ++ATraffic.Other;
+    case ptAccountingRequest + 1:
+      ++ATraffic.Accounting;
+      break;  // the Accounting-Response
+    default:
+      ++ATraffic.Other;
   }
 }
 
@@ -179,7 +189,8 @@ int64_t FloorDiv(int64_t A, int64_t B) { return A >= 0 ? A / B : -((-A + B - 1) 
 
 class TSeriesCollector {
  public:
-  explicit TSeriesCollector(int64_t AFirstResolution) : FAuto(AFirstResolution <= 0), FResolution(std::max<int64_t>(1, AFirstResolution)) {}
+  explicit TSeriesCollector(int64_t AFirstResolution)
+      : FAuto(AFirstResolution <= 0), FResolution(std::max<int64_t>(1, AFirstResolution)) {}
 
   void Add(int64_t ASecond, uint32_t AType, bool AHasType) {
     const int64_t key = FloorDiv(ASecond, FResolution);
@@ -342,8 +353,9 @@ struct TJob {
 class TStatisticsPass {
  public:
   TStatisticsPass(const TScanTarget& ATarget, const TStatisticsOptions& AOptions) : FOptions(AOptions) {
-    const std::vector<std::vector<uint32_t>> byPart =
-        AOptions.Records != nullptr && ATarget.Order ? ATarget.Order->ToParts(*AOptions.Records) : std::vector<std::vector<uint32_t>>();
+    const std::vector<std::vector<uint32_t>> byPart = AOptions.Records != nullptr && ATarget.Order
+                                                          ? ATarget.Order->ToParts(*AOptions.Records)
+                                                          : std::vector<std::vector<uint32_t>>();
     const auto addPart = [&](const TScanTarget& APart, size_t AIndex) {
       TPartPass& part = FParts.emplace_back();
       part.Target = &APart;
@@ -591,7 +603,8 @@ void TStatisticsPass::ResolveFinished(TPartPass& APart) {
     std::vector<TRefusalWaiting>().swap(APart.Waiting[index]);
     ++APart.Resolved;
     // The next stretch's refusals reach back one window before its first record.
-    const int64_t reach = APart.Resolved < APart.Stretches.size() ? APart.Stretches[APart.Resolved].FirstRecord - kWindow : INT64_MAX;
+    const int64_t reach =
+        APart.Resolved < APart.Stretches.size() ? APart.Stretches[APart.Resolved].FirstRecord - kWindow : INT64_MAX;
     for (size_t i = 0; i < APart.Resolved; ++i) {
       if (APart.Stretches[i].EndRecord <= reach && !APart.Tails[i].empty()) APart.Tails[i] = {};
     }
@@ -649,7 +662,8 @@ std::vector<TTimeInterval> SeriesOf(const TSeriesCollector& ACollector, int64_t 
   const int64_t lastInterval = FloorDiv(last * resolution, AWidth);
   std::vector<TTimeInterval> series(static_cast<size_t>(lastInterval - firstInterval + 1));
   for (size_t i = 0; i < series.size(); ++i) series[i].Start = (firstInterval + static_cast<int64_t>(i)) * AWidth;
-  for (const auto& [key, traffic] : buckets) series[static_cast<size_t>(FloorDiv(key * resolution, AWidth) - firstInterval)].Traffic += traffic;
+  for (const auto& [key, traffic] : buckets)
+    series[static_cast<size_t>(FloorDiv(key * resolution, AWidth) - firstInterval)].Traffic += traffic;
   return series;
 }
 
@@ -732,9 +746,9 @@ TLogStatistics ComputeStatistics(const TScanTarget& ATarget, const TStatisticsOp
 
 int64_t ChooseIntervalSeconds(int64_t AFirst, int64_t ALast, int64_t AUnit) {
   constexpr int64_t kDay = 86400;
-  static constexpr int64_t kRound[] = {1,    2,    5,     10,    15,    30,     60,      120,     300,     600,
-                                       900,  1800, 3600,  7200,  10800, 21600,  43200,   kDay,    2 * kDay, 7 * kDay,
-                                       14 * kDay, 28 * kDay, 91 * kDay, 365 * kDay, 3650 * kDay};
+  static constexpr int64_t kRound[] = {1,        2,        5,         10,        15,        30,         60,         120,   300,
+                                       600,      900,      1800,      3600,      7200,      10800,      21600,      43200, kDay,
+                                       2 * kDay, 7 * kDay, 14 * kDay, 28 * kDay, 91 * kDay, 365 * kDay, 3650 * kDay};
   AUnit = std::max<int64_t>(1, AUnit);
   const auto intervals = [&](int64_t AWidth) { return FloorDiv(ALast, AWidth) - FloorDiv(AFirst, AWidth) + 1; };
   int64_t best = 0;

@@ -23,8 +23,8 @@ namespace velloran {
 
 // The fields whose values are ranked, in the order the statistics list them.
 inline constexpr std::array<std::string_view, 7> kRankedFields = {
-    "User-Name",           "Calling-Station-Id", "Called-Station-Id", "NAS-IP-Address",
-    "Client-Friendly-Name", "NP-Policy-Name",     "Authentication-Type"};
+    "User-Name",      "Calling-Station-Id", "Called-Station-Id", "NAS-IP-Address", "Client-Friendly-Name",
+    "NP-Policy-Name", "Authentication-Type"};
 
 // The most frequent values of one field.
 struct TRankedValues {
@@ -59,7 +59,7 @@ struct TCodeCount {
 };
 
 struct TLogStatistics {
-  int64_t Records = 0;  // the records counted: all, or those asked for
+  int64_t Records = 0;                  // the records counted: all, or those asked for
   std::vector<TCodeCount> PacketTypes;  // ascending code
   int64_t WithoutPacketType = 0;        // no Packet-Type, or not a number
   int64_t Requests = 0, Refusals = 0;
@@ -81,7 +81,7 @@ struct TStatisticsOptions {
   int64_t IntervalSeconds = 0;  // 0: chosen for about 200 intervals
   // Only these records of the target, ascending (a filter's matches); null: every record.
   const std::vector<uint32_t>* Records = nullptr;
-  unsigned Threads = 0;  // 0: one per core
+  unsigned Threads = 0;                                           // 0: one per core
   std::function<void(int64_t ADone, int64_t ATotal)> OnProgress;  // bytes read of the target's
   int64_t WindowBytes = int64_t{4} << 20;                         // a worker's read
 };

@@ -177,7 +177,9 @@ std::vector<TValueCount> TValueCounts::Top(size_t ACount) const {
   const TMerged merged = MergedSpellings();
   using TCandidate = std::pair<int64_t, std::string_view>;
   // Better first: a higher count, then the smaller text.
-  const auto better = [](const TCandidate& A, const TCandidate& B) { return A.first != B.first ? A.first > B.first : A.second < B.second; };
+  const auto better = [](const TCandidate& A, const TCandidate& B) {
+    return A.first != B.first ? A.first > B.first : A.second < B.second;
+  };
   // The heap's top is the worst of the best ACount seen so far.
   std::priority_queue<TCandidate, std::vector<TCandidate>, decltype(better)> best(better);
   const auto offer = [&](int64_t ACountOf, std::string_view AText) {

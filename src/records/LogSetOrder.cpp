@@ -120,7 +120,7 @@ std::vector<std::vector<uint32_t>> TLogSetOrder::ToParts(const std::vector<uint3
   if (FCounts.empty()) return {ASet};
   std::vector<std::vector<uint32_t>> byPart(FCounts.size());
   std::vector<uint32_t> seen(FCounts.size(), 0);  // merged: records of each file met so far
-  size_t part = 0;                                  // concatenated: the file of the last record
+  size_t part = 0;                                // concatenated: the file of the last record
   size_t next = 0;
   for (const uint32_t record : ASet) {
     if (FMerged) {

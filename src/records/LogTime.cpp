@@ -115,7 +115,8 @@ std::string IsoTimeText(TTimePoint ATime, bool AMilliseconds) {
   const int seconds = static_cast<int>(clock / 1000);
   int length = std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d", static_cast<long long>(year), month, day,
                              seconds / 3600, seconds / 60 % 60, seconds % 60);
-  if (AMilliseconds) length += std::snprintf(text + length, sizeof text - static_cast<size_t>(length), ".%03d", static_cast<int>(clock % 1000));
+  if (AMilliseconds)
+    length += std::snprintf(text + length, sizeof text - static_cast<size_t>(length), ".%03d", static_cast<int>(clock % 1000));
   return std::string(text, static_cast<size_t>(length));
 }
 

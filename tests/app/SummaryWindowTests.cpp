@@ -44,9 +44,8 @@ constexpr TRecordOf kRecords[] = {
 std::string SummaryLog() {
   std::vector<std::string> lines;
   for (const TRecordOf& record : kRecords) {
-    test::TAttributes attributes{{"Timestamp", std::string("03/02/2026 ") + record.Time + ".000"},
-                                 {"Computer-Name", "NPS01"},
-                                 {"Class", record.Class}};
+    test::TAttributes attributes{
+        {"Timestamp", std::string("03/02/2026 ") + record.Time + ".000"}, {"Computer-Name", "NPS01"}, {"Class", record.Class}};
     if (record.User != nullptr) attributes.emplace_back("User-Name", record.User);
     attributes.emplace_back("Packet-Type", record.Type);
     if (record.Reason != nullptr) attributes.emplace_back("Reason-Code", record.Reason);
