@@ -55,11 +55,7 @@ QString LogTimeText(int64_t ASeconds, bool AWithSeconds) {
 // The spacing of the time axis's labels: a round multiple of the interval width AWidth that
 // puts about 100 pixels between labels, when an interval is ABarPixels wide.
 int64_t TickSeconds(int64_t AWidth, double ABarPixels) {
-  constexpr int64_t kDay = 86400;
-  static constexpr int64_t kRound[] = {1,     2,    5,        10,       15,        30,        60,        120,
-                                       300,   600,  900,      1800,     3600,      7200,      10800,     21600,
-                                       43200, kDay, 2 * kDay, 7 * kDay, 14 * kDay, 28 * kDay, 91 * kDay, 365 * kDay};
-  for (const int64_t step : kRound) {
+  for (const int64_t step : kRoundIntervalSeconds) {
     if (step >= AWidth && step % AWidth == 0 && static_cast<double>(step / AWidth) * ABarPixels >= 100) return step;
   }
   return AWidth * std::max<int64_t>(1, static_cast<int64_t>(100 / std::max(ABarPixels, 0.01)));

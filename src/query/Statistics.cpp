@@ -215,6 +215,16 @@ class TSeriesCollector {
   }
 
   int64_t Resolution() const { return FResolution; }
+  // The first and the last bucket kept (keys, in units of the resolution); false when none.
+  bool KeyBounds(int64_t& AFirst, int64_t& ALast) const {
+    AFirst = INT64_MAX;
+    ALast = INT64_MIN;
+    for (const auto& entry : FBuckets) {
+      AFirst = std::min(AFirst, entry.first);
+      ALast = std::max(ALast, entry.first);
+    }
+    return !FBuckets.empty();
+  }
   const std::unordered_map<int64_t, TTraffic>& Buckets() const { return FBuckets; }
 
   // Coarsens until at most kMaxKept intervals are kept. After the workers' counts are merged,
@@ -260,6 +270,15 @@ class TSeriesCollector {
 struct TRankedSeen {
   std::array<std::string, kRanked> Values;
   uint32_t Present = 0;
+
+  // Takes from ARequest the fields this refusal lacks: a reply's own fields win.
+  void FillFrom(const TRankedSeen& ARequest) {
+    for (size_t i = 0; i < kRanked; ++i) {
+      if ((Present >> i & 1) != 0 || (ARequest.Present >> i & 1) == 0) continue;
+      Values[i] = ARequest.Values[i];
+      Present |= uint32_t{1} << i;
+    }
+  }
 
   void Take(const TPicked& APicked) {
     Present = 0;
@@ -497,12 +516,7 @@ void TStatisticsPass::CountRefusalFields(TWorker& AWorker, int64_t ARecord, int6
         return;
       }
     } else if (found->Record >= ARecord - kWindow) {
-      const TRankedSeen& from = found->Fields;
-      for (size_t i = 0; i < kRanked; ++i) {
-        if ((refusal.Present >> i & 1) != 0 || (from.Present >> i & 1) == 0) continue;
-        refusal.Values[i] = from.Values[i];
-        refusal.Present |= uint32_t{1} << i;
-      }
+      refusal.FillFrom(found->Fields);
     }
   }
   CountRanked(FRefusalValues, refusal);
@@ -583,19 +597,11 @@ void TStatisticsPass::ResolveFinished(TPartPass& APart) {
   while (APart.Resolved < APart.Stretches.size() && APart.Done[APart.Resolved] != 0) {
     const size_t index = APart.Resolved;
     for (TRefusalWaiting& refusal : APart.Waiting[index]) {
-      constexpr uint32_t kAllRanked = (uint32_t{1} << kRanked) - 1;
       for (size_t earlier = index; earlier-- > 0 && APart.Stretches[earlier].EndRecord > refusal.Record - kWindow;) {
         const auto& tail = APart.Tails[earlier];
         const auto found = tail.find(refusal.Key);
         if (found == tail.end()) continue;
-        if (found->second.Record >= refusal.Record - kWindow) {
-          const TRankedSeen& from = found->second.Fields;
-          for (size_t i = 0; i < kRanked && refusal.Fields.Present != kAllRanked; ++i) {
-            if ((refusal.Fields.Present >> i & 1) != 0 || (from.Present >> i & 1) == 0) continue;
-            refusal.Fields.Values[i] = from.Values[i];
-            refusal.Fields.Present |= uint32_t{1} << i;
-          }
-        }
+        if (found->second.Record >= refusal.Record - kWindow) refusal.Fields.FillFrom(found->second.Fields);
         break;  // the nearest request of the key: any earlier one is farther
       }
       CountRanked(FRefusalValues, refusal.Fields);
@@ -648,45 +654,30 @@ TLogStatistics TStatisticsPass::Run(const std::stop_token& AStop) {
 }
 
 // The series from the collected buckets: every interval of width AWidth from the first
-// record's to the last's.
-std::vector<TTimeInterval> SeriesOf(const TSeriesCollector& ACollector, int64_t AWidth) {
-  const auto& buckets = ACollector.Buckets();
-  if (buckets.empty()) return {};
-  int64_t first = INT64_MAX, last = INT64_MIN;
-  for (const auto& entry : buckets) {
-    first = std::min(first, entry.first);
-    last = std::max(last, entry.first);
-  }
+// record's to the last's, whose buckets' keys run from AFirst to ALast.
+std::vector<TTimeInterval> SeriesOf(const TSeriesCollector& ACollector, int64_t AWidth, int64_t AFirst, int64_t ALast) {
   const int64_t resolution = ACollector.Resolution();
-  const int64_t firstInterval = FloorDiv(first * resolution, AWidth);
-  const int64_t lastInterval = FloorDiv(last * resolution, AWidth);
+  const int64_t firstInterval = FloorDiv(AFirst * resolution, AWidth);
+  const int64_t lastInterval = FloorDiv(ALast * resolution, AWidth);
   std::vector<TTimeInterval> series(static_cast<size_t>(lastInterval - firstInterval + 1));
   for (size_t i = 0; i < series.size(); ++i) series[i].Start = (firstInterval + static_cast<int64_t>(i)) * AWidth;
-  for (const auto& [key, traffic] : buckets)
+  for (const auto& [key, traffic] : ACollector.Buckets())
     series[static_cast<size_t>(FloorDiv(key * resolution, AWidth) - firstInterval)].Traffic += traffic;
   return series;
 }
 
 // The width for the series: the one asked for unless it would give too many intervals (or the
 // counts had to be kept coarser), else a round one for about kWantedIntervals.
-int64_t SeriesWidth(const TSeriesCollector& ACollector, int64_t AAsked, bool& AWidened) {
+int64_t SeriesWidth(int64_t AResolution, int64_t AFirst, int64_t ALast, int64_t AAsked, bool& AWidened) {
   AWidened = false;
-  const auto& buckets = ACollector.Buckets();
-  if (buckets.empty()) return 0;  // no record has a time: there is no series
-  int64_t first = INT64_MAX, last = INT64_MIN;
-  for (const auto& entry : buckets) {
-    first = std::min(first, entry.first);
-    last = std::max(last, entry.first);
-  }
-  const int64_t resolution = ACollector.Resolution();
-  const int64_t firstSecond = first * resolution, lastSecond = last * resolution + resolution - 1;
-  if (AAsked <= 0) return ChooseIntervalSeconds(firstSecond, lastSecond, resolution);
+  const int64_t firstSecond = AFirst * AResolution, lastSecond = ALast * AResolution + AResolution - 1;
+  if (AAsked <= 0) return ChooseIntervalSeconds(firstSecond, lastSecond, AResolution);
   int64_t width = AAsked;
-  if (resolution > width || FloorDiv(lastSecond, width) - FloorDiv(firstSecond, width) + 1 > kMaxIntervals) {
+  if (AResolution > width || FloorDiv(lastSecond, width) - FloorDiv(firstSecond, width) + 1 > kMaxIntervals) {
     AWidened = true;
     // The smallest multiple of the resolution kept that both fits and is no finer than asked.
-    width = resolution;
-    while (width < AAsked || FloorDiv(lastSecond, width) - FloorDiv(firstSecond, width) + 1 > kMaxIntervals) width += resolution;
+    width = AResolution;
+    while (width < AAsked || FloorDiv(lastSecond, width) - FloorDiv(firstSecond, width) + 1 > kMaxIntervals) width += AResolution;
   }
   return width;
 }
@@ -720,10 +711,8 @@ TLogStatistics TStatisticsPass::Assemble(std::vector<std::unique_ptr<TWorker>>& 
   for (size_t i = 0; i < kRanked; ++i) {
     TRankedValues ranked;
     ranked.Field = kRankedFields[i];
-    ranked.Requests = FRequestValues[i].Top(FOptions.TopCount);
-    ranked.Refusals = FRefusalValues[i].Top(FOptions.TopCount);
-    ranked.DistinctRequests = FRequestValues[i].Distinct();
-    ranked.DistinctRefusals = FRefusalValues[i].Distinct();
+    ranked.Requests = FRequestValues[i].Top(FOptions.TopCount, &ranked.DistinctRequests);
+    ranked.Refusals = FRefusalValues[i].Top(FOptions.TopCount, &ranked.DistinctRefusals);
     const TCodedAttribute coded = TCodedAttribute::Of(ranked.Field);
     if (coded.HasNames()) {
       for (auto* list : {&ranked.Requests, &ranked.Refusals}) {
@@ -732,8 +721,12 @@ TLogStatistics TStatisticsPass::Assemble(std::vector<std::unique_ptr<TWorker>>& 
     }
     statistics.Ranked.push_back(std::move(ranked));
   }
-  statistics.IntervalSeconds = SeriesWidth(all.Series, FOptions.IntervalSeconds, statistics.IntervalWidened);
-  if (statistics.IntervalSeconds > 0) statistics.Series = SeriesOf(all.Series, statistics.IntervalSeconds);
+  int64_t first = 0, last = 0;
+  if (all.Series.KeyBounds(first, last)) {  // else no record has a time: there is no series
+    statistics.IntervalSeconds =
+        SeriesWidth(all.Series.Resolution(), first, last, FOptions.IntervalSeconds, statistics.IntervalWidened);
+    statistics.Series = SeriesOf(all.Series, statistics.IntervalSeconds, first, last);
+  }
   return statistics;
 }
 
@@ -745,15 +738,11 @@ TLogStatistics ComputeStatistics(const TScanTarget& ATarget, const TStatisticsOp
 }
 
 int64_t ChooseIntervalSeconds(int64_t AFirst, int64_t ALast, int64_t AUnit) {
-  constexpr int64_t kDay = 86400;
-  static constexpr int64_t kRound[] = {1,        2,        5,         10,        15,        30,         60,         120,   300,
-                                       600,      900,      1800,      3600,      7200,      10800,      21600,      43200, kDay,
-                                       2 * kDay, 7 * kDay, 14 * kDay, 28 * kDay, 91 * kDay, 365 * kDay, 3650 * kDay};
   AUnit = std::max<int64_t>(1, AUnit);
   const auto intervals = [&](int64_t AWidth) { return FloorDiv(ALast, AWidth) - FloorDiv(AFirst, AWidth) + 1; };
   int64_t best = 0;
   double bestDistance = 0;
-  for (const int64_t width : kRound) {
+  for (const int64_t width : kRoundIntervalSeconds) {
     if (width % AUnit != 0 || intervals(width) > kMaxIntervals) continue;
     const double distance = std::fabs(std::log(static_cast<double>(intervals(width)) / kWantedIntervals));
     if (best == 0 || distance < bestDistance) {

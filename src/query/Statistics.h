@@ -86,6 +86,11 @@ struct TStatisticsOptions {
   int64_t WindowBytes = int64_t{4} << 20;                         // a worker's read
 };
 
+// Round widths of time, in seconds: what intervals and a chart's time labels are spaced by.
+inline constexpr int64_t kRoundIntervalSeconds[] = {
+    1,    2,     5,     10,    15,    30,        60,        120,        300,        600,        900,         1800,        3600,
+    7200, 10800, 21600, 43200, 86400, 2 * 86400, 7 * 86400, 14 * 86400, 28 * 86400, 91 * 86400, 365 * 86400, 3650 * 86400};
+
 inline constexpr int64_t kMaxIntervals = 10000;
 inline constexpr int64_t kWantedIntervals = 200;
 

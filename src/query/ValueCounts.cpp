@@ -164,16 +164,13 @@ TValueCounts::TMerged TValueCounts::MergedSpellings() const {
 }
 
 int64_t TValueCounts::Distinct() const {
-  int64_t plain = 0;
-  for (size_t i = 0; i < kShards; ++i) {
-    FShards[i].ForEach([&](std::string_view AText, uint32_t) { plain += MayHoldReferences(AText) ? 0 : 1; });
-  }
-  const TMerged merged = MergedSpellings();
-  return plain + static_cast<int64_t>(merged.Decoded.size()) - static_cast<int64_t>(merged.Absorbed.size());
+  int64_t distinct = 0;
+  Top(0, &distinct);
+  return distinct;
 }
 
-std::vector<TValueCount> TValueCounts::Top(size_t ACount) const {
-  if (ACount == 0) return {};
+std::vector<TValueCount> TValueCounts::Top(size_t ACount, int64_t* ADistinct) const {
+  if (ACount == 0 && ADistinct == nullptr) return {};
   const TMerged merged = MergedSpellings();
   using TCandidate = std::pair<int64_t, std::string_view>;
   // Better first: a higher count, then the smaller text.
@@ -183,6 +180,7 @@ std::vector<TValueCount> TValueCounts::Top(size_t ACount) const {
   // The heap's top is the worst of the best ACount seen so far.
   std::priority_queue<TCandidate, std::vector<TCandidate>, decltype(better)> best(better);
   const auto offer = [&](int64_t ACountOf, std::string_view AText) {
+    if (ACount == 0) return;
     if (best.size() < ACount) {
       best.emplace(ACountOf, AText);
     } else if (better({ACountOf, AText}, best.top())) {
@@ -190,12 +188,17 @@ std::vector<TValueCount> TValueCounts::Top(size_t ACount) const {
       best.emplace(ACountOf, AText);
     }
   };
+  int64_t plain = 0;
   for (size_t i = 0; i < kShards; ++i) {
     FShards[i].ForEach([&](std::string_view AText, uint32_t ACountOf) {
-      if (!MayHoldReferences(AText) && merged.Absorbed.count(AText) == 0) offer(ACountOf, AText);
+      if (MayHoldReferences(AText)) return;
+      ++plain;
+      if (merged.Absorbed.count(AText) == 0) offer(ACountOf, AText);
     });
   }
   for (const auto& [text, count] : merged.Decoded) offer(count, text);
+  if (ADistinct != nullptr)
+    *ADistinct = plain + static_cast<int64_t>(merged.Decoded.size()) - static_cast<int64_t>(merged.Absorbed.size());
   std::vector<TValueCount> top(best.size());
   for (size_t i = best.size(); i-- > 0; best.pop()) top[i] = TValueCount{std::string(best.top().second), best.top().first, {}};
   return top;

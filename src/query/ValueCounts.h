@@ -35,7 +35,8 @@ class TValueCounts {
   int64_t Distinct() const;
   // The ACount most frequent values: by count, descending, then by text, ascending (bytes),
   // so that ties come out the same on every run. Spellings that decode alike are one value.
-  std::vector<TValueCount> Top(size_t ACount) const;
+  // ADistinct, when given, receives Distinct() from the same pass over the values.
+  std::vector<TValueCount> Top(size_t ACount, int64_t* ADistinct = nullptr) const;
   // Bytes held (for the benchmark's memory figure).
   size_t Bytes() const;
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "CliRun.h"
 #include "EventLines.h"
 #include "RunProgram.h"
 #include "TestFiles.h"
@@ -27,11 +28,8 @@ using velloran::test::TTempDir;
 using TResult = velloran::test::TProgramResult;
 using velloran::test::ReadAll;
 
-std::string Quote(const std::string& AText) { return velloran::test::ShellQuoted(AText); }
-
-TResult RunCli(const std::string& AArguments, const TTempDir& ADir) {
-  return velloran::test::RunProgram(VELLORAN_CLI, AArguments, ADir);
-}
+using velloran::test::Quote;
+using velloran::test::RunCli;
 
 TEST(CliTest, CountAndLinePrintTheIndexedLines) {
   TTempDir dir;

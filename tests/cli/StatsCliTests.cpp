@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "CliRun.h"
 #include "EventLines.h"
 #include "RunProgram.h"
 #include "TestFiles.h"
@@ -26,11 +27,8 @@ using TResult = velloran::test::TProgramResult;
 
 constexpr const char* kPython = "/usr/bin/python3";
 
-std::string Quote(const std::string& AText) { return velloran::test::ShellQuoted(AText); }
-
-TResult RunCli(const std::string& AArguments, const TTempDir& ADir) {
-  return velloran::test::RunProgram(VELLORAN_CLI, AArguments, ADir);
-}
+using velloran::test::Quote;
+using velloran::test::RunCli;
 
 std::string Generate(const TTempDir& ADir, const std::string& AName, const std::string& AOptions) {
   const std::string path = ADir.File(AName);
